@@ -1,0 +1,140 @@
+#pragma once
+
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Dispatch.h"
+
+namespace ov {
+
+struct HttpHeader {
+  std::string name;
+  std::string value;
+  bool operator==(const HttpHeader&) const = default;
+};
+// Ordered as the caller lists them (and as they go on the wire).
+using HttpHeaders = std::vector<HttpHeader>;
+
+// Form fields; each name occurs once.
+using FormFields = std::map<QString, QString>;
+
+// application/x-www-form-urlencoded: UTF-8, every byte but unreserved ones
+// (A-Z a-z 0-9 - . _ ~) percent-encoded, pairs joined by "&".
+std::string formEncode(const FormFields& fields);
+
+class HttpResponse {
+ public:
+  int statusCode = 0;
+  HttpHeaders headerFields;  // of the final response (after redirects), in arrival order
+
+  // The value of the first header field of that name, compared without regard to case.
+  std::optional<std::string> value(std::string_view name) const;
+};
+
+struct HttpError {
+  enum class Kind { Cancelled, TimedOut, Connection, Tls, File, UnsupportedUrl, ResumeFailed, Other };
+  Kind kind = Kind::Other;
+  std::string description;  // printable, for the log
+};
+
+enum class HttpMethod { Get, Head, Post };
+
+// The answer to a request of the shared client.
+struct DataResponse {
+  std::optional<HttpResponse> response;  // when an HTTP response arrived
+  std::optional<QString> text;           // the body as text, when the request succeeded
+  std::optional<HttpError> error;        // set exactly when `text` is not
+};
+
+// The shared default client: service POSTs and the HEAD probe.
+// Time-outs: connect 30 s; a request that receives no data for 60 s fails.
+// gzip and deflate answers are decoded. Only http and https URLs are fetched,
+// on redirects too. Status codes are never judged here.
+class HttpClient {
+ public:
+  virtual ~HttpClient() = default;
+
+  // Starts the request at once. `handler` runs exactly once, on `queue`, never
+  // on the calling thread. POST fields travel form-encoded in the body; other
+  // methods send no body. `headers` go out in order after the client's own
+  // (Host, User-Agent); a caller's "Accept-Encoding" replaces the client's.
+  virtual void request(const QString& url, HttpMethod method, const FormFields& parameters,
+                       const HttpHeaders& headers, std::shared_ptr<DispatchQueue> queue,
+                       std::function<void(DataResponse)> handler) = 0;
+
+  // Ends every request of this client in flight: each handler runs with a
+  // Cancelled error and no response.
+  virtual void cancelAllRequests() = 0;
+};
+
+HttpClient& sharedHttpClient();
+
+struct DownloadSessionConfiguration {
+  std::chrono::milliseconds requestTimeout = std::chrono::seconds(600);   // no data for this long fails
+  std::chrono::milliseconds resourceTimeout = std::chrono::seconds(600);  // whole transfer, active time
+  std::chrono::milliseconds connectTimeout = std::chrono::seconds(30);
+  // Progress is coalesced: at most one report per request in this interval
+  // (the final fraction is always reported).
+  std::chrono::milliseconds progressInterval = std::chrono::milliseconds(200);
+};
+
+class DownloadRequest {
+ public:
+  virtual ~DownloadRequest() = default;
+  // Stops transferring until resume(). Time spent suspended counts toward no
+  // time-out. While suspended no progress is delivered. Idempotent.
+  virtual void suspend() = 0;
+  // Continues where it stopped; bytes already written are kept (the rest is
+  // fetched with a narrowed Range and the same validators when the connection
+  // had to be given up). Idempotent.
+  virtual void resume() = 0;
+  virtual void cancel() = 0;
+  virtual bool isSuspended() const = 0;
+};
+
+struct DownloadResponse {
+  std::optional<HttpResponse> response;  // the HTTP response, when one arrived
+  std::optional<HttpError> error;        // transport failure only (never for a status code)
+  QString destination;                   // where the body was written
+};
+
+using DownloadProgressHandler = std::function<void(const std::shared_ptr<DownloadRequest>&, double fraction)>;
+using DownloadCompletionHandler = std::function<void(const DownloadResponse&)>;
+
+// A session for GET downloads straight to files. Connections are kept and
+// reused across requests.
+class DownloadSession {
+ public:
+  virtual ~DownloadSession() = default;
+
+  // Starts a GET of `url` with `headers` at once. The body streams to a
+  // temporary file beside `destination`; when the transfer completes (whatever
+  // the status code) it replaces `destination`, creating missing folders. On a
+  // transport failure nothing is left at `destination`'s temporary name.
+  // `progress` runs on `progressQueue` with the completed fraction (0 to 1, by
+  // Content-Length); `completion` runs exactly once on `completionQueue`.
+  virtual std::shared_ptr<DownloadRequest> download(const QString& url, const HttpHeaders& headers,
+                                                    const QString& destination,
+                                                    std::shared_ptr<DispatchQueue> progressQueue,
+                                                    DownloadProgressHandler progress,
+                                                    std::shared_ptr<DispatchQueue> completionQueue,
+                                                    DownloadCompletionHandler completion) = 0;
+};
+
+std::shared_ptr<DownloadSession> makeDownloadSession(DownloadSessionConfiguration configuration = {});
+
+// Settings read once from the environment, adjustable by tests before use.
+struct HttpSettings {
+  QString caFile;  // OVDOWNLOADER_CA_FILE: replaces the system CA store when set
+  std::chrono::milliseconds sharedConnectTimeout = std::chrono::seconds(30);
+  std::chrono::milliseconds sharedIdleTimeout = std::chrono::seconds(60);
+};
+HttpSettings& httpSettings();
+
+}  // namespace ov

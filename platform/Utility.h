@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QVariantMap>
+#include <any>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+// Folders, disk space, reachability, the keep-awake assertion and the orderly exit.
+
+// The per-user application-support folder ($XDG_DATA_HOME on Linux), with the
+// bundle identifier appended when `withBundleName` is set. Falls back silently to
+// ~/Library/Application Support/<name> when the platform gives no folder.
+QUrl getApplicationSupportDirectory(bool withBundleName);
+
+// True when something (file or folder) exists at the path afterwards or already did.
+bool createDirectory(const QString& atPath, bool withIntermediateDirectories,
+                     const std::optional<QVariantMap>& attributes = std::nullopt);
+
+class DiskSpaceUtility {
+ public:
+  // Free bytes of the volume that holds `path`; nothing when unknown
+  // ("Error Obtaining System Memory Info:" is printed when unreadable).
+  static std::optional<std::int64_t> getFreeDiskspace(const QString& path);
+  // Total capacity of that volume; nothing when unknown.
+  static std::optional<std::int64_t> getTotalDiskspace(const QString& path);
+
+  // Tests answer for the volume; an empty function restores the real query.
+  static void setFreeSpaceForTesting(std::function<std::optional<std::int64_t>(const QString&)> answer);
+  static void setTotalSpaceForTesting(std::function<std::optional<std::int64_t>(const QString&)> answer);
+};
+
+class Connectivity {
+ public:
+  // Whether the machine has a route to the internet at all (no particular host).
+  static bool isConnectedToInternet();
+  static void setReachabilityForTesting(std::function<bool()> answer);
+};
+
+// The keep-awake assertion, held while a transfer runs.
+extern std::uint32_t noSleepAssertionID;
+extern std::optional<std::int32_t> noSleepReturn;
+void acquireNoSleepAssertion();  // no-op while one is held
+void releaseNoSleepAssertion();  // no-op when none is held
+
+// Tests observe the assertion without a session bus.
+struct NoSleepBackend {
+  std::function<std::int32_t(std::uint32_t& id)> create;  // returns a status code, 0 for success
+  std::function<void(std::uint32_t id)> release;
+};
+void setNoSleepBackendForTesting(std::optional<NoSleepBackend> backend);
+
+// Marks the application as terminating, removes the temporary chunk folder and
+// asks the application to quit. Main thread.
+void terminateOVDownloader(const std::any& sender = {});
