@@ -3,6 +3,8 @@
 #include <QString>
 #include <QUrl>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 // One byte-range chunk of the installer.
@@ -48,6 +50,24 @@ class DownloadProxy {
   virtual void onFileCompleteDownload() = 0;
   virtual void onDownloadFailed(ERROR_Code code) = 0;
   virtual bool checkRetryDownload() = 0;
+};
+
+// The manager's weak hold on its window: set by preparation on a background
+// thread, read on the main thread. A window that has gone away reads as empty.
+class WeakDelegate {
+ public:
+  void set(const std::shared_ptr<DownloadProxy>& delegate) {
+    std::lock_guard lk(mutex_);
+    delegate_ = delegate;
+  }
+  std::shared_ptr<DownloadProxy> lock() const {
+    std::lock_guard lk(mutex_);
+    return delegate_.lock();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::weak_ptr<DownloadProxy> delegate_;
 };
 
 // Notification names, posted without object or user information.

@@ -4,10 +4,12 @@
 #include <QString>
 #include <QUrl>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <mutex>
 #include <shared_mutex>
 #include <tuple>
 #include <vector>
@@ -37,7 +39,7 @@ class OVDownloadMgr {
   std::atomic<bool> bCancel{false};
   std::atomic<bool> bPause{false};
   double totalFileSize = 0;
-  std::weak_ptr<DownloadProxy> downloadDelegate;
+  WeakDelegate downloadDelegate;
   std::atomic<int> taskFailCount{0};
   std::vector<DownloadTask> lstTasks;  // guarded by `lock` wherever another thread may change it
   std::atomic<int> handledTaskInARound{0};
@@ -97,7 +99,12 @@ class OVDownloadMgr {
   void removeTempFiles();
   // Throws std::system_error with the file-system error that stopped it.
   void merge(const std::vector<QUrl>& files, const QUrl& to, std::int64_t chunkSize);
+  // The save location for a link; empty when the link names no plain file name
+  // or the application-support folder cannot be made.
   QUrl getSaveFileUrl(const QString& fileName);
+  // The last path component of a link, percent-decoded, when it is a plain file
+  // name: not empty, not "." or "..", no "/" or "\", no control characters.
+  static std::optional<QString> saveNameFromLink(const QString& link);
 
   // --- Pause, resume, cancel -------------------------------------------------
   void CancelDownload(bool bSendCancelLog = true, std::function<void()> sendCancelLog_CompletionHandler = nullptr);
@@ -135,6 +142,42 @@ class OVDownloadMgr {
  private:
   OVDownloadMgr();
 
+  // Runs `task` on the main queue unless this manager has ended by then.
+  void postToMain(std::function<void()> task);
+  // Calls the window on the main queue; skipped when it has gone away.
+  void notifyDelegate(std::function<void(DownloadProxy&)> call);
+  // Marks work on another thread that refers to this manager; the manager's
+  // end waits until every such piece has finished.
+  std::shared_ptr<void> beginAsyncWork();
+
+  void failPreparation(ERROR_Code code);
+  // Main thread: (re)creates the progress and heartbeat timers, stopping any they replace.
+  void startTimers();
+  // Main thread: stops both timers and clears them.
+  void stopTimers();
+  // Whether a finished request really delivered its chunk.
+  bool isChunkFetched(const DownloadTask& task, const ov::DownloadResponse& answer) const;
+  QString partFilePath(const QUrl& localPath, std::int64_t partIndex) const;
+  QString tempFolderPath() const;
+  // Cancels the chunk requests still in flight or parked.
+  void cancelChunkRequests();
+
+  // Each DownloadFile() starts a new run; completions of an abandoned run are dropped.
+  std::atomic<std::uint64_t> transferRun_{0};
+  // The round ends exactly once: the completion (or the round's start) that
+  // finds every started request handled claims it under this mutex.
+  std::mutex roundMutex_;
+  bool roundStarting_ = false;
+  bool roundEndClaimed_ = false;
+  std::mutex requestsMutex_;
+  std::vector<std::weak_ptr<ov::DownloadRequest>> activeRequests_;
+  // Where the verified installer ended up (Downloads, or where it was when it could not be moved).
+  QString installerPath_;
+
   std::shared_ptr<ov::DownloadSession> alamoFireDownloadSession;
   std::mutex sessionMutex_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  std::mutex asyncMutex_;
+  std::condition_variable asyncDone_;
+  int asyncWork_ = 0;
 };

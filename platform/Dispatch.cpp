@@ -6,7 +6,9 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 namespace ov {
 namespace {
@@ -32,7 +34,16 @@ class WorkerPool {
     }
     ++threads_;
     lk.unlock();
-    std::thread([this] { run(); }).detach();
+    try {
+      std::thread([this] { run(); }).detach();
+    } catch (const std::system_error&) {
+      // The system refused another thread: the task waits for a worker that is
+      // already running rather than being lost.
+      lk.lock();
+      --threads_;
+      lk.unlock();
+      wake_.notify_one();
+    }
   }
 
   int threadCount() {
@@ -84,6 +95,8 @@ class ConcurrentQueue final : public DispatchQueue {
 
 class MainQueue final : public DispatchQueue {
  public:
+  static MainQueue& instance();
+
   void async(Task task) override {
     // The hand-off goes through our own mutex rather than only Qt's event
     // queue, so ThreadSanitizer (which cannot see into Qt's futex-based locks)
@@ -91,14 +104,36 @@ class MainQueue final : public DispatchQueue {
     {
       std::lock_guard lk(mutex_);
       pending_.push_back(std::move(task));
+      if (QCoreApplication::instance() == nullptr) {
+        // No application yet: the task waits in pending_ and is scheduled
+        // when the application object is constructed.
+        ++unscheduled_;
+        std::call_once(preRoutineOnce_, [] { qAddPreRoutine(&MainQueue::scheduleUnscheduled); });
+        return;
+      }
     }
-    // A queued call on the application object runs on its thread's event loop,
-    // nested (modal) loops included.
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [this] { runOne(); }, Qt::QueuedConnection);
+    schedule(1);
   }
   const std::string& label() const override { return label_; }
 
  private:
+  static void scheduleUnscheduled() {
+    MainQueue& queue = instance();
+    int count = 0;
+    {
+      std::lock_guard lk(queue.mutex_);
+      count = std::exchange(queue.unscheduled_, 0);
+    }
+    queue.schedule(count);
+  }
+
+  void schedule(int count) {
+    // A queued call on the application object runs on its thread's event
+    // loop, nested (modal) loops included; one call per task keeps the order.
+    for (int i = 0; i < count; ++i)
+      QMetaObject::invokeMethod(QCoreApplication::instance(), [this] { runOne(); }, Qt::QueuedConnection);
+  }
+
   void runOne() {
     Task task;
     {
@@ -113,13 +148,22 @@ class MainQueue final : public DispatchQueue {
   std::string label_ = "main";
   std::mutex mutex_;
   std::deque<Task> pending_;
+  int unscheduled_ = 0;
+  std::once_flag preRoutineOnce_;
 };
+
+MainQueue& MainQueue::instance() {
+  static MainQueue queue;
+  return queue;
+}
 
 }  // namespace
 
-DispatchQueue& mainQueue() {
-  static MainQueue queue;
-  return queue;
+DispatchQueue& mainQueue() { return MainQueue::instance(); }
+
+std::shared_ptr<DispatchQueue> mainQueueHandle() {
+  static std::shared_ptr<DispatchQueue> handle(&mainQueue(), [](DispatchQueue*) {});
+  return handle;
 }
 
 bool isMainThread() {

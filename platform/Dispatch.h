@@ -22,6 +22,7 @@ class DispatchQueue {
 // The Qt main thread's event loop. Needs a QCoreApplication (or a subclass);
 // tasks posted before it exists run once its event loop starts.
 DispatchQueue& mainQueue();
+std::shared_ptr<DispatchQueue> mainQueueHandle();  // the same queue, for APIs that take a shared queue
 bool isMainThread();
 
 // The process-wide concurrent queue of utility priority.

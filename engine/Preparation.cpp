@@ -1,0 +1,110 @@
+#include <QFileInfo>
+#include <QLocale>
+#include <QUuid>
+
+#include "engine/OVDownloadMgr.h"
+#include "platform/Bundle.h"
+#include "platform/Dispatch.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Utility.h"
+#include "service/Identity.h"
+#include "service/StatusReport.h"
+
+namespace {
+
+constexpr std::int64_t kRequiredFreeSpace = 1'048'576'000;  // 1000 MiB, whatever the installer's size
+
+// The link comes from the service and is fetched as is: only an https URL
+// with a host is acceptable (a "file:" or "ftp:" link may well contain "http").
+bool isAcceptableLink(const QString& link) {
+  const QUrl url(link, QUrl::StrictMode);
+  return url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty();
+}
+
+QString regionCode() {
+  // The "C" locale names no region; the service then gets an empty text.
+  const QLocale::Territory territory = QLocale::system().territory();
+  return territory == QLocale::AnyTerritory ? QString() : QLocale::territoryToCode(territory);
+}
+
+}  // namespace
+
+void OVDownloadMgr::failPreparation(ERROR_Code code) {
+  notifyDelegate([code](DownloadProxy& delegate) { delegate.onDownloadFailed(code); });
+}
+
+void OVDownloadMgr::initDownloadMgr(const std::shared_ptr<DownloadProxy>& downloadProxyDelegate,
+                                    const QString& product, const QString& sr, const QString& version,
+                                    const QString& versionType) {
+  downloadDelegate.set(downloadProxyDelegate);
+  this->sr = sr;
+  this->product = product;
+  this->version = version;
+  this->versionType = versionType;
+
+  bCancel = false;
+  bPause = false;
+  currentReceivedSize = 0;
+  totalFileSize = 0;
+  taskFailCount = 0;
+  {
+    std::unique_lock lk(lock);
+    lstTasks.clear();
+  }
+  handledTaskInARound = 0;
+  i64FileSize = 0;
+  dataChuckCount = 0;
+  // The per-chunk lists belong to the main thread.
+  postToMain([this] {
+    listProgress.clear();
+    listDLRequest.clear();
+  });
+
+  language = getSystemLanguageCode();
+  locale = regionCode();
+  const auto shortVersion = ov::Bundle::main().infoString(QStringLiteral("CFBundleShortVersionString"));
+  const auto buildNumber = ov::Bundle::main().infoString(QStringLiteral("CFBundleVersion"));
+  if (shortVersion && buildNumber) vid = *shortVersion + u'.' + *buildNumber;
+
+  if (!Connectivity::isConnectedToInternet()) return failPreparation(ERROR_Code::E_NO_CONNECTION);
+
+  const QString link = queryDownLoadURL();
+  sourceUrl = link;
+  if (link.isEmpty()) {
+    return failPreparation(queryDownloadURLErrorID == ERR_ID_Query_Download_URL::EQDU_NEED_UPDATE
+                               ? ERROR_Code::E_NEED_UPDATE
+                               : ERROR_Code::E_SERVER_ERROR);
+  }
+  if (!isAcceptableLink(link)) return failPreparation(ERROR_Code::E_SERVER_ERROR);
+
+  // An empty location means the link names no plain file (a server error) or
+  // the application-support folder cannot be made (a disk problem).
+  const QUrl saveLocation = getSaveFileUrl(link);
+  if (saveLocation.isEmpty()) {
+    return failPreparation(saveNameFromLink(link) ? ERROR_Code::E_LOW_DISK_SPACE : ERROR_Code::E_SERVER_ERROR);
+  }
+  fileUrl = saveLocation;
+
+  heartbeatsTime = queryHeartbeatTime();
+
+  if (!getBuildInfo(link)) return failPreparation(ERROR_Code::E_SERVER_ERROR);
+
+  const QString saveFolder = QFileInfo(saveLocation.toLocalFile()).absolutePath();
+  // No answer about the free space is treated like too little: better a clear
+  // dialog now than a disk that fills up halfway.
+  const auto freeSpace = DiskSpaceUtility::getFreeDiskspace(saveFolder);
+  if (!freeSpace || *freeSpace <= kRequiredFreeSpace) return failPreparation(ERROR_Code::E_LOW_DISK_SPACE);
+  // A size larger than the whole volume cannot be a real installer.
+  const auto capacity = DiskSpaceUtility::getTotalDiskspace(saveFolder);
+  if (capacity && i64FileSize.load() > *capacity) return failPreparation(ERROR_Code::E_LOW_DISK_SPACE);
+
+  totalFileSize = static_cast<double>(i64FileSize.load());
+  szTokenID = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+  szUUID = getUUID();
+
+  ov::globalUtilityQueue().async([this, work = beginAsyncWork()] {
+    sendLog_UpdateInfo();
+    sendLog_UpdateStatus(statusName(STATUS_ID::SI_LAUNCH), QString(), QString());
+  });
+  postToMain([] { ov::NotificationCenter::defaultCenter().post(ReadyToDownload); });
+}

@@ -1,0 +1,32 @@
+#include <numeric>
+
+#include "engine/OVDownloadMgr.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+
+void OVDownloadMgr::onUpdateProgress() {
+  double progress = 0.0;
+  if (!listProgress.empty()) {
+    const double sum = std::accumulate(listProgress.begin(), listProgress.end(), 0.0);
+    progress = sum / static_cast<double>(listProgress.size()) * doDownloadTaskRatio;
+    if (progress < 0.0 || progress > doDownloadTaskRatio) return;
+  }
+  // Delivered only while the timer still runs: a tick queued just before the
+  // merge stopped it must not pull the bar back from 100 %.
+  postToMain([this, progress] {
+    if (!progressTimer) return;
+    if (auto delegate = downloadDelegate.lock()) delegate->onDownloadProgress(progress);
+  });
+}
+
+double OVDownloadMgr::getCurrentDownloadDuration() {
+  const QDateTime now = ov::now();
+  const double elapsed = previousStartTime ? static_cast<double>(previousStartTime->msecsTo(now)) / 1000.0 : 0.0;
+  const QString started = previousStartTime
+                              ? previousStartTime->toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"))
+                              : QStringLiteral("nil");
+  ov::outputLine(QStringLiteral("getCurrentDownloadDuration() previousStartTime : ") + started +
+                 QStringLiteral(", previousDownloadDuration : ") +
+                 QString::number(previousDownloadDuration, 'g', QLocale::FloatingPointShortest));
+  return elapsed + previousDownloadDuration;
+}

@@ -1,0 +1,120 @@
+#include "service/StatusReport.h"
+
+#include <cmath>
+#include <memory>
+
+#include "engine/OVDownloadMgr.h"
+#include "platform/Dispatch.h"
+#include "platform/Log.h"
+#include "service/ServiceRequest.h"
+
+std::optional<STATUS_ID> STATUS_IDFromRaw(int raw) {
+  if (raw < 0 || raw > 9) return std::nullopt;
+  return static_cast<STATUS_ID>(raw);
+}
+
+const std::map<STATUS_ID, QString>& STATUS_NAME_Dict() {
+  static const std::map<STATUS_ID, QString> names{
+      {STATUS_ID::SI_NOREQUEST, QString()},
+      {STATUS_ID::SI_LAUNCH, QStringLiteral("Launch")},
+      {STATUS_ID::SI_SIGNCHECKFAILED, QStringLiteral("SignCheckFailed")},
+      {STATUS_ID::SI_INSTALL, QStringLiteral("Install")},
+      {STATUS_ID::SI_BUILDCHANGE, QStringLiteral("BuildChange")},
+      {STATUS_ID::SI_BUILDMISSING, QStringLiteral("BuildMissing")},
+      {STATUS_ID::SI_DOWNLOADING, QStringLiteral("Downloading")},
+      {STATUS_ID::SI_MD5FAILED, QStringLiteral("MD5CheckFailed")},
+      {STATUS_ID::SI_CANCEL, QStringLiteral("Cancel")},
+      {STATUS_ID::SI_COMPLETE, QStringLiteral("Complete")},
+  };
+  return names;
+}
+
+namespace {
+
+// Reports are one-way: the status code is logged and nothing else of the
+// answer is read. `onAnswer` runs on the report's own "orvalen" queue.
+void postReport(const QString& path, const ov::FormFields& fields, std::function<void(const ov::DataResponse&)> onAnswer) {
+  ov::sharedHttpClient().request(serviceBase() + path, ov::HttpMethod::Post, fields, standardServiceHeaders(),
+                                 ov::makeConcurrentQueue("orvalen"), std::move(onAnswer));
+}
+
+// Logs the status line and, when a response arrived, the success or failure line.
+void logReportAnswer(const ov::DataResponse& answer, const QString& report, const std::function<QString()>& successLine) {
+  if (!answer.response) return;
+  ov::outputLine(QStringLiteral("SendHttpPostRequset to %1 Status Code = ").arg(report) +
+                 QString::number(answer.response->statusCode));
+  if (answer.response->statusCode == 200)
+    ov::systemLog(successLine());
+  else
+    ov::systemLog(QStringLiteral("[OVDownloader]%1 failed!").arg(report));
+}
+
+}  // namespace
+
+void OVDownloadMgr::sendLog_UpdateInfo() {
+  const ov::FormFields fields{
+      {QStringLiteral("TokenID"), szTokenID.value_or(QString())},
+      {QStringLiteral("PRODUCTNAME"), product.value_or(QString())},
+      {QStringLiteral("PRODUCTVERSION"), version.value_or(QString())},
+      {QStringLiteral("VERSIONTYPE"), versionType.value_or(QString())},
+      {QStringLiteral("SR"), sr.value_or(QString())},
+      {QStringLiteral("VID"), vid},
+      {QStringLiteral("LANGUAGE"), language.value_or(QString())},
+      {QStringLiteral("platform"), platform},
+      {QStringLiteral("ostype"), ostype},
+      {QStringLiteral("Locale"), locale.value_or(QString())},
+      {QStringLiteral("UUID"), szUUID.value_or(QString())},
+      {QStringLiteral("url"), sourceUrl.value_or(QString())},
+  };
+  ov::Semaphore semaphore(0);
+  postReport(QStringLiteral("/prog/util/downloader/update-info.jsp"), fields, [&](const ov::DataResponse& answer) {
+    logReportAnswer(answer, QStringLiteral("sendLog_UpdateInfo"), [&] {
+      return QStringLiteral("[OVDownloader]sendLog_UpdateInfo succeed! TokenID : ") + szTokenID.value_or(QString());
+    });
+    semaphore.signal();
+  });
+  semaphore.wait();
+}
+
+void OVDownloadMgr::sendLog_UpdateStatus(const QString& strStatus, const QString& strDetailStatus,
+                                         const QString& strCancelReason) {
+  if (!szTokenID) return;
+  const ov::FormFields fields{
+      {QStringLiteral("TokenID"), *szTokenID},
+      {QStringLiteral("status"), strStatus},
+      {QStringLiteral("detail_status"), strDetailStatus},
+      {QStringLiteral("CancelReason"), strCancelReason},
+  };
+  ov::Semaphore semaphore(0);
+  postReport(QStringLiteral("/prog/util/downloader/update-status.jsp"), fields, [&](const ov::DataResponse& answer) {
+    logReportAnswer(answer, QStringLiteral("sendLog_UpdateStatus"), [&] {
+      return QStringLiteral("[OVDownloader]sendLog_UpdateStatus succeed! TokenID : ") + szTokenID.value_or(QString()) +
+             QStringLiteral(", Status : ") + strStatus + QStringLiteral(", DetailStatus : ") + strDetailStatus +
+             QStringLiteral(", CancelReason : ") + strCancelReason;
+    });
+    semaphore.signal();
+  });
+  semaphore.wait();
+}
+
+void OVDownloadMgr::sendLog_UpdateSize() {
+  downloadDuration = getCurrentDownloadDuration();
+  const ov::FormFields fields{
+      {QStringLiteral("TokenID"), szTokenID.value_or(QString())},
+      {QStringLiteral("fileSize"), QString::number(i64FileSize.load())},
+      {QStringLiteral("currentDownloadSize"), QString::number(currentReceivedSize.load())},
+      {QStringLiteral("Duration"), QString::number(static_cast<std::int64_t>(std::trunc(downloadDuration.load())))},
+  };
+  // The size report does not wait for its answer; the answer is logged with
+  // the values of the moment it arrives.
+  postReport(QStringLiteral("/prog/util/downloader/update-size-v2.jsp"), fields,
+             [this, work = beginAsyncWork()](const ov::DataResponse& answer) {
+               logReportAnswer(answer, QStringLiteral("sendLog_UpdateSize"), [this] {
+                 return QStringLiteral("[OVDownloader]sendLog_UpdateSize succeed! TokenID : ") +
+                        szTokenID.value_or(QString()) + QStringLiteral(", FileSize : ") +
+                        QString::number(i64FileSize.load()) + QStringLiteral(", current received size : ") +
+                        QString::number(currentReceivedSize.load()) + QStringLiteral(", Duration : ") +
+                        QString::number(static_cast<std::int64_t>(std::trunc(downloadDuration.load())));
+               });
+             });
+}
