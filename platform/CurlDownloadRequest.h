@@ -1,0 +1,103 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <optional>
+
+#include "platform/CurlEasy.h"
+#include "platform/CurlMulti.h"
+#include "platform/HttpClient.h"
+#include "platform/HttpDownloadFile.h"
+#include "platform/HttpProgressCoalescer.h"
+#include "platform/HttpResponseParser.h"
+#include "platform/HttpResumeRange.h"
+
+namespace ov::curl {
+
+// One GET streamed to a file, driven by the multi thread.
+//
+// Suspending takes the transfer out of libcurl altogether: its connection is
+// given up (a server would close it long before a user comes back from a long
+// pause), while the bytes already written and their count stay. Resuming asks
+// for the rest with a narrowed Range and the caller's other fields (If-Range
+// included); the answer must be the matching 206, or the request fails with
+// ResumeFailed. A request suspended before any body byte arrived is simply
+// sent again. The response reported is always the first final one.
+//
+// suspend(), resume(), cancel() and isSuspended() may be called on any thread;
+// the rest runs on the multi thread. Until it has finished, the request keeps
+// itself alive, so callers need not hold it.
+class CurlDownloadRequest final : public DownloadRequest,
+                                  public Transfer,
+                                  public std::enable_shared_from_this<CurlDownloadRequest> {
+ public:
+  struct Handlers {
+    std::shared_ptr<DispatchQueue> progressQueue;
+    DownloadProgressHandler progress;
+    std::shared_ptr<DispatchQueue> completionQueue;
+    DownloadCompletionHandler completion;
+  };
+
+  CurlDownloadRequest(QString url, HttpHeaders headers, QString destination,
+                      const DownloadSessionConfiguration& configuration, Handlers handlers);
+  ~CurlDownloadRequest() override;
+
+  // Any thread: starts the transfer on the multi thread.
+  void begin();
+
+  void suspend() override;
+  void resume() override;
+  void cancel() override;
+  bool isSuspended() const override { return suspended_.load(); }
+
+  void onDone(CURLcode result) override;
+  Clock::time_point onTick(Clock::time_point now) override;
+
+ private:
+  enum class Stage { Pending, Attached, Detached, Finished };
+
+  void start();
+  void sync();
+  void attach();
+  void detach();
+  bool prepareAttempt();
+  void complete();
+  void fail(HttpError error);
+  void finish(DownloadResponse response);
+  bool acceptFinalResponse(const HttpResponse& response);
+  double fraction() const;
+  void postProgress();
+  void deliverProgress();
+
+  static size_t onHeader(char* data, size_t size, size_t count, void* owner);
+  static size_t onBody(char* data, size_t size, size_t count, void* owner);
+
+  const QString url_;
+  const HttpHeaders headers_;
+  const DownloadSessionConfiguration configuration_;
+  const QString caFile_;
+  Handlers handlers_;
+  std::atomic<bool> suspended_{false};
+  HttpProgressCoalescer progress_;
+
+  // Multi thread only.
+  Stage stage_ = Stage::Pending;
+  std::shared_ptr<CurlDownloadRequest> self_;
+  CURL* easy_ = nullptr;
+  std::unique_ptr<HeaderList> headerList_;
+  std::array<char, CURL_ERROR_SIZE> errorBuffer_{};
+  HttpDownloadFile file_;
+  HttpResponseParser parser_;
+  std::optional<HttpResponse> first_;
+  std::optional<std::int64_t> expectedLength_;
+  std::optional<ResumePlan> plan_;
+  bool planAnswered_ = false;
+  std::int64_t written_ = 0;
+  std::optional<HttpError> problem_;  // why a callback stopped the transfer
+  Clock::time_point attachedAt_;
+  Clock::time_point lastActivity_;
+  Clock::duration activeBefore_{};
+};
+
+}  // namespace ov::curl

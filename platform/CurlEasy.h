@@ -1,0 +1,54 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <QString>
+#include <chrono>
+#include <string>
+
+#include "platform/HttpClient.h"
+
+namespace ov::curl {
+
+// What every request of this program shares: only http and https (redirects
+// included), at most 10 redirects followed, HTTP/1.1 (so parallel range
+// requests travel over parallel connections), TLS peer and host always
+// verified, the CA file of httpSettings() in place of the system store when one
+// is set, and our User-Agent. Proxies come from the usual environment
+// variables, as libcurl reads them by default.
+struct EasySettings {
+  std::string url;
+  QString caFile;
+  std::chrono::milliseconds connectTimeout{30000};
+};
+
+// A new easy handle with those settings. `errorBuffer` (CURL_ERROR_SIZE bytes)
+// receives libcurl's detailed message. Header lines go to `onHeader` and body
+// bytes to `onBody`, each called with `owner`. Multi thread.
+using DataCallback = size_t (*)(char* data, size_t size, size_t count, void* owner);
+CURL* makeEasy(const EasySettings& settings, char* errorBuffer, void* owner, DataCallback onHeader,
+               DataCallback onBody);
+
+// Whether `url` names an http or https resource; nothing else is ever fetched.
+bool isFetchableUrl(const QString& url);
+
+// The kind and printable description of a libcurl failure.
+HttpError errorFor(CURLcode code, const char* errorBuffer);
+
+// An owned curl_slist of request header lines. Our own fields come first;
+// libcurl's "Accept" and "Expect" are suppressed so that the wire carries Host,
+// User-Agent, the client's Accept-Encoding (when decoding answers) and then
+// the caller's fields in the caller's order.
+class HeaderList {
+ public:
+  explicit HeaderList(const HttpHeaders& headers);
+  ~HeaderList();
+  HeaderList(const HeaderList&) = delete;
+  HeaderList& operator=(const HeaderList&) = delete;
+  curl_slist* get() const { return list_; }
+
+ private:
+  curl_slist* list_ = nullptr;
+};
+
+}  // namespace ov::curl

@@ -1,0 +1,185 @@
+#include "platform/CurlHttpClient.h"
+
+#include <array>
+
+#include "platform/CurlEasy.h"
+#include "platform/CurlMulti.h"
+#include "platform/HttpBodyText.h"
+#include "platform/HttpResponseParser.h"
+
+namespace ov::curl {
+
+// One request of the shared client. Created on the caller's thread; everything
+// after start() happens on the multi thread.
+class SharedClientRequest final : public Transfer, public std::enable_shared_from_this<SharedClientRequest> {
+ public:
+  SharedClientRequest(CurlHttpClient& client, const QString& url, HttpMethod method, std::string body,
+                      const HttpHeaders& headers, std::shared_ptr<DispatchQueue> queue,
+                      std::function<void(DataResponse)> handler)
+      : client_(client),
+        url_(url),
+        method_(method),
+        body_(std::move(body)),
+        headers_(headers),
+        queue_(std::move(queue)),
+        handler_(std::move(handler)),
+        caFile_(httpSettings().caFile),
+        connectTimeout_(httpSettings().sharedConnectTimeout),
+        idleTimeout_(httpSettings().sharedIdleTimeout) {}
+
+  ~SharedClientRequest() override {
+    if (easy_ != nullptr) curl_easy_cleanup(easy_);
+  }
+
+  void start() {
+    if (!isFetchableUrl(url_)) {
+      fail({HttpError::Kind::UnsupportedUrl, "only http and https URLs are fetched: " + url_.toStdString()});
+      return;
+    }
+    easy_ = makeEasy({url_.toStdString(), caFile_, connectTimeout_}, errorBuffer_.data(), this, &onHeader,
+                     &onBody);
+    if (easy_ == nullptr) {
+      fail({HttpError::Kind::Other, "libcurl could not create a request"});
+      return;
+    }
+    // Enables decoding; a caller's own Accept-Encoding field replaces the one
+    // libcurl would send, so exactly one such field goes out.
+    curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+    switch (method_) {
+      case HttpMethod::Get:
+        curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+        break;
+      case HttpMethod::Head:
+        curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+        break;
+      case HttpMethod::Post:
+        curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
+        curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, body_.c_str());
+        break;
+    }
+    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_.get());
+    lastActivity_ = Clock::now();
+    if (!Multi::instance().attach(easy_, shared_from_this())) {
+      fail({HttpError::Kind::Other, "libcurl refused the request"});
+      return;
+    }
+    client_.inFlight_.insert(shared_from_this());
+  }
+
+  void cancel() {
+    Multi::instance().detach(easy_);
+    fail({HttpError::Kind::Cancelled, "cancelled"}, false);
+  }
+
+  void onDone(CURLcode result) override {
+    if (result != CURLE_OK) {
+      fail(errorFor(result, errorBuffer_.data()));
+      return;
+    }
+    DataResponse answer;
+    answer.response = parser_.lastResponse();
+    BodyText text =
+        decodeBodyText(received_, answer.response ? answer.response->value("Content-Type") : std::nullopt);
+    if (text.text) {
+      answer.text = std::move(text.text);
+    } else {
+      answer.error = HttpError{HttpError::Kind::Other, text.error};
+    }
+    deliver(std::move(answer));
+  }
+
+  Clock::time_point onTick(Clock::time_point now) override {
+    const auto deadline = lastActivity_ + idleTimeout_;
+    if (now >= deadline) {
+      Multi::instance().detach(easy_);
+      fail({HttpError::Kind::TimedOut,
+            "no data received for " + std::to_string(idleTimeout_.count()) + " ms"});
+      return Clock::time_point::max();
+    }
+    return deadline;
+  }
+
+ private:
+  static size_t onHeader(char* data, size_t size, size_t count, void* owner) {
+    auto* self = static_cast<SharedClientRequest*>(owner);
+    self->lastActivity_ = Clock::now();
+    self->parser_.addLine(std::string_view(data, size * count));
+    return size * count;
+  }
+
+  static size_t onBody(char* data, size_t size, size_t count, void* owner) {
+    auto* self = static_cast<SharedClientRequest*>(owner);
+    self->lastActivity_ = Clock::now();
+    self->received_.append(data, size * count);
+    return size * count;
+  }
+
+  void fail(HttpError error, bool withResponse = true) {
+    DataResponse answer;
+    if (withResponse) answer.response = parser_.lastResponse();
+    answer.error = std::move(error);
+    deliver(std::move(answer));
+  }
+
+  // Hands the answer to the caller's queue exactly once and lets go of the request.
+  void deliver(DataResponse answer) {
+    if (delivered_) return;
+    delivered_ = true;
+    if (easy_ != nullptr) {
+      curl_easy_cleanup(easy_);
+      easy_ = nullptr;
+    }
+    auto handler = std::move(handler_);
+    queue_->async(
+        [handler = std::move(handler), answer = std::move(answer)]() mutable { handler(std::move(answer)); });
+    auto self = shared_from_this();
+    client_.inFlight_.erase(self);
+  }
+
+  CurlHttpClient& client_;
+  const QString url_;
+  const HttpMethod method_;
+  const std::string body_;
+  const HttpHeaders headers_;
+  const std::shared_ptr<DispatchQueue> queue_;
+  std::function<void(DataResponse)> handler_;
+  const QString caFile_;
+  const std::chrono::milliseconds connectTimeout_;
+  const std::chrono::milliseconds idleTimeout_;
+
+  HeaderList headerList_{headers_};
+  CURL* easy_ = nullptr;
+  std::array<char, CURL_ERROR_SIZE> errorBuffer_{};
+  HttpResponseParser parser_;
+  std::string received_;
+  Clock::time_point lastActivity_;
+  bool delivered_ = false;
+};
+
+void CurlHttpClient::request(const QString& url, HttpMethod method, const FormFields& parameters,
+                             const HttpHeaders& headers, std::shared_ptr<DispatchQueue> queue,
+                             std::function<void(DataResponse)> handler) {
+  if (!queue) queue = std::shared_ptr<DispatchQueue>(&globalUtilityQueue(), [](DispatchQueue*) {});
+  std::string body = method == HttpMethod::Post ? formEncode(parameters) : std::string();
+  auto request = std::make_shared<SharedClientRequest>(*this, url, method, std::move(body), headers,
+                                                       std::move(queue), std::move(handler));
+  Multi::instance().post([request] { request->start(); });
+}
+
+void CurlHttpClient::cancelAllRequests() {
+  Multi::instance().post([this] {
+    const auto requests = inFlight_;
+    for (const auto& request : requests) request->cancel();
+  });
+}
+
+}  // namespace ov::curl
+
+namespace ov {
+
+HttpClient& sharedHttpClient() {
+  static auto* client = new curl::CurlHttpClient;  // never destroyed, like the multi thread it uses
+  return *client;
+}
+
+}  // namespace ov

@@ -1,0 +1,126 @@
+#include "platform/CurlMulti.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+namespace ov::curl {
+namespace {
+
+// Idle connections are pruned by libcurl's own timers, which curl_multi_poll
+// honours; this only bounds a wait when no transfer asks for a tick.
+constexpr auto kLongestWait = std::chrono::seconds(30);
+
+// The connection cache must hold a connection for every parallel range request
+// (plus the service requests) so that the next round finds them all again.
+constexpr long kCachedConnections = 64;
+
+}  // namespace
+
+Multi& Multi::instance() {
+  // Never destroyed: handlers may still post from worker threads while the
+  // process exits. The thread itself is stopped from atexit, registered after
+  // curl_global_init (and so after OpenSSL's own exit handler), so it has
+  // stopped before OpenSSL cleans up.
+  static Multi* multi = [] {
+    auto* created = new Multi;
+    std::atexit([] { Multi::instance().stop(); });
+    return created;
+  }();
+  return *multi;
+}
+
+Multi::Multi() {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  multi_ = curl_multi_init();
+  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kCachedConnections);
+  thread_ = std::thread([this] { run(); });
+  threadId_ = thread_.get_id();
+}
+
+void Multi::post(std::function<void()> command) {
+  {
+    std::lock_guard lk(mutex_);
+    if (stopping_) return;
+    commands_.push_back(std::move(command));
+  }
+  curl_multi_wakeup(multi_);
+}
+
+bool Multi::attach(CURL* easy, std::shared_ptr<Transfer> transfer) {
+  if (curl_multi_add_handle(multi_, easy) != CURLM_OK) return false;
+  attached_[easy] = std::move(transfer);
+  return true;
+}
+
+void Multi::detach(CURL* easy) {
+  const auto found = attached_.find(easy);
+  if (found == attached_.end()) return;
+  curl_multi_remove_handle(multi_, easy);
+  // The transfer may be released here; keep it until the erase is complete.
+  const std::shared_ptr<Transfer> keep = std::move(found->second);
+  attached_.erase(found);
+}
+
+void Multi::run() {
+  for (;;) {
+    {
+      std::lock_guard lk(mutex_);
+      if (stopping_) break;
+    }
+    runCommands();
+    int running = 0;
+    curl_multi_perform(multi_, &running);
+    collectDone();
+    const int waitMs = tickAll();
+    curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr);
+  }
+}
+
+void Multi::runCommands() {
+  std::deque<std::function<void()>> batch;
+  {
+    std::lock_guard lk(mutex_);
+    batch.swap(commands_);
+  }
+  for (auto& command : batch) command();
+}
+
+void Multi::collectDone() {
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+    if (message->msg != CURLMSG_DONE) continue;
+    CURL* easy = message->easy_handle;
+    const CURLcode result = message->data.result;
+    const auto found = attached_.find(easy);
+    if (found == attached_.end()) continue;
+    const std::shared_ptr<Transfer> transfer = std::move(found->second);
+    attached_.erase(found);
+    curl_multi_remove_handle(multi_, easy);
+    transfer->onDone(result);
+  }
+}
+
+int Multi::tickAll() {
+  const auto now = Clock::now();
+  auto next = now + kLongestWait;
+  std::vector<std::shared_ptr<Transfer>> snapshot;
+  snapshot.reserve(attached_.size());
+  for (const auto& entry : attached_) snapshot.push_back(entry.second);
+  for (const auto& transfer : snapshot) next = std::min(next, transfer->onTick(now));
+  const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+  return static_cast<int>(
+      std::clamp<long long>(wait + 1, 0, std::chrono::milliseconds(kLongestWait).count()));
+}
+
+void Multi::stop() {
+  {
+    std::lock_guard lk(mutex_);
+    if (stopping_) return;
+    stopping_ = true;
+  }
+  curl_multi_wakeup(multi_);
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace ov::curl

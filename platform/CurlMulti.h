@@ -1,0 +1,71 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+namespace ov::curl {
+
+using Clock = std::chrono::steady_clock;
+
+// One transfer that the multi thread drives. Every member is called on the
+// multi thread.
+class Transfer {
+ public:
+  virtual ~Transfer() = default;
+  // libcurl finished the transfer with `result`; its handle is already detached.
+  virtual void onDone(CURLcode result) = 0;
+  // Called on every turn of the loop while attached (time-outs, progress).
+  // Returns when it wants to be called again at the latest.
+  virtual Clock::time_point onTick(Clock::time_point now) = 0;
+};
+
+// The one libcurl multi handle of the process and the thread that drives it.
+// Other threads hand it work through post(); every libcurl call of the
+// clients happens on this thread, so connections (and their TLS sessions) are
+// shared and kept between requests of the shared client and of every download
+// session. Created on first use together with curl_global_init; the thread is
+// stopped when the process exits.
+class Multi {
+ public:
+  static Multi& instance();
+
+  // Any thread: runs `command` on the multi thread soon, in the order posted.
+  void post(std::function<void()> command);
+
+  // Multi thread: hands `easy` to libcurl and keeps `transfer` alive until it
+  // is done or detached. False when libcurl refuses the handle.
+  bool attach(CURL* easy, std::shared_ptr<Transfer> transfer);
+  // Multi thread: takes `easy` out of the multi handle at once. A transfer cut
+  // off in the middle gives up its connection.
+  void detach(CURL* easy);
+
+  bool isMultiThread() const { return std::this_thread::get_id() == threadId_; }
+
+  Multi(const Multi&) = delete;
+  Multi& operator=(const Multi&) = delete;
+
+ private:
+  Multi();
+  void run();
+  void runCommands();
+  void collectDone();
+  int tickAll();
+  void stop();
+
+  CURLM* multi_ = nullptr;
+  std::mutex mutex_;
+  std::deque<std::function<void()>> commands_;                     // guarded by mutex_
+  bool stopping_ = false;                                          // guarded by mutex_
+  std::unordered_map<CURL*, std::shared_ptr<Transfer>> attached_;  // multi thread only
+  std::thread thread_;
+  std::thread::id threadId_;
+};
+
+}  // namespace ov::curl

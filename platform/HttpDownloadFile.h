@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <string>
+
+namespace ov {
+
+// The body of one download on its way to `destination`: a fresh temporary file
+// beside it ("<destination>.XXXXXX.part"), renamed over the destination when
+// the transfer completes. Errors come back as printable text. Not thread-safe:
+// one transfer, one thread.
+class HttpDownloadFile {
+ public:
+  explicit HttpDownloadFile(QString destination);
+  ~HttpDownloadFile();  // removes a temporary file that was not committed
+
+  HttpDownloadFile(const HttpDownloadFile&) = delete;
+  HttpDownloadFile& operator=(const HttpDownloadFile&) = delete;
+
+  // Creates the destination's missing folders and the empty temporary file.
+  bool open(std::string& error);
+  // Appends all of `size` bytes.
+  bool write(const char* data, std::size_t size, std::string& error);
+  // Empties the temporary file again, for a request that starts over.
+  bool truncate(std::string& error);
+  // Closes the temporary file and renames it over the destination, replacing
+  // a previous file of that name.
+  bool commit(std::string& error);
+  // Closes and removes the temporary file; nothing is left behind.
+  void discard();
+
+  const QString& destination() const { return destination_; }
+  const std::string& temporaryPath() const { return temporaryPath_; }
+
+ private:
+  QString destination_;
+  std::string destinationPath_;  // in the file system's encoding
+  std::string temporaryPath_;
+  int fd_ = -1;
+};
+
+}  // namespace ov

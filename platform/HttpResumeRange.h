@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/HttpClient.h"
+
+namespace ov {
+
+// The byte range of a partial answer, from its Content-Range field
+// ("bytes first-last/complete", the complete length possibly "*").
+struct ContentRange {
+  std::int64_t first = 0;
+  std::int64_t last = 0;
+  std::optional<std::int64_t> completeLength;
+};
+std::optional<ContentRange> parseContentRange(const std::optional<std::string>& value);
+
+// How to fetch the rest of a body of which `written` bytes have been stored,
+// and what the answer to that must look like.
+struct ResumePlan {
+  std::string range;                           // the Range value to send, such as "bytes=1000-5242879"
+  std::int64_t first = 0;                      // the answer's Content-Range must start here
+  std::optional<std::int64_t> last;            // and end here, when known
+  std::optional<std::int64_t> completeLength;  // and name this complete length, when known
+};
+
+// The plan after `written` (> 0) bytes of the answer `first` arrived. A 206
+// with a single Content-Range "bytes a-b/T" continues as "bytes=(a+written)-b";
+// a 200 as "bytes=written-". Any other answer cannot be continued by a range:
+// nothing is returned.
+std::optional<ResumePlan> planResume(const HttpResponse& first, std::int64_t written);
+
+// Nothing when `answer` (final, after redirects) is the 206 the plan asks for;
+// otherwise a printable reason.
+std::optional<std::string> checkResumedAnswer(const ResumePlan& plan, const HttpResponse& answer);
+
+// `headers` with the Range field (any letter case) set to `range`: replaced
+// where it stands, or appended when there was none. Every other field stays.
+HttpHeaders withRange(const HttpHeaders& headers, const std::string& range);
+
+}  // namespace ov
