@@ -1,44 +1,83 @@
 #include "platform/RepeatingTimer.h"
 
+#include <QCoreApplication>
+#include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace ov {
 
-std::shared_ptr<RepeatingTimer> RepeatingTimer::scheduled(double intervalSeconds, std::function<void()> action,
+// The action lives apart from the QTimer so that invalidating from inside the
+// action, or from another thread, never frees code that is still running.
+struct RepeatingTimer::Action {
+  std::mutex mutex;
+  std::function<void()> function;  // empty once invalidated
+};
+
+std::shared_ptr<RepeatingTimer> RepeatingTimer::scheduled(double intervalSeconds,
+                                                          std::function<void()> action,
                                                           double fallbackSeconds) {
   if (!(intervalSeconds > 0) || !std::isfinite(intervalSeconds)) intervalSeconds = fallbackSeconds;
   return std::shared_ptr<RepeatingTimer>(new RepeatingTimer(intervalSeconds, std::move(action)));
 }
 
 RepeatingTimer::RepeatingTimer(double interval, std::function<void()> action)
-    : interval_(interval),
-      timer_(std::make_unique<QTimer>()),
-      action_(std::make_shared<std::function<void()>>(std::move(action))) {
+    : interval_(interval), timer_(std::make_unique<QTimer>()), action_(std::make_shared<Action>()) {
+  action_->function = std::move(action);
   timer_->setTimerType(Qt::PreciseTimer);
-  // QTimer takes an int of milliseconds; a month is a longer period than any caller means.
-  const double ms = std::min(interval * 1000.0, 30.0 * 24 * 3600 * 1000);
+  // QTimer takes an int of milliseconds; a month is a longer period than any
+  // caller means, and a period below 1 ms would make it fire on every pass of
+  // the event loop.
+  const double ms = std::clamp(interval * 1000.0, 1.0, 30.0 * 24 * 3600 * 1000);
   timer_->setInterval(static_cast<int>(std::llround(ms)));
-  // The action is shared, not captured by reference, so a tick that destroys
-  // this timer from inside the action never runs freed code.
   QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [action = action_] {
-    auto keep = action;
-    if (*keep) (*keep)();
+    std::function<void()> function;
+    {
+      std::lock_guard lk(action->mutex);
+      function = action->function;
+    }
+    if (function) function();
   });
-  timer_->start();
+
+  // The timer belongs to the main loop wherever it was created, so a
+  // background task can schedule one and it still fires.
+  auto* app = QCoreApplication::instance();
+  if (app != nullptr && QThread::currentThread() != app->thread()) {
+    timer_->moveToThread(app->thread());
+    QMetaObject::invokeMethod(timer_.get(), qOverload<>(&QTimer::start), Qt::QueuedConnection);
+  } else {
+    timer_->start();
+  }
 }
 
-RepeatingTimer::~RepeatingTimer() { invalidate(); }
+RepeatingTimer::~RepeatingTimer() {
+  invalidate();
+}
 
 void RepeatingTimer::invalidate() {
   if (!timer_) return;
-  timer_->stop();
-  timer_->disconnect();
+  std::function<void()> dropped;
+  {
+    std::lock_guard lk(action_->mutex);
+    dropped = std::move(action_->function);
+    action_->function = nullptr;
+  }
+  QTimer* timer = timer_.release();
+  if (QThread::currentThread() == timer->thread()) {
+    timer->stop();
+  } else {
+    // A QTimer may only be stopped by its own thread; the emptied action
+    // already keeps any later tick from running.
+    QMetaObject::invokeMethod(timer, &QTimer::stop, Qt::QueuedConnection);
+  }
   // deleteLater: this may run inside the timer's own timeout signal.
-  timer_.release()->deleteLater();
-  *action_ = nullptr;
+  timer->deleteLater();
 }
 
-bool RepeatingTimer::isValid() const { return timer_ != nullptr; }
+bool RepeatingTimer::isValid() const {
+  return timer_ != nullptr;
+}
 
 }  // namespace ov

@@ -8,8 +8,9 @@ class QTimer;
 namespace ov {
 
 // A repeating timer on the main event loop. It keeps firing while a modal
-// dialog or a menu runs its own nested loop. Create, invalidate and destroy it
-// on the main thread only.
+// dialog or a menu runs its own nested loop. It may be created, invalidated and
+// destroyed on any thread (it always fires on the main thread); one object is
+// not to be used by two threads at once.
 class RepeatingTimer {
  public:
   // Starts at once; the first tick comes one interval later. An interval of
@@ -29,9 +30,11 @@ class RepeatingTimer {
  private:
   RepeatingTimer(double interval, std::function<void()> action);
 
+  struct Action;
+
   double interval_;
   std::unique_ptr<QTimer> timer_;
-  std::shared_ptr<std::function<void()>> action_;
+  std::shared_ptr<Action> action_;
 };
 
 }  // namespace ov
