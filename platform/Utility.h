@@ -10,9 +10,11 @@
 
 // Folders, disk space, reachability, the keep-awake assertion and the orderly exit.
 
-// The per-user application-support folder ($XDG_DATA_HOME on Linux), with the
-// bundle identifier appended when `withBundleName` is set. Falls back silently to
-// ~/Library/Application Support/<name> when the platform gives no folder.
+// The per-user application-support folder ($XDG_DATA_HOME on Linux, created when
+// missing), with the bundle identifier appended when `withBundleName` is set
+// (kFallbackBundleIdentifier when the bundle names none, or names no plain
+// folder). Falls back silently to ~/Library/Application Support/<name> when the
+// platform gives no folder. A folder URL: its path ends in "/".
 QUrl getApplicationSupportDirectory(bool withBundleName);
 
 // True when something (file or folder) exists at the path afterwards or already did.
@@ -35,6 +37,10 @@ class DiskSpaceUtility {
 class Connectivity {
  public:
   // Whether the machine has a route to the internet at all (no particular host).
+  // Asks Qt's network-information backend (loaded once, on the main thread);
+  // where none loads or it cannot tell, the system's default route decides
+  // (see platform/Reachability.h). Any thread; never waits more than a few
+  // seconds for a busy main thread.
   static bool isConnectedToInternet();
   static void setReachabilityForTesting(std::function<bool()> answer);
 };
@@ -42,6 +48,7 @@ class Connectivity {
 // The keep-awake assertion, held while a transfer runs.
 extern std::uint32_t noSleepAssertionID;
 extern std::optional<std::int32_t> noSleepReturn;
+// Acquire and release may run on different threads; each is one atomic step.
 void acquireNoSleepAssertion();  // no-op while one is held
 void releaseNoSleepAssertion();  // no-op when none is held
 
