@@ -6,7 +6,8 @@ bool OVDownloadMgr::getBuildInfo(const QString& sourceUrl) {
   bool result = false;
   ov::Semaphore semaphore(0);
   ov::sharedHttpClient().request(
-      sourceUrl, ov::HttpMethod::Head, {}, {}, ov::makeConcurrentQueue("orvalen"), [&](const ov::DataResponse& answer) {
+      sourceUrl, ov::HttpMethod::Head, {}, {}, ov::makeConcurrentQueue("orvalen"),
+      [&](const ov::DataResponse& answer) {
         if (answer.response) {
           // Read whatever the status: a 404 that names a length still sets the size.
           if (const auto length = answer.response->value("Content-Length"))

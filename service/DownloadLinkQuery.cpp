@@ -4,9 +4,13 @@
 
 namespace {
 
-QString withoutCrLf(QString text) { return text.remove(QStringLiteral("\r\n")); }
+QString withoutCrLf(QString text) {
+  return text.remove(QStringLiteral("\r\n"));
+}
 
-QString withHttpsScheme(QString text) { return text.replace(QStringLiteral("http:"), QStringLiteral("https:")); }
+QString withHttpsScheme(QString text) {
+  return text.replace(QStringLiteral("http:"), QStringLiteral("https:"));
+}
 
 }  // namespace
 
@@ -29,7 +33,8 @@ QString OVDownloadMgr::queryDownLoadURL() {
       serviceBase() + QStringLiteral("/prog/util/downloader/get-link.jsp"), standardServiceHeaders(), fields,
       [&](const QString& body) {
         answerText = body;
-        if (answerText.contains(QStringLiteral("ERROR: 000")) || !answerText.contains(QStringLiteral("http"))) {
+        if (answerText.contains(QStringLiteral("ERROR: 000")) ||
+            !answerText.contains(QStringLiteral("http"))) {
           queryDownloadURLErrorID = ERR_ID_Query_Download_URL::EQDU_SERVER_ERROR;
           return false;
         }

@@ -11,14 +11,14 @@ std::int64_t OVDownloadMgr::queryHeartbeatTime() {
       {QStringLiteral("SR"), sr.value_or(QString())},
   };
   std::int64_t interval = defaultHeartBeats;
-  const bool answered =
-      SendHttpPostRequsetString(serviceBase() + QStringLiteral("/prog/util/downloader/heartbeat.jsp"),
-                                standardServiceHeaders(), fields, [&](const QString& body) {
-                                  // Any text is an answer; what does not read as a number means the default.
-                                  interval = parseDecimalInteger(QString(body).remove(QStringLiteral("\r\n")))
-                                                 .value_or(defaultHeartBeats);
-                                  return true;
-                                });
+  const bool answered = SendHttpPostRequsetString(
+      serviceBase() + QStringLiteral("/prog/util/downloader/heartbeat.jsp"), standardServiceHeaders(), fields,
+      [&](const QString& body) {
+        // Any text is an answer; what does not read as a number means the default.
+        interval =
+            parseDecimalInteger(QString(body).remove(QStringLiteral("\r\n"))).value_or(defaultHeartBeats);
+        return true;
+      });
   if (answered) {
     ov::systemLog(QStringLiteral("[OVDownloader]queryHeartbeatTime succeeded! retrivedHeartbeatTime : ") +
                   QString::number(interval));

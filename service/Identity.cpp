@@ -33,23 +33,25 @@ QString loginName() {
   return qEnvironmentVariable("USER");
 }
 
-// The user's preferred UI languages as full tags (language-Script-REGION, as
-// macOS reports them), most preferred first. The script is spelled out
-// because only it tells Simplified from Traditional Chinese.
+// The user's preferred UI languages, most preferred first.
 QStringList preferredLanguages() {
   QStringList tags;
   for (const QString& entry : QLocale::system().uiLanguages()) {
     const QLocale locale(entry);
-    if (locale.language() == QLocale::C) continue;
-    QString tag = QLocale::languageToCode(locale.language());
-    if (locale.script() != QLocale::AnyScript) tag += u'-' + QLocale::scriptToCode(locale.script());
-    if (locale.territory() != QLocale::AnyTerritory) tag += u'-' + QLocale::territoryToCode(locale.territory());
-    tags << tag;
+    if (locale.language() != QLocale::C) tags << languageTagForLocale(locale);
   }
   return tags;
 }
 
 }  // namespace
+
+QString languageTagForLocale(const QLocale& locale) {
+  // The script is spelled out because only it tells Simplified from Traditional Chinese.
+  QString tag = QLocale::languageToCode(locale.language());
+  if (locale.script() != QLocale::AnyScript) tag += u'-' + QLocale::scriptToCode(locale.script());
+  if (locale.territory() != QLocale::AnyTerritory) tag += u'-' + QLocale::territoryToCode(locale.territory());
+  return tag;
+}
 
 QString getUUID() {
   std::optional<QString> uuid;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -12,6 +13,10 @@ QString getUUID();
 
 // The three-letter code of the user's most preferred UI language ("ENU", "DEU", ...).
 QString getSystemLanguageCode();
+
+// A locale as a full language tag, language-Script-REGION ("zh-Hant-TW"), the
+// form macOS reports preferred languages in.
+QString languageTagForLocale(const QLocale& locale);
 
 // Seams for tests: the platform UUID text (nullopt: unreadable), the login
 // name and the preferred languages. Empty functions restore the real sources.

@@ -33,13 +33,15 @@ namespace {
 
 // Reports are one-way: the status code is logged and nothing else of the
 // answer is read. `onAnswer` runs on the report's own "orvalen" queue.
-void postReport(const QString& path, const ov::FormFields& fields, std::function<void(const ov::DataResponse&)> onAnswer) {
+void postReport(const QString& path, const ov::FormFields& fields,
+                std::function<void(const ov::DataResponse&)> onAnswer) {
   ov::sharedHttpClient().request(serviceBase() + path, ov::HttpMethod::Post, fields, standardServiceHeaders(),
                                  ov::makeConcurrentQueue("orvalen"), std::move(onAnswer));
 }
 
 // Logs the status line and, when a response arrived, the success or failure line.
-void logReportAnswer(const ov::DataResponse& answer, const QString& report, const std::function<QString()>& successLine) {
+void logReportAnswer(const ov::DataResponse& answer, const QString& report,
+                     const std::function<QString()>& successLine) {
   if (!answer.response) return;
   ov::outputLine(QStringLiteral("SendHttpPostRequset to %1 Status Code = ").arg(report) +
                  QString::number(answer.response->statusCode));
@@ -67,12 +69,14 @@ void OVDownloadMgr::sendLog_UpdateInfo() {
       {QStringLiteral("url"), sourceUrl.value_or(QString())},
   };
   ov::Semaphore semaphore(0);
-  postReport(QStringLiteral("/prog/util/downloader/update-info.jsp"), fields, [&](const ov::DataResponse& answer) {
-    logReportAnswer(answer, QStringLiteral("sendLog_UpdateInfo"), [&] {
-      return QStringLiteral("[OVDownloader]sendLog_UpdateInfo succeed! TokenID : ") + szTokenID.value_or(QString());
-    });
-    semaphore.signal();
-  });
+  postReport(QStringLiteral("/prog/util/downloader/update-info.jsp"), fields,
+             [&](const ov::DataResponse& answer) {
+               logReportAnswer(answer, QStringLiteral("sendLog_UpdateInfo"), [&] {
+                 return QStringLiteral("[OVDownloader]sendLog_UpdateInfo succeed! TokenID : ") +
+                        szTokenID.value_or(QString());
+               });
+               semaphore.signal();
+             });
   semaphore.wait();
 }
 
@@ -86,14 +90,16 @@ void OVDownloadMgr::sendLog_UpdateStatus(const QString& strStatus, const QString
       {QStringLiteral("CancelReason"), strCancelReason},
   };
   ov::Semaphore semaphore(0);
-  postReport(QStringLiteral("/prog/util/downloader/update-status.jsp"), fields, [&](const ov::DataResponse& answer) {
-    logReportAnswer(answer, QStringLiteral("sendLog_UpdateStatus"), [&] {
-      return QStringLiteral("[OVDownloader]sendLog_UpdateStatus succeed! TokenID : ") + szTokenID.value_or(QString()) +
-             QStringLiteral(", Status : ") + strStatus + QStringLiteral(", DetailStatus : ") + strDetailStatus +
-             QStringLiteral(", CancelReason : ") + strCancelReason;
-    });
-    semaphore.signal();
-  });
+  postReport(QStringLiteral("/prog/util/downloader/update-status.jsp"), fields,
+             [&](const ov::DataResponse& answer) {
+               logReportAnswer(answer, QStringLiteral("sendLog_UpdateStatus"), [&] {
+                 return QStringLiteral("[OVDownloader]sendLog_UpdateStatus succeed! TokenID : ") +
+                        szTokenID.value_or(QString()) + QStringLiteral(", Status : ") + strStatus +
+                        QStringLiteral(", DetailStatus : ") + strDetailStatus +
+                        QStringLiteral(", CancelReason : ") + strCancelReason;
+               });
+               semaphore.signal();
+             });
   semaphore.wait();
 }
 
@@ -103,7 +109,8 @@ void OVDownloadMgr::sendLog_UpdateSize() {
       {QStringLiteral("TokenID"), szTokenID.value_or(QString())},
       {QStringLiteral("fileSize"), QString::number(i64FileSize.load())},
       {QStringLiteral("currentDownloadSize"), QString::number(currentReceivedSize.load())},
-      {QStringLiteral("Duration"), QString::number(static_cast<std::int64_t>(std::trunc(downloadDuration.load())))},
+      {QStringLiteral("Duration"),
+       QString::number(static_cast<std::int64_t>(std::trunc(downloadDuration.load())))},
   };
   // The size report does not wait for its answer; the answer is logged with
   // the values of the moment it arrives.

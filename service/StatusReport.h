@@ -23,4 +23,6 @@ std::optional<STATUS_ID> STATUS_IDFromRaw(int raw);
 const std::map<STATUS_ID, QString>& STATUS_NAME_Dict();
 
 // The name of a status, for the reports.
-inline QString statusName(STATUS_ID id) { return STATUS_NAME_Dict().at(id); }
+inline QString statusName(STATUS_ID id) {
+  return STATUS_NAME_Dict().at(id);
+}

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QLocale>
+#include <QRegularExpression>
+
+#include "service/Identity.h"
+
+namespace {
+
+class Identity : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    setPlatformUuidForTesting(nullptr);
+    setLoginNameForTesting(nullptr);
+    setPreferredLanguagesForTesting(nullptr);
+  }
+};
+
+TEST_F(Identity, TheIdentifierDigestsUuidThenLoginName) {
+  setPlatformUuidForTesting([] { return QStringLiteral("564D4A2E-1B38-4C1F-9F1A-6E8F3A2B1C0D"); });
+  setLoginNameForTesting([] { return QStringLiteral("ada"); });
+  const QString expected =
+      QStringLiteral("S-1-") +
+      QString::fromLatin1(
+          QCryptographicHash::hash("564D4A2E-1B38-4C1F-9F1A-6E8F3A2B1C0Dada", QCryptographicHash::Sha256)
+              .toHex()
+              .toUpper());
+  EXPECT_EQ(getUUID(), expected);
+  EXPECT_EQ(getUUID(), expected) << "stable";
+
+  setLoginNameForTesting([] { return QStringLiteral("grace"); });
+  EXPECT_NE(getUUID(), expected) << "another user of the same machine";
+}
+
+TEST_F(Identity, TheIdentifierHasItsFixedForm) {
+  // The real machine id of this system, when it has one.
+  const QString id = getUUID();
+  if (id.isEmpty()) GTEST_SKIP() << "no machine id on this system";
+  EXPECT_EQ(id.size(), 68);
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^S-1-[0-9A-F]{64}$")).match(id).hasMatch())
+      << id.toStdString();
+}
+
+TEST_F(Identity, AnUnreadableMachineIdGivesTheEmptyText) {
+  setPlatformUuidForTesting([] { return std::optional<QString>(); });
+  EXPECT_EQ(getUUID(), QString());
+  setPlatformUuidForTesting([] { return QString(); });
+  EXPECT_EQ(getUUID(), QString());
+}
+
+struct LanguageCase {
+  QStringList preferred;
+  const char* code;
+};
+
+class LanguageCode : public Identity, public ::testing::WithParamInterface<LanguageCase> {};
+
+TEST_P(LanguageCode, OnlyTheMostPreferredLanguageCounts) {
+  setPreferredLanguagesForTesting([] { return GetParam().preferred; });
+  EXPECT_EQ(getSystemLanguageCode(), QLatin1String(GetParam().code))
+      << GetParam().preferred.join(',').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LanguageCode,
+                         ::testing::Values(LanguageCase{{"zh-Hans-CN"}, "CHS"},
+                                           LanguageCase{{"zh-Hant-TW"}, "CHT"},
+                                           LanguageCase{{"zh-TW"}, "ENU"}, LanguageCase{{"zh-HK"}, "ENU"},
+                                           LanguageCase{{"zh"}, "ENU"}, LanguageCase{{"de-CH"}, "DEU"},
+                                           LanguageCase{{"es-419"}, "ESP"}, LanguageCase{{"fr-CA"}, "FRA"},
+                                           LanguageCase{{"it-IT"}, "ITA"}, LanguageCase{{"ja-JP"}, "JPN"},
+                                           LanguageCase{{"ko-KR"}, "KOR"}, LanguageCase{{"nl-BE"}, "NLD"},
+                                           LanguageCase{{"en-GB"}, "ENU"}, LanguageCase{{"pt-BR"}, "ENU"},
+                                           LanguageCase{{"ru-RU"}, "ENU"}, LanguageCase{{"sv-SE"}, "ENU"},
+                                           LanguageCase{{"en-US", "de-DE"}, "ENU"}, LanguageCase{{}, "ENU"}));
+
+TEST_F(Identity, LinuxLocalesAreReadWithTheirScript) {
+  // A Linux locale names no script; only the script tells Simplified from Traditional Chinese.
+  EXPECT_EQ(languageTagForLocale(QLocale(QStringLiteral("zh_TW"))), QStringLiteral("zh-Hant-TW"));
+  EXPECT_EQ(languageTagForLocale(QLocale(QStringLiteral("zh_CN"))), QStringLiteral("zh-Hans-CN"));
+  EXPECT_EQ(languageTagForLocale(QLocale(QStringLiteral("de_CH"))), QStringLiteral("de-Latn-CH"));
+  setPreferredLanguagesForTesting(
+      [] { return QStringList{languageTagForLocale(QLocale(QStringLiteral("zh_HK")))}; });
+  EXPECT_EQ(getSystemLanguageCode(), QStringLiteral("CHT"));
+}
+
+}  // namespace
