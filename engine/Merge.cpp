@@ -127,12 +127,16 @@ QString OVDownloadMgr::tempFolderPath() const {
 void OVDownloadMgr::mergeChunkedFiles() {
   if (bCancel) return;
   std::vector<QUrl> parts;
-  for (std::int64_t i = 0; i < dataChuckCount; ++i) parts.push_back(QUrl::fromLocalFile(partFilePath(*fileUrl, i)));
+  for (std::int64_t i = 0; i < dataChuckCount; ++i)
+    parts.push_back(QUrl::fromLocalFile(partFilePath(*fileUrl, i)));
   try {
     merge(parts, *fileUrl, kMergeBlockSize);
   } catch (const std::exception&) {
     ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
-    notifyDelegate([](DownloadProxy& delegate) { delegate.onDownloadFailed(ERROR_Code::E_DOWNLOAD_FAILED); });
+    // A cancel during the merge removes the parts under it; the user who chose
+    // to stop gets no failure dialog for that.
+    if (!bCancel)
+      notifyDelegate([](DownloadProxy& delegate) { delegate.onDownloadFailed(ERROR_Code::E_DOWNLOAD_FAILED); });
     removeTempFiles();
     return;
   }
@@ -174,5 +178,6 @@ void OVDownloadMgr::removeTempFiles() {
   if (!std::filesystem::exists(std::filesystem::symlink_status(folder, error))) return;
   std::filesystem::remove_all(folder, error);
   if (error)
-    ov::outputLine(QStringLiteral("OVDownloadMgr::removeTempFiles(), ") + QString::fromStdString(error.message()));
+    ov::outputLine(QStringLiteral("OVDownloadMgr::removeTempFiles(), ") +
+                   QString::fromStdString(error.message()));
 }

@@ -46,7 +46,8 @@ void OVDownloadMgr::startTimers() {
   // A period of zero or less from the service would be a flood of reports.
   const std::int64_t requested = heartbeatsTime.value_or(defaultHeartBeats);
   const std::int64_t period = requested > 0 ? requested : defaultHeartBeats;
-  heartbeatsTimer = ov::toolkit().scheduleRepeatingTimer(static_cast<double>(period), [this] { onHeartbeatTimer(); });
+  heartbeatsTimer =
+      ov::toolkit().scheduleRepeatingTimer(static_cast<double>(period), [this] { onHeartbeatTimer(); });
 }
 
 void OVDownloadMgr::stopTimers() {
@@ -67,8 +68,14 @@ void OVDownloadMgr::DownloadFile() {
     sendLog_UpdateStatus(statusName(STATUS_ID::SI_DOWNLOADING), QString(), QString());
   });
 
-  // A new run: whatever requests of an earlier run still finish are ignored.
-  ++transferRun_;
+  {
+    // A new run: whatever requests of an earlier run still finish are ignored.
+    // Changed under both locks, so that a completion of the earlier run either
+    // has done its bookkeeping before or does none at all.
+    std::unique_lock lk(lock);
+    std::lock_guard round(roundMutex_);
+    ++transferRun_;
+  }
   cancelChunkRequests();
   bCancel = false;
   bPause = false;
@@ -148,15 +155,19 @@ void OVDownloadMgr::processTasks() {
 }
 
 void OVDownloadMgr::doDownload(const DownloadTask& task) {
-  ov::HttpHeaders headers{{"Range", "bytes=" + std::to_string(task.chuckStart) + "-" + std::to_string(task.chunkEnd)}};
+  ov::HttpHeaders headers{
+      {"Range", "bytes=" + std::to_string(task.chuckStart) + "-" + std::to_string(task.chunkEnd)}};
   // With a validator, a server whose installer changed answers 200 with the
   // new file instead of a range of it, so two versions are never mixed.
   if (!szETag.isEmpty()) headers.push_back({"If-Range", szETag.toStdString()});
   const QString partPath = partFilePath(task.localPath, task.partIndex);
   const std::uint64_t run = transferRun_.load();
 
-  auto progress = [this, task, alive = alive_](const std::shared_ptr<ov::DownloadRequest>& request, double fraction) {
-    if (!*alive) return;
+  auto progress = [this, task, run, alive = alive_](const std::shared_ptr<ov::DownloadRequest>& request,
+                                                    double fraction) {
+    // A report of an earlier run, still queued, must neither park a dead
+    // request nor touch the new plan's list.
+    if (!*alive || run != transferRun_.load()) return;
     if (bPause) {
       listDLRequest.push_back(request);
       request->suspend();
@@ -172,6 +183,7 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
     const bool fetched = !answer.error && isChunkFetched(task, answer);
     if (fetched) {
       std::unique_lock lk(lock);
+      if (run != transferRun_.load()) return;
       const auto found = std::find(lstTasks.begin(), lstTasks.end(), task);
       if (found != lstTasks.end()) {
         currentReceivedSize += task.length();
@@ -181,6 +193,7 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
     {
       // Counted as one step, so the handler that finishes the round sees every failure.
       std::lock_guard round(roundMutex_);
+      if (run != transferRun_.load()) return;
       ++handledTaskInARound;
       if (!fetched) ++taskFailCount;
     }
@@ -226,7 +239,8 @@ void OVDownloadMgr::checkTasksStatus() {
     ov::Semaphore delivered(0);
     ov::mainQueue().async([this, alive = alive_, &delivered] {
       if (*alive)
-        if (auto delegate = downloadDelegate.lock()) delegate->onDownloadFailed(ERROR_Code::E_DOWNLOAD_FAILED);
+        if (auto delegate = downloadDelegate.lock())
+          delegate->onDownloadFailed(ERROR_Code::E_DOWNLOAD_FAILED);
       delivered.signal();
     });
     delivered.wait();
@@ -241,7 +255,8 @@ void OVDownloadMgr::checkTasksStatus() {
   if (remaining != 0) {
     tasksCountInCurrentRound = static_cast<int>(std::min<size_t>(kMaxRequestsPerRound, remaining));
     if (bCancel) return;
-    ov::outputLine(QStringLiteral("OVDownloadMgr::checkTasksStatus(), lstTask is not empty, Do next round!!"));
+    ov::outputLine(
+        QStringLiteral("OVDownloadMgr::checkTasksStatus(), lstTask is not empty, Do next round!!"));
     processTasks();
     return;
   }
@@ -250,7 +265,11 @@ void OVDownloadMgr::checkTasksStatus() {
   // A download cancelled meanwhile has nothing to complete; checking its size
   // would show a failure dialog to a user who already chose to stop.
   if (bCancel) return;
-  postToMain([this] { completeDownload(); });
+  // The cancel may also come on the main thread after this post and before it
+  // runs: the installer must then not be moved, opened or reported.
+  postToMain([this] {
+    if (!bCancel) completeDownload();
+  });
 }
 
 void OVDownloadMgr::cancelChunkRequests() {
