@@ -98,40 +98,44 @@ class MainQueue final : public DispatchQueue {
   static MainQueue& instance();
 
   void async(Task task) override {
-    // The hand-off goes through our own mutex rather than only Qt's event
-    // queue, so ThreadSanitizer (which cannot see into Qt's futex-based locks)
-    // sees the ordering between the poster and the task.
+    bool beforeApplication = false;
     {
       std::lock_guard lk(mutex_);
       pending_.push_back(std::move(task));
-      if (QCoreApplication::instance() == nullptr) {
+      if (QCoreApplication::instance() != nullptr) {
+        postRunOne();
+      } else {
         // No application yet: the task waits in pending_ and is scheduled
         // when the application object is constructed.
         ++unscheduled_;
-        std::call_once(preRoutineOnce_, [] { qAddPreRoutine(&MainQueue::scheduleUnscheduled); });
-        return;
+        beforeApplication = true;
       }
     }
-    schedule(1);
+    // Outside the lock: qAddPreRoutine runs the routine at once when the
+    // application has appeared in the meantime.
+    if (beforeApplication)
+      std::call_once(preRoutineOnce_, [] { qAddPreRoutine(&MainQueue::scheduleUnscheduled); });
   }
   const std::string& label() const override { return label_; }
 
  private:
   static void scheduleUnscheduled() {
     MainQueue& queue = instance();
-    int count = 0;
-    {
-      std::lock_guard lk(queue.mutex_);
-      count = std::exchange(queue.unscheduled_, 0);
-    }
-    queue.schedule(count);
+    std::lock_guard lk(queue.mutex_);
+    for (; queue.unscheduled_ > 0; --queue.unscheduled_) postRunOne();
   }
 
-  void schedule(int count) {
-    // A queued call on the application object runs on its thread's event
-    // loop, nested (modal) loops included; one call per task keeps the order.
-    for (int i = 0; i < count; ++i)
-      QMetaObject::invokeMethod(QCoreApplication::instance(), [this] { runOne(); }, Qt::QueuedConnection);
+  // One queued call on the application object per task: it runs on the main
+  // thread's event loop, nested (modal) loops included, in posting order.
+  //
+  // ThreadSanitizer cannot see into Qt's futex-based locks, so the hand-off
+  // must be visible through mutex_ alone: the call is posted while mutex_ is
+  // held (so Qt's copy of the functor is made before the unlock that
+  // runOne()'s lock follows) and the functor captures nothing (so nothing of
+  // the poster's is read before that lock).
+  static void postRunOne() {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { instance().runOne(); }, Qt::QueuedConnection);
   }
 
   void runOne() {
@@ -159,7 +163,9 @@ MainQueue& MainQueue::instance() {
 
 }  // namespace
 
-DispatchQueue& mainQueue() { return MainQueue::instance(); }
+DispatchQueue& mainQueue() {
+  return MainQueue::instance();
+}
 
 std::shared_ptr<DispatchQueue> mainQueueHandle() {
   static std::shared_ptr<DispatchQueue> handle(&mainQueue(), [](DispatchQueue*) {});
@@ -180,6 +186,8 @@ std::shared_ptr<DispatchQueue> makeConcurrentQueue(std::string label) {
   return std::make_shared<ConcurrentQueue>(std::move(label));
 }
 
-int workerThreadCount() { return WorkerPool::instance().threadCount(); }
+int workerThreadCount() {
+  return WorkerPool::instance().threadCount();
+}
 
 }  // namespace ov

@@ -1,11 +1,14 @@
 #include "platform/RepeatingTimer.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+
+#include "platform/Dispatch.h"
 
 namespace ov {
 
@@ -46,7 +49,11 @@ RepeatingTimer::RepeatingTimer(double interval, std::function<void()> action)
   auto* app = QCoreApplication::instance();
   if (app != nullptr && QThread::currentThread() != app->thread()) {
     timer_->moveToThread(app->thread());
-    QMetaObject::invokeMethod(timer_.get(), qOverload<>(&QTimer::start), Qt::QueuedConnection);
+    // Through the main queue rather than a queued Qt call, so that
+    // ThreadSanitizer sees the hand-off (see Dispatch.cpp).
+    mainQueue().async([timer = QPointer<QTimer>(timer_.get())] {
+      if (timer) timer->start();
+    });
   } else {
     timer_->start();
   }
@@ -70,7 +77,9 @@ void RepeatingTimer::invalidate() {
   } else {
     // A QTimer may only be stopped by its own thread; the emptied action
     // already keeps any later tick from running.
-    QMetaObject::invokeMethod(timer, &QTimer::stop, Qt::QueuedConnection);
+    mainQueue().async([guarded = QPointer<QTimer>(timer)] {
+      if (guarded) guarded->stop();
+    });
   }
   // deleteLater: this may run inside the timer's own timeout signal.
   timer->deleteLater();
