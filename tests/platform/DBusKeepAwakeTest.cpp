@@ -3,18 +3,20 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/DBusKeepAwake.h"
+#include "platform/Dispatch.h"
 #include "platform/Utility.h"
+#include "tests/support/ChildProcess.h"
 
 namespace ov {
 namespace {
@@ -91,45 +93,71 @@ class ScopedVariable {
 class DBusKeepAwakeTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-    if (daemon.isEmpty()) return;
-    busProcess = new QProcess;
-    busProcess->start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                               QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
-    if (!busProcess->waitForStarted(5000)) return;
-    while (!busProcess->canReadLine() && busProcess->waitForReadyRead(5000)) {
+    busFolder = new QTemporaryDir;
+    const QString addressFile = busFolder->filePath(QStringLiteral("address"));
+    busProcess = new test::ChildProcess(QStringLiteral("dbus-daemon"),
+                                        {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                         QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")},
+                                        addressFile);
+    if (!busProcess->started()) return;
+    QFile file(addressFile);
+    for (int i = 0; i < 500 && address.isEmpty(); ++i) {
+      std::this_thread::sleep_for(10ms);
+      if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray text = file.readAll();
+        file.close();
+        if (text.endsWith('\n')) address = QString::fromUtf8(text.trimmed());
+      }
     }
-    address = QString::fromUtf8(busProcess->readLine().trimmed());
     if (address.isEmpty()) return;
 
-    serviceThread = new QThread;
-    serviceThread->start();
-    service = new FakeScreenSaver;
-    service->moveToThread(serviceThread);
-    QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("fake-screensaver"));
-    if (!bus.isConnected() ||
-        !bus.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), service,
-                            QDBusConnection::ExportAllSlots) ||
-        !bus.registerService(QStringLiteral("org.freedesktop.ScreenSaver")))
+    // The service's thread is a plain std::thread running its own event loop:
+    // its start, its end and the ready signal are then all visible to
+    // ThreadSanitizer, which QThread's would not be.
+    Semaphore ready;
+    bool registered = false;
+    serviceThread = new std::thread([&ready, &registered] {
+      // Never destroyed: QtDBus finishes closing its connection on its own
+      // thread and may still look at the object then.
+      auto& fake = *new FakeScreenSaver;
+      QEventLoop loop;
+      QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("fake-screensaver"));
+      registered = bus.isConnected() &&
+                   bus.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &fake,
+                                      QDBusConnection::ExportAllSlots) &&
+                   bus.registerService(QStringLiteral("org.freedesktop.ScreenSaver"));
+      service = &fake;
+      const bool serve = registered;  // `registered` lives only until the signal
+      ready.signal();
+      // A tick wakes the loop now and then, so that the stop flag is seen.
+      QTimer tick;
+      tick.start(10);
+      while (serve && !stopService) loop.processEvents(QEventLoop::WaitForMoreEvents);
+      bus.unregisterService(QStringLiteral("org.freedesktop.ScreenSaver"));
+      bus.unregisterObject(QStringLiteral("/org/freedesktop/ScreenSaver"));
+      QDBusConnection::disconnectFromBus(QStringLiteral("fake-screensaver"));
+    });
+    ready.wait();
+    if (!registered) {
+      serviceThread->join();
+      delete serviceThread;
+      serviceThread = nullptr;
       address.clear();
+    }
   }
 
   static void TearDownTestSuite() {
-    QDBusConnection::disconnectFromBus(QStringLiteral("fake-screensaver"));
     if (serviceThread != nullptr) {
-      serviceThread->quit();
-      serviceThread->wait();
+      stopService = true;
+      serviceThread->join();
     }
-    delete service;
     delete serviceThread;
-    if (busProcess != nullptr) {
-      busProcess->kill();
-      busProcess->waitForFinished(5000);
-    }
     delete busProcess;
-    service = nullptr;
+    delete busFolder;
     serviceThread = nullptr;
+    service = nullptr;
     busProcess = nullptr;
+    busFolder = nullptr;
   }
 
   void SetUp() override {
@@ -140,8 +168,10 @@ class DBusKeepAwakeTest : public ::testing::Test {
 
   static QDBusConnection serviceBus() { return QDBusConnection(QStringLiteral("fake-screensaver")); }
 
-  static inline QProcess* busProcess = nullptr;
-  static inline QThread* serviceThread = nullptr;
+  static inline QTemporaryDir* busFolder = nullptr;
+  static inline test::ChildProcess* busProcess = nullptr;
+  static inline std::thread* serviceThread = nullptr;
+  static inline std::atomic<bool> stopService{false};
   static inline FakeScreenSaver* service = nullptr;
   static inline QString address;
 };

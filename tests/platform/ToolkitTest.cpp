@@ -6,13 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
-#include <QProcess>
 #include <QTranslator>
 #include <optional>
 
 #include "platform/Dispatch.h"
 #include "platform/QtCoreToolkit.h"
 #include "platform/Toolkit.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
@@ -207,7 +207,8 @@ class LocalizedStringTest : public ::testing::Test {
 </TS>
 )"));
     const QString qm = sandbox.path(QStringLiteral("de.qm"));
-    ASSERT_EQ(QProcess::execute(lrelease, {QStringLiteral("-silent"), ts, QStringLiteral("-qm"), qm}), 0);
+    ASSERT_EQ(test::ChildProcess::run(lrelease, {QStringLiteral("-silent"), ts, QStringLiteral("-qm"), qm}),
+              0);
     ASSERT_TRUE(translator.load(qm));
     QCoreApplication::installTranslator(&translator);
   }
