@@ -1,0 +1,23 @@
+#include "ini/IniWriter.h"
+
+#include <QSaveFile>
+
+#include "platform/Log.h"
+
+QString formatINI(const Config& config) {
+  QString text;
+  for (const Section& section : config.sections) {
+    text += u'[' + section.name + QStringLiteral("]\r\n");
+    for (const auto& [key, value] : section.settings)
+      text += key + QStringLiteral(" = ") + value + QStringLiteral("\r\n");
+    text += QStringLiteral("\r\n");
+  }
+  return text;
+}
+
+void saveINI(const QString& filename, const Config& config) {
+  const QByteArray bytes = formatINI(config).toUtf8();
+  QSaveFile file(filename);
+  const bool saved = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+  if (!saved) ov::outputLine(QStringLiteral("save ") + filename + QStringLiteral(" failed"));
+}
