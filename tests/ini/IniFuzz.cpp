@@ -1,0 +1,50 @@
+// libFuzzer target for the INI reader (`./dev fuzz ini`). Any bytes go in
+// twice: decoded as a file would be (falling back to lenient UTF-8 when they
+// are not valid text) and taken raw as UTF-16, which reaches lone surrogates.
+// Whatever parses is written out and parsed again. ParseError and
+// IniReadError are ordinary outcomes; a crash, a hang, a bad memory access
+// or an error position outside the text is a finding.
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "ini/IniReader.h"
+#include "ini/IniWriter.h"
+
+namespace {
+
+void checkPosition(const QString& text, const ParseError& error) {
+  const TextRange line = error.line;
+  const bool sound = error.row >= 1 && error.pos >= 1 && 0 <= line.lowerBound &&
+                     line.lowerBound <= line.upperBound && line.upperBound <= text.size() &&
+                     error.pos - 1 <= line.upperBound - line.lowerBound && !error.description().isEmpty();
+  if (!sound) std::abort();
+}
+
+void parse(const QString& text) {
+  try {
+    const Config config = parseINI(text);
+    try {
+      parseINI(formatINI(config));
+    } catch (const ParseError& error) {
+      checkPosition(formatINI(config), error);
+    }
+  } catch (const ParseError& error) {
+    checkPosition(text, error);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+  QString text;
+  try {
+    text = decodeText(bytes);
+  } catch (const IniReadError&) {
+    text = QString::fromUtf8(bytes);
+  }
+  parse(text);
+  parse(QString(reinterpret_cast<const QChar*>(data), qsizetype(size / 2)));
+  return 0;
+}
