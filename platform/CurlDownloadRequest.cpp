@@ -15,15 +15,15 @@ std::string milliseconds(std::chrono::milliseconds duration) {
 
 }  // namespace
 
-CurlDownloadRequest::CurlDownloadRequest(QString url, HttpHeaders headers, QString destination,
+CurlDownloadRequest::CurlDownloadRequest(const QString& url, HttpHeaders headers, const QString& destination,
                                          const DownloadSessionConfiguration& configuration, Handlers handlers)
-    : url_(std::move(url)),
+    : url_(ownCopy(url)),
       headers_(std::move(headers)),
       configuration_(configuration),
-      caFile_(httpSettings().caFile),
+      caFile_(ownFileName(httpSettings().caFile)),
       handlers_(std::move(handlers)),
       progress_(configuration.progressInterval),
-      file_(std::move(destination)) {}
+      file_(destination) {}
 
 CurlDownloadRequest::~CurlDownloadRequest() {
   if (easy_ != nullptr) curl_easy_cleanup(easy_);
@@ -57,7 +57,7 @@ void CurlDownloadRequest::start() {
   self_ = shared_from_this();
   stage_ = Stage::Detached;
   if (!isFetchableUrl(url_)) {
-    fail({HttpError::Kind::UnsupportedUrl, "only http and https URLs are fetched: " + url_.toStdString()});
+    fail({HttpError::Kind::UnsupportedUrl, "only http and https URLs are fetched: " + url_});
     return;
   }
   std::string error;
@@ -65,8 +65,8 @@ void CurlDownloadRequest::start() {
     fail({HttpError::Kind::File, error});
     return;
   }
-  easy_ = makeEasy({url_.toStdString(), caFile_, configuration_.connectTimeout}, errorBuffer_.data(), this,
-                   &onHeader, &onBody);
+  easy_ =
+      makeEasy({url_, caFile_, configuration_.connectTimeout}, errorBuffer_.data(), this, &onHeader, &onBody);
   if (easy_ == nullptr) {
     fail({HttpError::Kind::Other, "libcurl could not create a request"});
     return;

@@ -39,7 +39,7 @@ class CurlDownloadRequest final : public DownloadRequest,
     DownloadCompletionHandler completion;
   };
 
-  CurlDownloadRequest(QString url, HttpHeaders headers, QString destination,
+  CurlDownloadRequest(const QString& url, HttpHeaders headers, const QString& destination,
                       const DownloadSessionConfiguration& configuration, Handlers handlers);
   ~CurlDownloadRequest() override;
 
@@ -73,10 +73,10 @@ class CurlDownloadRequest final : public DownloadRequest,
   static size_t onHeader(char* data, size_t size, size_t count, void* owner);
   static size_t onBody(char* data, size_t size, size_t count, void* owner);
 
-  const QString url_;
+  const std::string url_;
   const HttpHeaders headers_;
   const DownloadSessionConfiguration configuration_;
-  const QString caFile_;
+  const std::string caFile_;
   Handlers handlers_;
   std::atomic<bool> suspended_{false};
   HttpProgressCoalescer progress_;

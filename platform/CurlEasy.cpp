@@ -29,8 +29,8 @@ CURL* makeEasy(const EasySettings& settings, char* errorBuffer, void* owner, Dat
   curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!settings.caFile.isEmpty()) {
-    curl_easy_setopt(easy, CURLOPT_CAINFO, QFile::encodeName(settings.caFile).constData());
+  if (!settings.caFile.empty()) {
+    curl_easy_setopt(easy, CURLOPT_CAINFO, settings.caFile.c_str());
     // A CA folder compiled into libcurl would still add the system's roots.
     curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
   }
@@ -44,9 +44,24 @@ CURL* makeEasy(const EasySettings& settings, char* errorBuffer, void* owner, Dat
   return easy;
 }
 
-bool isFetchableUrl(const QString& url) {
-  return url.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
-         url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+bool isFetchableUrl(std::string_view url) {
+  const auto startsWith = [url](std::string_view scheme) {
+    if (url.size() < scheme.size()) return false;
+    for (std::size_t i = 0; i < scheme.size(); ++i) {
+      const char c = url[i];
+      if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != scheme[i]) return false;
+    }
+    return true;
+  };
+  return startsWith("http://") || startsWith("https://");
+}
+
+std::string ownCopy(const QString& text) {
+  return text.toStdString();
+}
+
+std::string ownFileName(const QString& path) {
+  return QFile::encodeName(path).toStdString();
 }
 
 HttpError errorFor(CURLcode code, const char* errorBuffer) {

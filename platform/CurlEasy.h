@@ -5,6 +5,7 @@
 #include <QString>
 #include <chrono>
 #include <string>
+#include <string_view>
 
 #include "platform/HttpClient.h"
 
@@ -18,7 +19,7 @@ namespace ov::curl {
 // variables, as libcurl reads them by default.
 struct EasySettings {
   std::string url;
-  QString caFile;
+  std::string caFile;  // in the file system's encoding; empty for the system store
   std::chrono::milliseconds connectTimeout{30000};
 };
 
@@ -30,7 +31,13 @@ CURL* makeEasy(const EasySettings& settings, char* errorBuffer, void* owner, Dat
                DataCallback onBody);
 
 // Whether `url` names an http or https resource; nothing else is ever fetched.
-bool isFetchableUrl(const QString& url);
+bool isFetchableUrl(std::string_view url);
+
+// A deep copy of `text` that shares no buffer with it. QString counts the
+// owners of a shared buffer inside Qt, where ThreadSanitizer cannot see the
+// ordering, so text handed to the multi thread is copied on the way in.
+std::string ownCopy(const QString& text);
+std::string ownFileName(const QString& path);
 
 // The kind and printable description of a libcurl failure.
 HttpError errorFor(CURLcode code, const char* errorBuffer);

@@ -8,6 +8,13 @@
 #include "platform/HttpResponseParser.h"
 
 namespace ov::curl {
+namespace {
+
+// Service answers are a few bytes; a bound keeps a broken or hostile server
+// from filling memory.
+constexpr std::size_t kLargestAnswer = 16 * 1024 * 1024;
+
+}  // namespace
 
 // One request of the shared client. Created on the caller's thread; everything
 // after start() happens on the multi thread.
@@ -17,13 +24,13 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
                       const HttpHeaders& headers, std::shared_ptr<DispatchQueue> queue,
                       std::function<void(DataResponse)> handler)
       : client_(client),
-        url_(url),
+        url_(ownCopy(url)),
         method_(method),
         body_(std::move(body)),
         headers_(headers),
         queue_(std::move(queue)),
         handler_(std::move(handler)),
-        caFile_(httpSettings().caFile),
+        caFile_(ownFileName(httpSettings().caFile)),
         connectTimeout_(httpSettings().sharedConnectTimeout),
         idleTimeout_(httpSettings().sharedIdleTimeout) {}
 
@@ -33,11 +40,10 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
 
   void start() {
     if (!isFetchableUrl(url_)) {
-      fail({HttpError::Kind::UnsupportedUrl, "only http and https URLs are fetched: " + url_.toStdString()});
+      fail({HttpError::Kind::UnsupportedUrl, "only http and https URLs are fetched: " + url_});
       return;
     }
-    easy_ = makeEasy({url_.toStdString(), caFile_, connectTimeout_}, errorBuffer_.data(), this, &onHeader,
-                     &onBody);
+    easy_ = makeEasy({url_, caFile_, connectTimeout_}, errorBuffer_.data(), this, &onHeader, &onBody);
     if (easy_ == nullptr) {
       fail({HttpError::Kind::Other, "libcurl could not create a request"});
       return;
@@ -72,6 +78,11 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   }
 
   void onDone(CURLcode result) override {
+    if (tooLarge_) {
+      fail(
+          {HttpError::Kind::Other, "the answer is larger than " + std::to_string(kLargestAnswer) + " bytes"});
+      return;
+    }
     if (result != CURLE_OK) {
       fail(errorFor(result, errorBuffer_.data()));
       return;
@@ -110,6 +121,10 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   static size_t onBody(char* data, size_t size, size_t count, void* owner) {
     auto* self = static_cast<SharedClientRequest*>(owner);
     self->lastActivity_ = Clock::now();
+    if (self->received_.size() + size * count > kLargestAnswer) {
+      self->tooLarge_ = true;
+      return 0;
+    }
     self->received_.append(data, size * count);
     return size * count;
   }
@@ -137,13 +152,13 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   }
 
   CurlHttpClient& client_;
-  const QString url_;
+  const std::string url_;
   const HttpMethod method_;
   const std::string body_;
   const HttpHeaders headers_;
   const std::shared_ptr<DispatchQueue> queue_;
   std::function<void(DataResponse)> handler_;
-  const QString caFile_;
+  const std::string caFile_;
   const std::chrono::milliseconds connectTimeout_;
   const std::chrono::milliseconds idleTimeout_;
 
@@ -153,6 +168,7 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   HttpResponseParser parser_;
   std::string received_;
   Clock::time_point lastActivity_;
+  bool tooLarge_ = false;
   bool delivered_ = false;
 };
 

@@ -46,6 +46,13 @@ struct HttpError {
 enum class HttpMethod { Get, Head, Post };
 
 // The answer to a request of the shared client.
+//
+// The body becomes text by the charset parameter of its Content-Type: UTF-8
+// when there is none, ISO-8859-1 (latin1) byte for byte when declared. An
+// empty body (and every HEAD answer) is the empty text. A body that is not
+// valid in its charset, or in a charset we cannot read, is an error of kind
+// Other that still carries the response; it is never turned into text with
+// replacement characters.
 struct DataResponse {
   std::optional<HttpResponse> response;  // when an HTTP response arrived
   std::optional<QString> text;           // the body as text, when the request succeeded
@@ -63,13 +70,16 @@ class HttpClient {
   // Starts the request at once. `handler` runs exactly once, on `queue`, never
   // on the calling thread. POST fields travel form-encoded in the body; other
   // methods send no body. `headers` go out in order after the client's own
-  // (Host, User-Agent); a caller's "Accept-Encoding" replaces the client's.
+  // (Host, User-Agent, then "Accept-Encoding: gzip, deflate"); a caller's
+  // "Accept-Encoding" replaces the client's, so the field goes out once. An
+  // answer body larger than 16 MiB fails (kind Other): service answers are short.
   virtual void request(const QString& url, HttpMethod method, const FormFields& parameters,
                        const HttpHeaders& headers, std::shared_ptr<DispatchQueue> queue,
                        std::function<void(DataResponse)> handler) = 0;
 
-  // Ends every request of this client in flight: each handler runs with a
-  // Cancelled error and no response.
+  // Ends every request of this client in flight (every request made before
+  // this call and not yet answered): each handler runs with a Cancelled error
+  // and no response. Returns at once.
   virtual void cancelAllRequests() = 0;
 };
 
@@ -79,27 +89,38 @@ struct DownloadSessionConfiguration {
   std::chrono::milliseconds requestTimeout = std::chrono::seconds(600);   // no data for this long fails
   std::chrono::milliseconds resourceTimeout = std::chrono::seconds(600);  // whole transfer, active time
   std::chrono::milliseconds connectTimeout = std::chrono::seconds(30);
-  // Progress is coalesced: at most one report per request in this interval
-  // (the final fraction is always reported).
+  // Progress is coalesced: at most one report per request in this interval,
+  // and never a second one while the first still waits in its queue. The
+  // final fraction (1.0, on success) is always reported; if the request is
+  // suspended just then, it is reported on resume().
   std::chrono::milliseconds progressInterval = std::chrono::milliseconds(200);
 };
 
+// One download. Its methods may be called on any thread. A request that has
+// not finished keeps itself alive: nobody needs to hold it.
 class DownloadRequest {
  public:
   virtual ~DownloadRequest() = default;
-  // Stops transferring until resume(). Time spent suspended counts toward no
-  // time-out. While suspended no progress is delivered. Idempotent.
+  // Stops transferring until resume() and gives up the connection (servers
+  // drop idle connections long before a user comes back from a pause). Time
+  // spent suspended counts toward no time-out. While suspended no progress is
+  // delivered. Idempotent.
   virtual void suspend() = 0;
-  // Continues where it stopped; bytes already written are kept (the rest is
-  // fetched with a narrowed Range and the same validators when the connection
-  // had to be given up). Idempotent.
+  // Continues where it stopped; bytes already written are kept. The rest is
+  // asked for with the Range narrowed by the bytes kept ("bytes=a-b" becomes
+  // "bytes=(a+n)-b", no Range becomes "bytes=n-") and every other field of
+  // the original request, If-Range included. Anything but a 206 whose
+  // Content-Range continues exactly there fails the request with
+  // ResumeFailed. A request suspended before any body byte arrived is sent
+  // again unchanged. Idempotent.
   virtual void resume() = 0;
+  // Ends the request with a Cancelled error (once; later calls do nothing).
   virtual void cancel() = 0;
   virtual bool isSuspended() const = 0;
 };
 
 struct DownloadResponse {
-  std::optional<HttpResponse> response;  // the HTTP response, when one arrived
+  std::optional<HttpResponse> response;  // the first final HTTP response, when one arrived
   std::optional<HttpError> error;        // transport failure only (never for a status code)
   QString destination;                   // where the body was written
 };
@@ -118,7 +139,12 @@ class DownloadSession {
   // the status code) it replaces `destination`, creating missing folders. On a
   // transport failure nothing is left at `destination`'s temporary name.
   // `progress` runs on `progressQueue` with the completed fraction (0 to 1, by
-  // Content-Length); `completion` runs exactly once on `completionQueue`.
+  // the Content-Length of the first answer; without one, only the final 1.0);
+  // `completion` runs exactly once on `completionQueue`, with an error only for
+  // transport failures (connection, TLS, time-out, file, cancellation, resume)
+  // and never for a status code. Neither runs on the calling thread. Only http
+  // and https are fetched (redirects too: at most 10, the shared client's
+  // policy); anything else fails with UnsupportedUrl without being touched.
   virtual std::shared_ptr<DownloadRequest> download(const QString& url, const HttpHeaders& headers,
                                                     const QString& destination,
                                                     std::shared_ptr<DispatchQueue> progressQueue,
@@ -130,8 +156,9 @@ class DownloadSession {
 std::shared_ptr<DownloadSession> makeDownloadSession(DownloadSessionConfiguration configuration = {});
 
 // Settings read once from the environment, adjustable by tests before use.
+// Every request copies them when it is made (on the caller's thread).
 struct HttpSettings {
-  QString caFile;  // OVDOWNLOADER_CA_FILE: replaces the system CA store when set
+  QString caFile;  // OVDOWNLOADER_CA_FILE: replaces the system CA store when set (both clients)
   std::chrono::milliseconds sharedConnectTimeout = std::chrono::seconds(30);
   std::chrono::milliseconds sharedIdleTimeout = std::chrono::seconds(60);
 };

@@ -27,9 +27,9 @@ QString localPath(const QString& destination) {
 
 }  // namespace
 
-HttpDownloadFile::HttpDownloadFile(QString destination)
-    : destination_(std::move(destination)),
-      destinationPath_(QFile::encodeName(localPath(destination_)).toStdString()) {}
+HttpDownloadFile::HttpDownloadFile(const QString& destination)
+    : destination_(destination.toStdString()),
+      destinationPath_(QFile::encodeName(localPath(destination)).toStdString()) {}
 
 HttpDownloadFile::~HttpDownloadFile() {
   discard();

@@ -12,7 +12,8 @@ namespace ov {
 // one transfer, one thread.
 class HttpDownloadFile {
  public:
-  explicit HttpDownloadFile(QString destination);
+  // Called on any thread: the text is copied, sharing no buffer with the caller's.
+  explicit HttpDownloadFile(const QString& destination);
   ~HttpDownloadFile();  // removes a temporary file that was not committed
 
   HttpDownloadFile(const HttpDownloadFile&) = delete;
@@ -30,11 +31,12 @@ class HttpDownloadFile {
   // Closes and removes the temporary file; nothing is left behind.
   void discard();
 
-  const QString& destination() const { return destination_; }
+  // A fresh copy each time, free to travel to another thread.
+  QString destination() const { return QString::fromStdString(destination_); }
   const std::string& temporaryPath() const { return temporaryPath_; }
 
  private:
-  QString destination_;
+  std::string destination_;      // as the caller gave it, UTF-8
   std::string destinationPath_;  // in the file system's encoding
   std::string temporaryPath_;
   int fd_ = -1;

@@ -255,6 +255,17 @@ TEST(HttpClientTest, InvalidUtf8IsAFailureWithTheResponse) {
   EXPECT_EQ(result.answer.response->statusCode, 200);
 }
 
+TEST(HttpClientTest, AnAnswerBeyond16MiBIsRefused) {
+  TestHttpsServer server;
+  server.handle("POST", "/huge", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content(std::string(16 * 1024 * 1024 + 1, 'x'), "text/plain");
+  });
+  const auto result = fetch(server.url("/huge"), HttpMethod::Post);
+  ASSERT_TRUE(result.answer.error.has_value());
+  EXPECT_EQ(result.answer.error->kind, HttpError::Kind::Other);
+  EXPECT_FALSE(result.answer.text.has_value());
+}
+
 TEST(HttpClientTest, CancelAllEndsEveryRequestInFlightWithoutResponse) {
   TestHttpsServer server;
   std::atomic<bool> release{false};
