@@ -1,0 +1,113 @@
+#include "tools/refservice/InstallerResponder.h"
+
+#include "tools/refservice/ByteRange.h"
+
+namespace refservice {
+namespace {
+
+constexpr const char* kInstallerType = "application/octet-stream";
+
+// The installer's tag as this request sees it: the scenario may change it after N requests.
+std::string currentEtag(const OpenInstaller& installer, const InstallerFaults& faults, std::int64_t number) {
+  if (faults.etagChangesAfter && number > *faults.etagChangesAfter) return changedEtag(installer.etag());
+  return installer.etag();
+}
+
+void setEntityHeaders(Exchange& exchange, const InstallerFaults& faults, const std::string& etag) {
+  exchange.setHeader("Accept-Ranges", "bytes");
+  if (faults.sendEtag) exchange.setHeader("ETag", etag);
+}
+
+void answerHead(Exchange& exchange, const OpenInstaller& installer, const InstallerFaults& faults,
+                const std::string& etag) {
+  setEntityHeaders(exchange, faults, etag);
+  exchange.setHeader("Content-Type", kInstallerType);
+  if (faults.headContentLength)
+    exchange.noteFault("HEAD Content-Length \"" + *faults.headContentLength + "\"");
+  exchange.sendHeadersOnly(faults.headStatus,
+                           faults.headContentLength.value_or(std::to_string(installer.size())));
+}
+
+// The range a GET is answered with; nothing means the whole file.
+struct RangeChoice {
+  bool malformed = false;
+  bool unsatisfiable = false;
+  std::optional<ResolvedRange> range;
+  std::string note;
+};
+
+RangeChoice chooseRange(const httplib::Request& request, std::int64_t size, const InstallerFaults& faults,
+                        const std::string& etag) {
+  RangeChoice choice;
+  const auto specs = parseRangeHeader(request.get_header_value("Range"));
+  if (!specs) {
+    choice.malformed = true;
+  } else if (faults.ignoreRange) {
+    choice.note = "Range ignored";
+  } else if (request.has_header("If-Range") && request.get_header_value("If-Range") != etag) {
+    // RFC 9110, 13.1.5: a validator that does not match asks for the whole, current representation.
+  } else if (specs->size() == 1) {
+    choice.range = resolveRange(specs->front(), size);
+    choice.unsatisfiable = !choice.range;
+  }
+  return choice;
+}
+
+void answerGet(Exchange& exchange, std::unique_ptr<OpenInstaller> installer, const InstallerFaults& faults,
+               const std::string& etag) {
+  auto& state = exchange.context().state;
+  const auto& request = exchange.request();
+  const auto size = installer->size();
+  RangeChoice choice;
+  if (request.has_header("Range")) {
+    choice = chooseRange(request, size, faults, etag);
+    if (choice.malformed) {
+      // The same answer as for a Range header the HTTP layer itself cannot parse.
+      exchange.setHeader("Connection", "close");
+      exchange.closeAfterAnswer();
+      return exchange.reject(400, "Range header is not a byte range set");
+    }
+    const auto number = state.countRangedRequest();
+    const bool atRequest = faults.notFoundAtRequest && number == *faults.notFoundAtRequest;
+    const bool atByte = choice.range && faults.notFoundAtByte &&
+                        choice.range->first == *faults.notFoundAtByte &&
+                        state.fireNotFoundAtByte(faults.notFoundRepeat);
+    if (atRequest || atByte) {
+      exchange.noteFault(atRequest
+                             ? "404 for ranged request " + std::to_string(number)
+                             : "404 for the range starting at byte " + std::to_string(choice.range->first));
+      return exchange.sendText(404, "Not Found\n");
+    }
+  }
+  if (choice.unsatisfiable) {
+    exchange.setHeader("Content-Range", "bytes */" + std::to_string(size));
+    return exchange.sendText(416, {});
+  }
+  if (!choice.note.empty()) exchange.noteFault(choice.note);
+  if (faults.firstByteDelay.count() > 0 && !state.sleepFor(faults.firstByteDelay))
+    return exchange.reject(503, "service stopping");
+
+  BodyStream::Source source;
+  source.offset = choice.range ? choice.range->first : 0;
+  source.length = choice.range ? choice.range->length() : size;
+  source.file = std::move(installer);
+  BodyStream::Pacing pacing{.paced = true, .dropAfter = std::nullopt};
+  if (faults.dropAfterBytes && source.length > *faults.dropAfterBytes && state.fireDrop(faults.dropRepeat))
+    pacing.dropAfter = faults.dropAfterBytes;
+  setEntityHeaders(exchange, faults, etag);
+  if (choice.range) exchange.setHeader("Content-Range", contentRange(*choice.range, size));
+  exchange.sendStream(choice.range ? 206 : 200, kInstallerType, std::move(source), pacing);
+}
+
+}  // namespace
+
+void answerInstaller(Exchange& exchange, const std::string& name) {
+  auto installer = exchange.context().catalog.open(name);
+  if (!installer) return exchange.sendText(404, "no installer named \"" + name + "\"\n");
+  const auto faults = exchange.context().state.faults();
+  const auto etag = currentEtag(*installer, faults, exchange.context().state.countInstallerRequest());
+  if (exchange.request().method == "HEAD") return answerHead(exchange, *installer, faults, etag);
+  answerGet(exchange, std::move(installer), faults, etag);
+}
+
+}  // namespace refservice

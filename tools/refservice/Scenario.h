@@ -1,0 +1,75 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace refservice {
+
+// What the link query ("get-link.jsp") answers.
+enum class LinkAnswer {
+  Installer,    // the link of a served installer
+  ServerError,  // "ERROR: 000"
+  NeedUpdate,   // "ERROR: 001", CR LF, then the newer agent's link
+  RawText,      // Scenario::linkText exactly as it stands
+};
+
+// Whether a one-shot fault fires on its first match only or on every match.
+enum class Repeat { Once, Always };
+
+// Faults and pacing of the installer answers (HEAD and GET under "/installers/").
+// Request counts run over all installers and start at 1; they survive
+// setScenario() and are cleared by ReferenceService::resetCounters().
+struct InstallerFaults {
+  // Answer 404 to a ranged GET whose first byte is this offset.
+  std::optional<std::int64_t> notFoundAtByte;
+  Repeat notFoundRepeat = Repeat::Always;
+  // Answer 404 to the Nth GET that carries a Range header.
+  std::optional<std::int64_t> notFoundAtRequest;
+  // Close the connection after this many body bytes of a GET answer
+  // (an answer no longer than this is sent whole).
+  std::optional<std::int64_t> dropAfterBytes;
+  Repeat dropRepeat = Repeat::Always;
+  // Answer every GET with 200 and the whole file, whatever Range says.
+  bool ignoreRange = false;
+  // HEAD answers: status code, and the Content-Length text in place of the real size.
+  int headStatus = 200;
+  std::optional<std::string> headContentLength;
+  // Send the ETag header at all; after this many installer requests the tag changes.
+  bool sendEtag = true;
+  std::optional<std::int64_t> etagChangesAfter;
+  // Bytes per second for each GET answer (one answer at a time per connection); 0: unlimited.
+  std::int64_t rateLimit = 0;
+  // Wait before a GET is answered (status line and headers included).
+  std::chrono::milliseconds firstByteDelay{0};
+  // While set, every GET body stops after holdAfterBytes bytes until the hold is released.
+  bool hold = false;
+  std::int64_t holdAfterBytes = 0;
+
+  bool operator==(const InstallerFaults&) const = default;
+};
+
+// Everything the service answers. It can be replaced while the service runs;
+// answers already under way pick up changes to the pacing (rate, hold) at once.
+struct Scenario {
+  LinkAnswer link = LinkAnswer::Installer;
+  std::string linkInstaller;    // installer the link names; empty: the first one served
+  bool linkHttpScheme = false;  // write the link with "http:" (clients rewrite it to "https:")
+  bool linkCrLf = true;         // end the link answer with CR LF
+  std::string updateLink;       // NeedUpdate's link; empty: the installer link
+  std::string linkText;         // RawText's answer
+  int linkStatus = 200;
+  std::string heartbeatText = "30";
+  int heartbeatStatus = 200;
+  int updateInfoStatus = 200;
+  int updateStatusStatus = 200;
+  int updateSizeStatus = 200;
+  bool gzip = false;                         // compress POST answers when the request accepts gzip
+  std::chrono::milliseconds answerDelay{0};  // wait before each POST is answered
+  InstallerFaults installer;
+
+  bool operator==(const Scenario&) const = default;
+};
+
+}  // namespace refservice

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "tools/refservice/Scenario.h"
+
+namespace refservice {
+
+// The running service's scenario, its request counters and the waits that
+// scenario changes or a stop must cut short. All members are thread-safe.
+class ScenarioState {
+ public:
+  explicit ScenarioState(Scenario scenario = {});
+
+  Scenario scenario() const;
+  InstallerFaults faults() const;
+  void set(Scenario scenario);
+  void update(const std::function<void(Scenario&)>& change);
+
+  // Counters of the installer requests, from 1.
+  std::int64_t countInstallerRequest();
+  std::int64_t countRangedRequest();
+  // Whether a fault with this repeat fires now; a Once fault fires a single time.
+  bool fireNotFoundAtByte(Repeat repeat);
+  bool fireDrop(Repeat repeat);
+  void resetCounters();
+
+  // Sleeps for `duration`; false when the service stops first.
+  bool sleepFor(std::chrono::steady_clock::duration duration);
+  // Waits while the scenario holds bodies that have `bytesSent` or more bytes
+  // out; false when the service stops first.
+  bool waitWhileHeld(std::int64_t bytesSent);
+  // Ends every wait at once and makes the later ones return false.
+  void stop();
+  bool stopped() const;
+
+ private:
+  bool heldLocked(std::int64_t bytesSent) const;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  Scenario scenario_;
+  std::int64_t installerRequests_ = 0;
+  std::int64_t rangedRequests_ = 0;
+  bool notFoundFired_ = false;
+  bool dropFired_ = false;
+  bool stopped_ = false;
+};
+
+}  // namespace refservice
