@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <algorithm>
+#include <thread>
+
+#include "tests/e2e/ProgramRun.h"
+
+namespace ov::test {
+namespace {
+
+using namespace std::chrono_literals;
+using refservice::RequestRecord;
+
+constexpr auto kRunLimit = 120s;  // the countdown alone is 15 s
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  // Serves a file of `size` random bytes as "OrvalenSetup.pkg".
+  void serve(std::int64_t size, const std::function<void(refservice::Scenario&)>& change = nullptr) {
+    installer = sandbox.path(QStringLiteral("served/OrvalenSetup.pkg"));
+    QDir().mkpath(sandbox.path(QStringLiteral("served")));
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(static_cast<quint32>(size));
+    for (auto& byte : bytes) byte = static_cast<char>(random.generate());
+    QFile file(installer);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    sourceDigest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+
+    refservice::ServiceOptions options;
+    options.installerFiles = {installer.toStdString()};
+    options.log = [](std::string_view) {};
+    refservice::Scenario scenario;
+    if (change) change(scenario);
+    service = std::make_unique<refservice::ReferenceService>(options, scenario);
+    service->start();
+    program = std::make_unique<ProgramRun>(sandbox, *service);
+  }
+
+  std::vector<RequestRecord> posts(const std::string& endpoint) const {
+    std::vector<RequestRecord> matching;
+    for (auto& r : service->requests())
+      if (r.path == "/prog/util/downloader/" + endpoint) matching.push_back(r);
+    return matching;
+  }
+
+  QString landed() const { return sandbox.downloads() + QStringLiteral("/OrvalenSetup.pkg"); }
+
+  void expectByteIdentical() const {
+    QFile file(landed());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << landed().toStdString();
+    EXPECT_EQ(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256), sourceDigest);
+  }
+
+  void expectNoTemporaryFolder() const {
+    EXPECT_FALSE(QDir(program->supportFolder() + QStringLiteral("/OrvalenSetup_TempFiles")).exists());
+  }
+
+  Sandbox sandbox;
+  QString installer;
+  QByteArray sourceDigest;
+  std::unique_ptr<refservice::ReferenceService> service;
+  std::unique_ptr<ProgramRun> program;
+};
+
+// One line per service request, in arrival order, as "endpoint[status/detail]";
+// the range requests fold into one "GET" entry.
+std::vector<std::string> conversation(const std::vector<RequestRecord>& records) {
+  std::vector<std::string> lines;
+  for (const auto& r : records) {
+    std::string line;
+    if (r.method == "GET") {
+      line = "GET";
+    } else if (r.method == "HEAD") {
+      line = "HEAD";
+    } else {
+      line = r.path.substr(r.path.rfind('/') + 1);
+      if (line == "update-status.jsp")
+        line += "[" + r.field("status").value_or("") + "/" + r.field("detail_status").value_or("") + "]";
+    }
+    if (lines.empty() || line != "GET" || lines.back() != "GET") lines.push_back(line);
+  }
+  return lines;
+}
+
+class Sizes : public EndToEnd, public ::testing::WithParamInterface<std::int64_t> {};
+
+TEST_P(Sizes, TheInstallerArrivesIntactAndIsHandedOver) {
+  serve(GetParam());
+  program->start();
+  ASSERT_TRUE(program->waitForExit(kRunLimit)) << program->output().toStdString();
+  EXPECT_EQ(program->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program->exitCode(), 0) << program->output().toStdString();
+
+  expectByteIdentical();
+  expectNoTemporaryFolder();
+  EXPECT_FALSE(QFile::exists(program->supportFolder() + QStringLiteral("/OrvalenSetup.pkg")))
+      << "moved, not copied";
+  EXPECT_EQ(program->opened(), QStringList{landed()});
+
+  // The conversation, in order. The "Downloading" status and the first size
+  // report leave together, in either order.
+  auto lines = conversation(service->requests());
+  auto downloading = std::find(lines.begin(), lines.end(), "update-status.jsp[Downloading/]");
+  ASSERT_NE(downloading, lines.end()) << ::testing::PrintToString(lines);
+  if (downloading != lines.begin() && *(downloading - 1) != "update-size-v2.jsp")
+    std::iter_swap(downloading, downloading + 1);
+  const std::vector<std::string> expected{"get-link.jsp",
+                                          "heartbeat.jsp",
+                                          "HEAD",
+                                          "update-info.jsp",
+                                          "update-status.jsp[Launch/]",
+                                          "update-size-v2.jsp",
+                                          "update-status.jsp[Downloading/]",
+                                          "GET",
+                                          "update-status.jsp[Complete/Complete]",
+                                          "update-size-v2.jsp",
+                                          "update-status.jsp[Complete/Install]"};
+  EXPECT_EQ(lines, expected);
+
+  // One token throughout, and the last size report counts every byte.
+  const auto token = posts("update-info.jsp").front().field("TokenID");
+  ASSERT_TRUE(token && !token->empty());
+  for (const auto& r : service->requests())
+    if (r.path.find("update-") != std::string::npos) EXPECT_EQ(r.field("TokenID"), token) << r.path;
+  const auto sizes = posts("update-size-v2.jsp");
+  EXPECT_EQ(sizes.back().field("currentDownloadSize"), std::to_string(GetParam()));
+  EXPECT_EQ(sizes.back().field("fileSize"), std::to_string(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Installers, Sizes, ::testing::Values(1, 5 * 1024 * 1024 + 1, 52 * 1024 * 1024),
+                         [](const auto& info) { return "Bytes" + std::to_string(info.param); });
+
+TEST_F(EndToEnd, GzipAnswersWork) {
+  serve(3 * 1024 * 1024, [](auto& s) { s.gzip = true; });
+  program->start();
+  ASSERT_TRUE(program->waitForExit(kRunLimit)) << program->output().toStdString();
+  expectByteIdentical();
+  const auto links = posts("get-link.jsp");
+  ASSERT_EQ(links.size(), 1u);
+  EXPECT_EQ(links.front().responseHeader("Content-Encoding"), "gzip");
+}
+
+TEST_F(EndToEnd, HeartbeatReportsFollowTheServicesInterval) {
+  // About six seconds of transfer at one report a second.
+  serve(24 * 1024 * 1024, [](auto& s) {
+    s.heartbeatText = "1";
+    s.installer.rateLimit = 1'000'000;
+  });
+  program->start();
+  ASSERT_TRUE(program->waitForExit(kRunLimit)) << program->output().toStdString();
+  expectByteIdentical();
+
+  // Size reports between the "Downloading" status and the "Complete" status are the heartbeat's.
+  std::vector<std::chrono::microseconds> ticks;
+  bool transferring = false;
+  for (const auto& r : service->requests()) {
+    const auto status = r.field("status").value_or("");
+    if (status == "Downloading") transferring = true;
+    if (status == "Complete") transferring = false;
+    if (transferring && r.path.ends_with("update-size-v2.jsp")) ticks.push_back(r.sinceStart);
+  }
+  ASSERT_GE(ticks.size(), 4u);
+  for (size_t i = 1; i < ticks.size(); ++i) {
+    const auto gap = ticks[i] - ticks[i - 1];
+    EXPECT_GT(gap, 600ms);
+    EXPECT_LT(gap, 1600ms);
+  }
+}
+
+TEST_F(EndToEnd, TerminationDuringTheTransferReportsTheCancelAndCleansUp) {
+  serve(52 * 1024 * 1024, [](auto& s) { s.installer.rateLimit = 300'000; });
+  program->start();
+  ASSERT_TRUE(service->waitForRequests(
+      [](const auto& records) {
+        return std::any_of(records.begin(), records.end(),
+                           [](const auto& r) { return r.method == "GET" && r.bytesSent > 0; });
+      },
+      60s))
+      << program->output().toStdString();
+  std::this_thread::sleep_for(500ms);  // some part files are on disk now
+  program->terminate();
+  ASSERT_TRUE(program->waitForExit(30s)) << program->output().toStdString();
+
+  const auto statuses = posts("update-status.jsp");
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.back().field("status"), "Cancel");
+  expectNoTemporaryFolder();
+  EXPECT_FALSE(QFile::exists(landed()));
+  EXPECT_TRUE(program->opened().isEmpty());
+}
+
+}  // namespace
+}  // namespace ov::test

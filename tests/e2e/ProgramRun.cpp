@@ -1,0 +1,117 @@
+#include "tests/e2e/ProgramRun.h"
+
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QThread>
+
+namespace ov::test {
+namespace {
+
+void copyFolder(const QString& from, const QString& to) {
+  QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+  QDir().mkpath(to);
+  while (it.hasNext()) {
+    const QString source = it.next();
+    const QString target = to + source.mid(from.size());
+    if (it.fileInfo().isDir()) {
+      QDir().mkpath(target);
+    } else {
+      QFile::copy(source, target);
+      QFile(target).setPermissions(QFile(source).permissions());
+    }
+  }
+}
+
+}  // namespace
+
+ProgramRun::ProgramRun(Sandbox& sandbox, const refservice::ReferenceService& service)
+    : sandbox_(sandbox), service_(service) {
+  // A copy in the sandbox: the bundle must run wherever it is.
+  bundle_ = sandbox_.path(QStringLiteral("Apps/OVDownloader.app"));
+  copyFolder(QStringLiteral(OV_BUILD_BUNDLE), bundle_);
+  const QString opener =
+      sandbox_.writeFile(QStringLiteral("bin/xdg-open"),
+                         "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$(dirname \"$0\")/opened.txt\"\n");
+  QFile(opener).setPermissions(QFile(opener).permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+}
+
+ProgramRun::~ProgramRun() {
+  if (process_ && process_->state() != QProcess::NotRunning) {
+    process_->kill();
+    process_->waitForFinished(5000);
+  }
+}
+
+void ProgramRun::start() {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("HOME"), sandbox_.home());
+  environment.insert(QStringLiteral("XDG_DATA_HOME"), sandbox_.dataHome());
+  environment.insert(QStringLiteral("XDG_CONFIG_HOME"), sandbox_.configHome());
+  environment.insert(QStringLiteral("XDG_CACHE_HOME"), sandbox_.cacheHome());
+  environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), sandbox_.path(QStringLiteral("run")));
+  QDir().mkpath(sandbox_.path(QStringLiteral("run")));
+  QFile(sandbox_.path(QStringLiteral("run")))
+      .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  environment.insert(QStringLiteral("PATH"),
+                     sandbox_.path(QStringLiteral("bin")) + u':' + environment.value(QStringLiteral("PATH")));
+  environment.insert(QStringLiteral("OVDOWNLOADER_SERVICE_HOST"),
+                     QString::fromStdString(service_.hostAndPort()));
+  environment.insert(QStringLiteral("OVDOWNLOADER_CA_FILE"), QString::fromStdString(service_.caFile()));
+  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+
+  process_ = std::make_unique<QProcess>();
+  process_->setProcessEnvironment(environment);
+  process_->setProcessChannelMode(QProcess::MergedChannels);
+  process_->start(bundle_ + QStringLiteral("/Contents/MacOS/OVDownloader"), {});
+  process_->waitForStarted(10000);
+}
+
+bool ProgramRun::waitForExit(std::chrono::milliseconds limit) {
+  QElapsedTimer clock;
+  clock.start();
+  while (process_->state() != QProcess::NotRunning && clock.elapsed() < limit.count()) {
+    process_->waitForFinished(100);
+    QCoreApplication::processEvents();
+  }
+  return process_->state() == QProcess::NotRunning;
+}
+
+void ProgramRun::terminate() {
+  ::kill(static_cast<pid_t>(process_->processId()), SIGTERM);
+}
+
+qint64 ProgramRun::pid() const {
+  return process_->processId();
+}
+
+int ProgramRun::exitCode() const {
+  return process_->exitCode();
+}
+
+QProcess::ExitStatus ProgramRun::exitStatus() const {
+  return process_->exitStatus();
+}
+
+QByteArray ProgramRun::output() const {
+  // readAll() would consume; peek the whole buffer instead.
+  return process_->peek(process_->bytesAvailable());
+}
+
+QStringList ProgramRun::opened() const {
+  QFile file(sandbox_.path(QStringLiteral("bin/opened.txt")));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+QString ProgramRun::supportFolder() const {
+  return sandbox_.dataHome() + QStringLiteral("/com.orvalen.OVDownloader");
+}
+
+}  // namespace ov::test
