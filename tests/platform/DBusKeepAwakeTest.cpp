@@ -155,7 +155,6 @@ class DBusKeepAwakeTest : public ::testing::Test {
     delete busProcess;
     delete busFolder;
     serviceThread = nullptr;
-    service = nullptr;
     busProcess = nullptr;
     busFolder = nullptr;
   }
