@@ -103,6 +103,9 @@ TestHttpsServer::TestHttpsServer(Options options) {
   port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("the test server cannot bind a port");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // stop() does nothing until the accept loop runs, so a test that ends at
+  // once would otherwise leave the loop running and hang in the destructor.
+  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   previousCaFile_ = ov::httpSettings().caFile;
   ov::httpSettings().caFile = QString::fromStdString(caFile_);
