@@ -33,7 +33,7 @@ QString executableDirectory() {
 // executable's. An executable outside a bundle is its own bundle folder, as the
 // platform's bundle API treats it.
 QString realBundlePath() {
-  const QString dir = QDir::cleanPath(executableDirectory());
+  QString dir = QDir::cleanPath(executableDirectory());
   if (dir.endsWith(QStringLiteral("/Contents/MacOS"))) return QDir::cleanPath(dir + QStringLiteral("/../.."));
   return dir;
 }

@@ -23,7 +23,7 @@ const QString kApplicationName = QStringLiteral("OVDownloader");
 // would start dbus-launch when no address is known, which can take long or
 // open an X11 connection.
 QString sessionBusAddress() {
-  const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+  QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
   if (!address.isEmpty()) return address;
   const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
   if (runtimeDir.isEmpty()) return {};
