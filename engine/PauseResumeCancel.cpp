@@ -11,7 +11,10 @@ void OVDownloadMgr::PauseDownload() {
   bPause = true;
   const double active = getCurrentDownloadDuration();
   downloadDuration = active;
-  previousDownloadDuration = active;
+  {
+    std::unique_lock lk(lock);  // a report may be reading the duration on another thread
+    previousDownloadDuration = active;
+  }
   stopTimers();
 }
 
@@ -19,13 +22,17 @@ void OVDownloadMgr::ResumeDownload() {
   acquireNoSleepAssertion();
   ov::systemLog(QStringLiteral("[OVDownloader]Resume Download"));
   bPause = false;
-  previousStartTime = ov::now();
+  {
+    std::unique_lock lk(lock);  // a report may be reading the duration on another thread
+    previousStartTime = ov::now();
+  }
   postToMain([this] { startTimers(); });
   for (const auto& request : listDLRequest) request->resume();
   listDLRequest.clear();
 }
 
-void OVDownloadMgr::CancelDownload(bool bSendCancelLog, std::function<void()> sendCancelLog_CompletionHandler) {
+void OVDownloadMgr::CancelDownload(bool bSendCancelLog,
+                                   std::function<void()> sendCancelLog_CompletionHandler) {
   ov::systemLog(QStringLiteral("[OVDownloader]Cancel Download"));
   releaseNoSleepAssertion();
   bCancel = true;

@@ -21,12 +21,20 @@ void OVDownloadMgr::onUpdateProgress() {
 
 double OVDownloadMgr::getCurrentDownloadDuration() {
   const QDateTime now = ov::now();
-  const double elapsed = previousStartTime ? static_cast<double>(previousStartTime->msecsTo(now)) / 1000.0 : 0.0;
-  const QString started = previousStartTime
-                              ? previousStartTime->toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"))
-                              : QStringLiteral("nil");
+  std::optional<QDateTime> startTime;
+  double before = 0;
+  {
+    // Reports read these on background threads while pause and resume (main
+    // thread) and a new DownloadFile() change them.
+    std::shared_lock lk(lock);
+    startTime = previousStartTime;
+    before = previousDownloadDuration;
+  }
+  const double elapsed = startTime ? static_cast<double>(startTime->msecsTo(now)) / 1000.0 : 0.0;
+  const QString started = startTime ? startTime->toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"))
+                                    : QStringLiteral("nil");
   ov::outputLine(QStringLiteral("getCurrentDownloadDuration() previousStartTime : ") + started +
                  QStringLiteral(", previousDownloadDuration : ") +
-                 QString::number(previousDownloadDuration, 'g', QLocale::FloatingPointShortest));
-  return elapsed + previousDownloadDuration;
+                 QString::number(before, 'g', QLocale::FloatingPointShortest));
+  return elapsed + before;
 }

@@ -60,8 +60,12 @@ void OVDownloadMgr::stopTimers() {
 void OVDownloadMgr::DownloadFile() {
   ov::systemLog(QStringLiteral("[OVDownloader]Download begin"));
   acquireNoSleepAssertion();
-  previousStartTime = ov::now();
-  previousDownloadDuration = 0;
+  {
+    // A report of the earlier run may still be reading the duration.
+    std::unique_lock lk(lock);
+    previousStartTime = ov::now();
+    previousDownloadDuration = 0;
+  }
   postToMain([this] { startTimers(); });
   ov::globalUtilityQueue().async([this, work = beginAsyncWork()] {
     sendLog_UpdateSize();
