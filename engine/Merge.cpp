@@ -136,7 +136,8 @@ void OVDownloadMgr::mergeChunkedFiles() {
     // A cancel during the merge removes the parts under it; the user who chose
     // to stop gets no failure dialog for that.
     if (!bCancel)
-      notifyDelegate([](DownloadProxy& delegate) { delegate.onDownloadFailed(ERROR_Code::E_DOWNLOAD_FAILED); });
+      notifyDelegate(
+          [](DownloadProxy& delegate) { delegate.onDownloadFailed(ERROR_Code::E_DOWNLOAD_FAILED); });
     removeTempFiles();
     return;
   }
