@@ -1,0 +1,93 @@
+#include "app/Launcher.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/AppDelegate.h"
+#include "app/DownloadWindow.h"
+#include "app/SingleInstance.h"
+#include "app/Strings.h"
+#include "app/TerminationSignals.h"
+#include "app/Translations.h"
+#include "app/ViewController.h"
+#include "app/WidgetsToolkit.h"
+#include "platform/Bundle.h"
+#include "platform/Toolkit.h"
+#include "platform/Utility.h"
+#include "ui_DownloadWindow.h"
+
+namespace {
+
+// Texts of the launcher itself; translated in the context "Launcher".
+class Launcher {
+  Q_DECLARE_TR_FUNCTIONS(Launcher)
+
+ public:
+  static QString alreadyRunning() {
+    return tr("OVDownloader is already downloading in another window. Only one download can run at a time.");
+  }
+};
+
+QString bundleIdentifier() {
+  return ov::Bundle::main().identifier().value_or(QString::fromLatin1(ov::kFallbackBundleIdentifier));
+}
+
+}  // namespace
+
+int runOVDownloader(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("OVDownloader"));
+  // The window never closes by itself, and a confirmed quit hides it while the
+  // cancellation report is still under way: the quit protocol decides.
+  QApplication::setQuitOnLastWindowClosed(false);
+  ov::installTranslations();
+
+  AppDelegate delegate;
+  WidgetsToolkit toolkit(delegate);
+  toolkit.install();
+
+  // The part files live in the application-support folder; that is what a
+  // second copy must not share.
+  SingleInstance guard(bundleIdentifier(), getApplicationSupportDirectory(true).toLocalFile());
+  if (!guard.acquire()) {
+    if (!guard.activateRunningInstance()) {
+      ov::Alert alert;
+      alert.message = Launcher::alreadyRunning();
+      alert.buttons = {IDS_BTNCAPTION_OK};
+      toolkit.runModalAlert(alert);
+    }
+    return 0;
+  }
+
+  TerminationSignals terminationSignals;
+  QObject::connect(&terminationSignals, &TerminationSignals::received, &delegate,
+                   [&delegate] { delegate.terminateOnSignal(); });
+
+  delegate.applicationWillFinishLaunching();
+  const auto controller = ViewController::create();
+  controller->loadView();
+  DownloadWindow* window = controller->window();
+  QObject::connect(window->ui->actionQuit, &QAction::triggered, &toolkit,
+                   [&toolkit] { toolkit.terminate(); });
+  QObject::connect(window->ui->actionCloseWindow, &QAction::triggered, &delegate,
+                   [&delegate, window] { delegate.onQuitOVDownloader(window->ui->actionCloseWindow); });
+  QObject::connect(&guard, &SingleInstance::activationRequested, window, [&delegate, controller] {
+    // A hidden window belongs to a quit already under way.
+    if (!delegate.bIsTerminating && controller->window()->isVisible()) controller->showWindow();
+  });
+  // A start-up check that failed has already asked to quit.
+  if (!delegate.bIsTerminating) controller->showWindow();
+  delegate.applicationDidFinishLaunching();
+
+  const int status = QApplication::exec();
+
+  // The process ends here, as the platform's terminate does: threads still
+  // blocked in a service call or a transfer are not waited for, and no
+  // teardown races them.
+  guard.release();
+  std::fflush(nullptr);
+  std::_Exit(status);
+}

@@ -1,0 +1,80 @@
+#include "app/SingleInstance.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLocalSocket>
+
+namespace {
+
+const QByteArray kActivate = QByteArrayLiteral("activate\n");
+const QByteArray kAcknowledge = QByteArrayLiteral("ok\n");
+
+}  // namespace
+
+SingleInstance::SingleInstance(const QString& key, const QString& folder, QObject* parent)
+    : QObject(parent),
+      folder_(folder),
+      lockPath_(QDir(folder).filePath(QStringLiteral(".OVDownloader.lock"))) {
+  // Socket paths are short (108 bytes on Linux), so the folder goes in as a
+  // digest: copies that share the folder meet, others never do.
+  const QByteArray digest =
+      QCryptographicHash::hash(QDir::cleanPath(folder).toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+  serverName_ =
+      QStringLiteral("ovdownloader-") + QString(key).replace(u'/', u'_') + u'-' + QString::fromLatin1(digest);
+  connect(&server_, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
+}
+
+SingleInstance::~SingleInstance() {
+  release();
+}
+
+bool SingleInstance::acquire() {
+  if (lock_ && lock_->isLocked()) return true;
+  if (!QDir().mkpath(folder_)) return false;
+  lock_ = std::make_unique<QLockFile>(lockPath_);
+  // The lock lasts as long as the download, however long: only a lock whose
+  // process has gone counts as stale.
+  lock_->setStaleLockTime(0);
+  if (!lock_->tryLock(0)) return false;
+  // Holding the lock, any socket of that name is a leftover of a dead copy.
+  QLocalServer::removeServer(serverName_);
+  server_.setSocketOptions(QLocalServer::UserAccessOption);
+  server_.listen(serverName_);
+  return true;
+}
+
+void SingleInstance::release() {
+  server_.close();
+  if (lock_ && lock_->isLocked()) lock_->unlock();
+}
+
+bool SingleInstance::activateRunningInstance(std::chrono::milliseconds timeout) const {
+  QLocalSocket socket;
+  socket.connectToServer(serverName_);
+  const int ms = static_cast<int>(timeout.count());
+  if (!socket.waitForConnected(ms)) return false;
+  socket.write(kActivate);
+  if (!socket.waitForBytesWritten(ms)) return false;
+  QByteArray answer;
+  while (!answer.contains('\n')) {
+    if (!socket.waitForReadyRead(ms)) return false;
+    answer += socket.readAll();
+    if (answer.size() > 64) return false;
+  }
+  return answer == kAcknowledge;
+}
+
+void SingleInstance::onNewConnection() {
+  while (QLocalSocket* socket = server_.nextPendingConnection()) {
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+      // A request is one short line; anything longer is not ours.
+      const QByteArray line = socket->readLine(64);
+      if (line == kActivate) {
+        socket->write(kAcknowledge);
+        emit activationRequested();
+      }
+      socket->disconnectFromServer();
+    });
+  }
+}

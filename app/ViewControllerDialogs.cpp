@@ -1,0 +1,122 @@
+// Failure dialogs: one dialog per failure kind, and what each answer does
+// (prepare again, restart the transfer, fetch the new downloader, or quit).
+
+#include <QUrl>
+
+#include "app/StringFormat.h"
+#include "app/Strings.h"
+#include "app/ViewController.h"
+#include "engine/OVDownloadMgr.h"
+#include "platform/Toolkit.h"
+
+namespace {
+
+// The service names the new downloader's address; only a web address is
+// handed to the desktop's opener, never a file, a script or another scheme.
+bool isOpenableWebAddress(const QUrl& url) {
+  return url.isValid() && (url.scheme() == u"https" || url.scheme() == u"http") && !url.host().isEmpty();
+}
+
+}  // namespace
+
+int ViewController::runAlert(const QString& message, std::initializer_list<QString> buttons) {
+  ov::Alert alert;
+  alert.message = message;
+  alert.style = ov::AlertStyle::Warning;
+  alert.buttons.assign(buttons.begin(), buttons.end());
+  return ov::toolkit().runModalAlert(alert);
+}
+
+void ViewController::onDownloadFailed(ERROR_Code code) {
+  switch (code) {
+    case ERROR_Code::E_NO_CONNECTION:
+      return handleNoConnection();
+    case ERROR_Code::E_SERVER_ERROR:
+      return handleServerError();
+    case ERROR_Code::E_NEED_UPDATE:
+      return handleNeedUpdate();
+    case ERROR_Code::E_DOWNLOAD_FAILED:
+      return handleDownloadFailed();
+    case ERROR_Code::E_LOW_DISK_SPACE:
+      return handleLowDiskSpace();
+    case ERROR_Code::E_SIGN_CHECK_FAILED:
+      return handleSignCheckFailed();
+    case ERROR_Code::E_SIZE_CHECK_FAILED:
+      return handleSizeCheckFailed();
+    case ERROR_Code::E_UNCLEAR:
+    case ERROR_Code::E_NO_MD5:
+    case ERROR_Code::E_NO_PROMOTE:
+      return;
+  }
+}
+
+bool ViewController::checkRetryDownload() {
+  // Not from the string table: this question is never translated.
+  return runAlert(QStringLiteral("Retry download?"), {IDS_BTNCAPTION_OK, IDS_BTNCAPTION_CANCEL}) == 0;
+}
+
+// In every handler an answer of -1 (the alert ended without one, because the
+// application is already on its way out) starts nothing.
+
+void ViewController::handleNoConnection() {
+  switch (runAlert(IDS_INTERNET_CONNECTION, {IDS_BTNCAPTION_RETRY, IDS_BTNCAPTION_CANCEL})) {
+    case 0:
+      // The window stays in its preparing state until the next readiness.
+      return submitPreparation();
+    case 1:
+      return terminate();
+  }
+}
+
+void ViewController::handleServerError() {
+  const QString message = ov::formatString(IDS_SERVER_ERROR, {displayProductName.value_or(QString())});
+  if (runAlert(message, {IDS_BTNCAPTION_OK}) == 0) terminate();
+}
+
+void ViewController::handleNeedUpdate() {
+  const int answer = runAlert(IDS_NEED_UPDATE, {IDS_BTNCAPTION_UPDATE, IDS_BTNCAPTION_CLOSE});
+  if (answer == 0) {
+    if (const auto address = manager_.getNewDownloaderURL()) {
+      const QUrl url(*address, QUrl::StrictMode);
+      // Whether the opener accepted it does not change what follows.
+      if (isOpenableWebAddress(url)) ov::toolkit().openWithDefaultHandler(url);
+    }
+  }
+  if (answer == 0 || answer == 1) terminate();
+}
+
+void ViewController::handleDownloadFailed() {
+  switch (runAlert(IDS_INTERNET_CONNECTION, {IDS_BTNCAPTION_RETRY, IDS_BTNCAPTION_CANCEL})) {
+    case 0:
+      return restartDownload();
+    case 1:
+      hideOwnWindow();
+      return cancelWithReportThenTerminate();
+  }
+}
+
+void ViewController::handleLowDiskSpace() {
+  if (runAlert(IDS_LOW_DISCSPACE, {IDS_BTNCAPTION_OK}) == 0) terminate();
+}
+
+void ViewController::handleSignCheckFailed() {
+  switch (runAlert(IDS_DOWNLOAD_ERROR, {IDS_BTNCAPTION_YES, IDS_BTNCAPTION_NO})) {
+    case 0:
+      return restartDownload();
+    case 1:
+      // A failed installer check gives up at once, without a report.
+      hideOwnWindow();
+      manager_.CancelDownload(false, nullptr);
+      return terminate();
+  }
+}
+
+void ViewController::handleSizeCheckFailed() {
+  handleSignCheckFailed();
+}
+
+void ViewController::restartDownload() {
+  manager_.CancelDownload(false, nullptr);
+  setPauseButtonTitle(IDS_BTNCAPTION_PAUSE);
+  startDownload();
+}

@@ -1,0 +1,113 @@
+// The window while a download runs: start, pause and resume, the cancel flow,
+// progress and completion.
+
+#include <QAccessible>
+#include <algorithm>
+#include <cmath>
+
+#include "app/DownloadWindow.h"
+#include "app/StringFormat.h"
+#include "app/Strings.h"
+#include "app/ViewController.h"
+#include "engine/OVDownloadMgr.h"
+#include "platform/Dispatch.h"
+#include "platform/Toolkit.h"
+
+namespace {
+
+constexpr double kBytesPerMegabyte = 1048576.0;
+
+}  // namespace
+
+void ViewController::startDownload() {
+  stopCountDown();
+  OVDownloadMgr* manager = &manager_;
+  ov::globalUtilityQueue().async([manager] { manager->DownloadFile(); });
+
+  const bool startHadFocus = startButton->hasFocus();
+  startButton->setEnabled(false);
+  startButton->setHidden(true);
+  cancelButton->setHidden(false);
+  cancelButton->setEnabled(true);
+  pauseButton->setEnabled(true);
+  if (startHadFocus) pauseButton->setFocus(Qt::OtherFocusReason);
+  setStateText(IDS_DOWNLOAD_STATE);
+}
+
+void ViewController::onPauseBtnClicked(QObject*) {
+  if (manager_.bPause.load()) {
+    setPauseButtonTitle(IDS_BTNCAPTION_PAUSE);
+    manager_.ResumeDownload();
+  } else {
+    setPauseButtonTitle(IDS_BTNCAPTION_RESUME);
+    manager_.PauseDownload();
+  }
+}
+
+void ViewController::cancelDownload() {
+  const int answer = runAlert(IDS_LEAVEAPP, {IDS_BTNCAPTION_NO, IDS_BTNCAPTION_YES});
+  // No, or an alert that ended without an answer: everything goes on.
+  if (answer != 1) return;
+
+  hideOwnWindow();
+  stopCountDown();
+  cancelWithReportThenTerminate();
+  setPauseButtonTitle(IDS_BTNCAPTION_PAUSE);
+  startButton->setEnabled(true);
+  cancelButton->setEnabled(false);
+  pauseButton->setEnabled(false);
+}
+
+void ViewController::hideOwnWindow() {
+  // The alert's own window is already gone when runModalAlert() returns.
+  if (window_) ov::toolkit().hideWindow(window_.get());
+}
+
+void ViewController::cancelWithReportThenTerminate() {
+  // The handler comes on a background queue once the report has returned;
+  // the exit belongs on the main thread.
+  const std::weak_ptr<ViewController> weak = weak_from_this();
+  manager_.CancelDownload(true, [weak] {
+    ov::mainQueue().async([weak] {
+      if (const auto self = weak.lock()) self->terminate();
+    });
+  });
+}
+
+void ViewController::onDownloadProgress(double dProgress) {
+  // The engine's fraction is trusted for neither range nor finiteness.
+  const double fraction = std::isfinite(dProgress) ? std::clamp(dProgress, 0.0, 1.0) : 0.0;
+  const double total = totalMegabytes();
+  showSizeProgress(total * fraction, total);
+  progressIndicator->setValue(static_cast<int>(std::lround(fraction * 100.0)));
+}
+
+void ViewController::onFileCompleteDownload() {
+  const double total = totalMegabytes();
+  showSizeProgress(total, total);
+  progressIndicator->setValue(100);
+  setStateText(IDS_COMPLETE_STATE);
+}
+
+double ViewController::totalMegabytes() const {
+  return static_cast<double>(i64FileSize) / kBytesPerMegabyte;
+}
+
+void ViewController::showSizeProgress(double doneMegabytes, double totalMegabytes) {
+  progressLabel->setText(ov::formatString(IDS_SIZE_PROGRESS, {doneMegabytes, totalMegabytes}));
+}
+
+void ViewController::setPauseButtonTitle(const QString& title) {
+  pauseButton->setText(title);
+  // The button's accessible name follows its title: it names what it will do.
+  pauseButton->setAccessibleName(title);
+}
+
+void ViewController::setStateText(const QString& text) {
+  stateLabel->setText(text);
+  // Screen readers announce the new state, as they would a live region.
+  if (QAccessible::isActive()) {
+    QAccessibleEvent event(stateLabel.data(), QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+  }
+}
