@@ -29,6 +29,9 @@ extern "C" const char* __tsan_default_suppressions() {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
 #if defined(OV_TESTS_WITH_WIDGETS)
+  // Widget tests never use the desktop's display, also when the build lists
+  // them (test discovery runs without ctest's environment).
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
 #else
   QCoreApplication app(argc, argv);

@@ -1,0 +1,231 @@
+#pragma once
+
+// Shared set-up of the window tests: a sandboxed home with a product bundle,
+// the scripted toolkit, both log channels captured, the reference service
+// answering the protocol and serving an installer, a fresh manager, the
+// application delegate, and the controller under test with its window.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QString>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/AppDelegate.h"
+#include "app/DownloadWindow.h"
+#include "app/Strings.h"
+#include "app/SystemVersion.h"
+#include "app/ViewController.h"
+#include "engine/OVDownloadMgr.h"
+#include "platform/Bundle.h"
+#include "platform/HttpClient.h"
+#include "platform/Utility.h"
+#include "service/ServiceRequest.h"
+#include "tests/support/EventLoop.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/Sandbox.h"
+#include "tests/support/ScriptedToolkit.h"
+#include "tools/refservice/ReferenceService.h"
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+
+namespace apptest {
+
+using namespace std::chrono_literals;
+
+inline constexpr std::int64_t kInstallerSize = 3 * 1048576 + 17;
+inline const QString kInstallerName = QStringLiteral("SampleSetup.pkg");
+
+inline const QByteArray kMakeInfo =
+    "[Ureg_Info]\nSR_No=SR-42\nProd_Name=SampleStudio\nDisplayProd_Name=Sample Studio\nProd_Ver=2.1\n"
+    "RegVType=Retail\n";
+
+// What the window shows at one moment, for comparing with the state table.
+struct WindowState {
+  bool startEnabled = false;
+  bool startHidden = false;
+  bool cancelEnabled = false;
+  bool cancelHidden = false;
+  bool pauseEnabled = false;
+  QString pauseTitle;
+  bool locationHidden = false;
+  QString state;
+  QString progress;
+  int bar = 0;
+
+  bool operator==(const WindowState&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const WindowState& s) {
+    return out << "{start " << (s.startEnabled ? "on" : "off") << (s.startHidden ? "/hidden" : "")
+               << ", cancel " << (s.cancelEnabled ? "on" : "off") << (s.cancelHidden ? "/hidden" : "")
+               << ", pause " << (s.pauseEnabled ? "on" : "off") << " '" << s.pauseTitle.toStdString()
+               << "', location " << (s.locationHidden ? "hidden" : "shown") << ", state '"
+               << s.state.toStdString() << "', progress '" << s.progress.toStdString() << "', bar " << s.bar
+               << "}";
+  }
+};
+
+inline QString sizeText(double done, double total) {
+  return QString::asprintf("%.2f MB of %.2f MB", done, total);
+}
+
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sandbox_ = std::make_unique<ov::test::Sandbox>();
+    toolkit_ = std::make_unique<ov::test::ScriptedToolkit>();
+    log_ = std::make_unique<ov::test::LogCapture>();
+
+    installers_ = std::make_unique<QTemporaryDir>();
+    ASSERT_TRUE(installers_->isValid());
+    writeFile(installers_->path() + u'/' + kInstallerName, QByteArray(kInstallerSize, 'i'));
+    refservice::ServiceOptions options;
+    options.installersFolder = installers_->path().toStdString();
+    options.log = [](std::string_view) {};
+    service_ = std::make_unique<refservice::ReferenceService>(options);
+    service_->start();
+    previousCaFile_ = ov::httpSettings().caFile;
+    ov::httpSettings().caFile = QString::fromStdString(service_->caFile());
+    setServiceHostForTesting(QString::fromStdString(service_->hostAndPort()));
+
+    Connectivity::setReachabilityForTesting([] { return true; });
+    DiskSpaceUtility::setFreeSpaceForTesting([](const QString&) { return std::int64_t(50) << 30; });
+    DiskSpaceUtility::setTotalSpaceForTesting([](const QString&) { return std::int64_t(500) << 30; });
+    setNoSleepBackendForTesting(NoSleepBackend{[](std::uint32_t& id) {
+                                                 id = 1;
+                                                 return 0;
+                                               },
+                                               [](std::uint32_t) {}});
+    ov::setMacOSVersionForTesting([] { return std::optional<ov::SystemVersion>(); });
+
+    bundle_ = sandbox_->path(QStringLiteral("Sample.app"));
+    ov::Bundle::setMainBundlePathForTesting(bundle_);
+    writeMakeInfo(kMakeInfo);
+
+    mgr_ = OVDownloadMgr::makeForTesting();
+    mgr_->downloadSessionConfiguration.connectTimeout = 5s;
+    mgr_->downloadSessionConfiguration.requestTimeout = 20s;
+    mgr_->downloadSessionConfiguration.progressInterval = 20ms;
+    delegate_ = std::make_unique<AppDelegate>(*mgr_);
+  }
+
+  void TearDown() override {
+    if (service_) service_->setHold(false);
+    if (controller_) {
+      // A preparation still under way holds the controller; it is deleted
+      // (on this thread) once that call has returned.
+      QPointer<ViewController> watch(controller_.get());
+      controller_.reset();
+      ov::test::runEventLoopUntil([&] { return watch.isNull(); }, 60s);
+    }
+    if (mgr_) {
+      if (mgr_->fileUrl) mgr_->CancelDownload(false);
+      auto ending = std::async(std::launch::async, [mgr = std::move(mgr_)]() mutable { mgr.reset(); });
+      ov::test::runEventLoopUntil([&] { return ending.wait_for(0s) == std::future_status::ready; }, 100s);
+    }
+    delegate_.reset();
+    ov::test::runEventLoopFor(1ms);
+    releaseNoSleepAssertion();
+    setNoSleepBackendForTesting(std::nullopt);
+    Connectivity::setReachabilityForTesting({});
+    DiskSpaceUtility::setFreeSpaceForTesting({});
+    DiskSpaceUtility::setTotalSpaceForTesting({});
+    ov::setMacOSVersionForTesting({});
+    ov::Bundle::setMainBundlePathForTesting(QString());
+    setServiceHostForTesting(std::nullopt);
+    ov::httpSettings().caFile = previousCaFile_;
+    service_.reset();
+    log_.reset();
+    toolkit_.reset();
+    sandbox_.reset();
+  }
+
+  static void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+  }
+  QString makeInfoPath() const { return bundle_ + QStringLiteral("/Contents/Resources/MakeInfo.ini"); }
+  void writeMakeInfo(const QByteArray& text) { writeFile(makeInfoPath(), text); }
+
+  // Builds the controller and its window; viewDidLoad() runs.
+  ViewController& load() {
+    controller_ = ViewController::create(*mgr_);
+    controller_->loadView();
+    return *controller_;
+  }
+  ViewController& vc() { return *controller_; }
+
+  bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20s) {
+    return ov::test::runEventLoopUntil(condition, limit);
+  }
+  bool waitForReady() {
+    return waitFor([&] { return controller_->bReadyToDownload; });
+  }
+  bool waitForAlerts(std::size_t count) {
+    return waitFor([&] { return toolkit_->alerts().size() >= count; });
+  }
+  bool waitForTerminate() {
+    return waitFor([&] { return toolkit_->terminateCount() > 0; });
+  }
+  // Runs the main loop for a while, so that whatever would still come has come.
+  void settle(std::chrono::milliseconds duration = 300ms) { ov::test::runEventLoopFor(duration); }
+
+  WindowState windowState() const {
+    const ViewController& c = *controller_;
+    return {c.startButton->isEnabled(),  c.startButton->isHidden(),  c.cancelButton->isEnabled(),
+            c.cancelButton->isHidden(),  c.pauseButton->isEnabled(), c.pauseButton->text(),
+            c.locationLabel->isHidden(), c.stateLabel->text(),       c.progressLabel->text(),
+            c.progressIndicator->value()};
+  }
+
+  double installerMegabytes() const { return double(kInstallerSize) / 1048576.0; }
+
+  std::vector<refservice::RequestRecord> requestsTo(const std::string& path) const {
+    std::vector<refservice::RequestRecord> found;
+    for (auto& record : service_->requests())
+      if (record.path == path) found.push_back(std::move(record));
+    return found;
+  }
+  std::vector<std::string> statusReports() const {
+    std::vector<std::string> names;
+    for (const auto& record : requestsTo("/prog/util/downloader/update-status.jsp"))
+      names.push_back(record.field("status").value_or("?"));
+    return names;
+  }
+  int cancelReports() const {
+    int count = 0;
+    for (const auto& name : statusReports()) count += name == "Cancel" ? 1 : 0;
+    return count;
+  }
+  bool outputHas(const QString& line) const { return log_->outputLines().contains(line); }
+  bool systemHas(const QString& line) const { return log_->systemLines().contains(line); }
+
+  std::unique_ptr<ov::test::Sandbox> sandbox_;
+  std::unique_ptr<ov::test::ScriptedToolkit> toolkit_;
+  std::unique_ptr<ov::test::LogCapture> log_;
+  std::unique_ptr<QTemporaryDir> installers_;
+  std::unique_ptr<refservice::ReferenceService> service_;
+  QString bundle_;
+  std::unique_ptr<OVDownloadMgr> mgr_;
+  std::unique_ptr<AppDelegate> delegate_;
+  std::shared_ptr<ViewController> controller_;
+
+ private:
+  QString previousCaFile_;
+};
+
+}  // namespace apptest
