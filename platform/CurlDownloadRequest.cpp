@@ -7,7 +7,7 @@ namespace {
 
 // Large reads keep the number of callbacks (and write calls) low on fast links;
 // memory stays bounded because every read goes straight to the file.
-constexpr long kReadBufferSize = 512 * 1024;
+constexpr long kReadBufferSize = 512L * 1024;
 
 std::string milliseconds(std::chrono::milliseconds duration) {
   return std::to_string(duration.count()) + " ms";

@@ -12,7 +12,7 @@ namespace {
 
 // Service answers are a few bytes; a bound keeps a broken or hostile server
 // from filling memory.
-constexpr std::size_t kLargestAnswer = 16 * 1024 * 1024;
+constexpr std::size_t kLargestAnswer = std::size_t{16} * 1024 * 1024;
 
 }  // namespace
 

@@ -35,7 +35,6 @@ Multi::Multi() {
   multi_ = curl_multi_init();
   curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kCachedConnections);
   thread_ = std::thread([this] { run(); });
-  threadId_ = thread_.get_id();
 }
 
 void Multi::post(std::function<void()> command) {

@@ -28,10 +28,10 @@ class Transfer {
 
 // The one libcurl multi handle of the process and the thread that drives it.
 // Other threads hand it work through post(); every libcurl call of the
-// clients happens on this thread, so connections (and their TLS sessions) are
-// shared and kept between requests of the shared client and of every download
-// session. Created on first use together with curl_global_init; the thread is
-// stopped when the process exits.
+// clients happens on this thread, so connections are shared and kept between
+// requests of the shared client and of every download session. Created on
+// first use together with curl_global_init; the thread is stopped when the
+// process exits.
 class Multi {
  public:
   static Multi& instance();
@@ -45,8 +45,6 @@ class Multi {
   // Multi thread: takes `easy` out of the multi handle at once. A transfer cut
   // off in the middle gives up its connection.
   void detach(CURL* easy);
-
-  bool isMultiThread() const { return std::this_thread::get_id() == threadId_; }
 
   Multi(const Multi&) = delete;
   Multi& operator=(const Multi&) = delete;
@@ -65,7 +63,6 @@ class Multi {
   bool stopping_ = false;                                          // guarded by mutex_
   std::unordered_map<CURL*, std::shared_ptr<Transfer>> attached_;  // multi thread only
   std::thread thread_;
-  std::thread::id threadId_;
 };
 
 }  // namespace ov::curl
