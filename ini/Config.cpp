@@ -13,9 +13,9 @@ auto firstNamed(Sections& sections, const QString& name) {
 }  // namespace
 
 std::optional<QString> Section::operator[](const QString& key) const {
-  const auto found = settings.find(key);
-  if (found == settings.end()) return std::nullopt;
-  return found->second;
+  const auto found = settings.constFind(key);
+  if (found == settings.cend()) return std::nullopt;
+  return found.value();
 }
 
 bool Section::boolValue(const QString& key) const {
@@ -39,7 +39,7 @@ QString Config::get(const QString& sectionName, const QString& settingKey,
 void Config::set(const QString& sectionName, const QString& settingKey, const QString& settingValue) {
   const auto section = firstNamed(sections, sectionName);
   if (section != sections.end()) {
-    section->settings.insert_or_assign(settingKey, settingValue);
+    section->settings.insert(settingKey, settingValue);
     return;
   }
   sections.push_back(Section{sectionName, {{settingKey, settingValue}}});

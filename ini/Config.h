@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QHashFunctions>  // std::hash<QString>
+#include <QHash>
 #include <QString>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 // The INI document: an ordered list of named sections, each a map of text
@@ -14,7 +13,7 @@ struct Section {
   QString name;
   // One value per key; storing an existing key replaces its value. The
   // iteration order is unspecified and nothing may rely on it.
-  std::unordered_map<QString, QString> settings;
+  QHash<QString, QString> settings;
 
   // The value stored under `key`, or nothing.
   std::optional<QString> operator[](const QString& key) const;

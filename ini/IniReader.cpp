@@ -79,7 +79,7 @@ void scanSetting(IniScanner& scanner, EqualsSigns& equalsSigns, QStringView run,
   } else {
     stored = value->toString();
   }
-  section.settings.insert_or_assign(std::move(key), std::move(stored));
+  section.settings.insert(key, stored);
 }
 
 ScanResult<Section> scanSection(IniScanner& scanner, EqualsSigns& equalsSigns) {

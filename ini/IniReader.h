@@ -13,10 +13,13 @@
 // U+2029) between the parts are skipped, so a value may start on a later line;
 // a value runs to the end of its line, trailing blanks included. A value that
 // itself holds "=" is taken for the next setting: the key before it gets the
-// empty value. Keys are a run of letters, marks or numbers followed by
-// anything up to "=", with blanks around them trimmed. A "[" without "]"
-// takes the rest of the text as its name; "#" does not start a comment.
-// Reading takes time linear in the text.
+// empty value. A key is a run of letters, marks or numbers and then anything
+// up to "=", with blanks trimmed at both ends; blanks and line breaks right
+// after the run are dropped ("Display Name" reads "DisplayName"). A "["
+// without "]" takes the rest of the text as its name; "#" does not start a
+// comment.
+// Reading takes time linear in the text. Every function here keeps no state
+// between calls and may run on any thread.
 //
 // Throws ParseError: invalidSyntax when a section or setting is begun but
 // malformed (an empty name, a key without "=", a "=" with no value before the

@@ -8,7 +8,7 @@ QString formatINI(const Config& config) {
   QString text;
   for (const Section& section : config.sections) {
     text += u'[' + section.name + QStringLiteral("]\r\n");
-    for (const auto& [key, value] : section.settings)
+    for (const auto& [key, value] : section.settings.asKeyValueRange())
       text += key + QStringLiteral(" = ") + value + QStringLiteral("\r\n");
     text += QStringLiteral("\r\n");
   }

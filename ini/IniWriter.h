@@ -13,4 +13,5 @@ QString formatINI(const Config& config);
 // file beside it replaces the target only once completely written, so
 // readers never see a half-written file. When that fails, writes
 // "save <filename> failed" to standard output and returns; nothing is thrown.
+// Any thread; two saves to the same file at once leave one of the two whole.
 void saveINI(const QString& filename, const Config& config);

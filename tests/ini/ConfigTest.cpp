@@ -66,7 +66,7 @@ TEST(ConfigTest, SetReplacesInTheFirstSectionOfAName) {
   config.set(u"A"_s, u"new"_s, u"added"_s);
   ASSERT_EQ(config.sections.size(), 3u);
   EXPECT_EQ(config.sections[0].settings,
-            (std::unordered_map<QString, QString>{{u"k"_s, u"replaced"_s}, {u"new"_s, u"added"_s}}));
+            (QHash<QString, QString>{{u"k"_s, u"replaced"_s}, {u"new"_s, u"added"_s}}));
   EXPECT_EQ(config.sections[2], secondA);
 }
 

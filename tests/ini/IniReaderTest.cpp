@@ -9,7 +9,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-Section sec(const QString& name, std::initializer_list<std::pair<const QString, QString>> settings = {}) {
+Section sec(const QString& name, std::initializer_list<std::pair<QString, QString>> settings = {}) {
   return Section{name, settings};
 }
 

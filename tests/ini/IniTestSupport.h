@@ -14,7 +14,8 @@
 // Readable failure messages for documents: settings sorted by key, so two
 // equal maps print alike whatever their iteration order.
 inline void PrintTo(const Section& section, std::ostream* out) {
-  std::vector<std::pair<QString, QString>> settings(section.settings.begin(), section.settings.end());
+  std::vector<std::pair<QString, QString>> settings(section.settings.keyValueBegin(),
+                                                    section.settings.keyValueEnd());
   std::sort(settings.begin(), settings.end());
   *out << "[" << section.name.toStdString() << "]{";
   for (const auto& [key, value] : settings)
