@@ -13,7 +13,8 @@
 void OVDownloadMgr::completeDownload() {
   releaseNoSleepAssertion();
   if (!verifyInstallerSize()) {
-    notifyDelegate([](DownloadProxy& delegate) { delegate.onDownloadFailed(ERROR_Code::E_SIZE_CHECK_FAILED); });
+    notifyDelegate(
+        [](DownloadProxy& delegate) { delegate.onDownloadFailed(ERROR_Code::E_SIZE_CHECK_FAILED); });
     return;
   }
   moveInstallerToDownloads();
@@ -55,7 +56,7 @@ void OVDownloadMgr::moveInstallerToDownloads() {
   const QFileInfo existing(destination);
   if (existing.exists() || existing.isSymLink()) {
     const bool removed = existing.isDir() && !existing.isSymLink() ? QDir(destination).removeRecursively()
-                                                                    : QFile::remove(destination);
+                                                                   : QFile::remove(destination);
     if (!removed) return keepWhereItIs();
   }
   // QFile::rename copies when the Downloads folder is on another volume.

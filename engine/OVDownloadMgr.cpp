@@ -55,6 +55,7 @@ std::shared_ptr<void> OVDownloadMgr::beginAsyncWork() {
 
 std::shared_ptr<ov::DownloadSession> OVDownloadMgr::downloadSession() {
   std::lock_guard lk(sessionMutex_);
-  if (!alamoFireDownloadSession) alamoFireDownloadSession = ov::makeDownloadSession(downloadSessionConfiguration);
+  if (!alamoFireDownloadSession)
+    alamoFireDownloadSession = ov::makeDownloadSession(downloadSessionConfiguration);
   return alamoFireDownloadSession;
 }

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <tuple>
 #include <vector>
@@ -77,6 +77,9 @@ class OVDownloadMgr {
   std::optional<QDateTime> previousStartTime;
   std::optional<ERR_ID_Query_Download_URL> queryDownloadURLErrorID;
   std::optional<QString> newDownloaderURL;
+  // Guards lstTasks with the count of received bytes, and the active-time
+  // fields (previousStartTime, previousDownloadDuration) that size reports
+  // read on other threads.
   std::shared_mutex lock;
 
   // --- Preparation -----------------------------------------------------------
@@ -90,7 +93,8 @@ class OVDownloadMgr {
   void onUpdateProgress();
   void onHeartbeatTimer();
   void processTasks();
-  static std::tuple<QString, QString, QString> splitFilename(const QUrl& url);  // (directory, filenameOnly, ext)
+  // (directory, filenameOnly, ext) of a file URL.
+  static std::tuple<QString, QString, QString> splitFilename(const QUrl& url);
   void doDownload(const DownloadTask& task);
   void checkTasksStatus();
 
@@ -107,7 +111,8 @@ class OVDownloadMgr {
   static std::optional<QString> saveNameFromLink(const QString& link);
 
   // --- Pause, resume, cancel -------------------------------------------------
-  void CancelDownload(bool bSendCancelLog = true, std::function<void()> sendCancelLog_CompletionHandler = nullptr);
+  void CancelDownload(bool bSendCancelLog = true,
+                      std::function<void()> sendCancelLog_CompletionHandler = nullptr);
   bool isCancelTask() const { return bCancel.load(); }
   void PauseDownload();
   void ResumeDownload();
@@ -126,7 +131,8 @@ class OVDownloadMgr {
   QString queryDownLoadURL();
   std::int64_t queryHeartbeatTime();
   void sendLog_UpdateInfo();
-  void sendLog_UpdateStatus(const QString& strStatus, const QString& strDetailStatus, const QString& strCancelReason);
+  void sendLog_UpdateStatus(const QString& strStatus, const QString& strDetailStatus,
+                            const QString& strCancelReason);
   void sendLog_UpdateSize();
   bool getBuildInfo(const QString& sourceUrl);
 

@@ -81,7 +81,8 @@ void OVDownloadMgr::initDownloadMgr(const std::shared_ptr<DownloadProxy>& downlo
   // the application-support folder cannot be made (a disk problem).
   const QUrl saveLocation = getSaveFileUrl(link);
   if (saveLocation.isEmpty()) {
-    return failPreparation(saveNameFromLink(link) ? ERROR_Code::E_LOW_DISK_SPACE : ERROR_Code::E_SERVER_ERROR);
+    return failPreparation(saveNameFromLink(link) ? ERROR_Code::E_LOW_DISK_SPACE
+                                                  : ERROR_Code::E_SERVER_ERROR);
   }
   fileUrl = saveLocation;
 
