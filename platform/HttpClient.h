@@ -107,9 +107,9 @@ class DownloadRequest {
   // delivered. Idempotent.
   virtual void suspend() = 0;
   // Continues where it stopped; bytes already written are kept. The rest is
-  // asked for with the Range narrowed by the bytes kept ("bytes=a-b" becomes
-  // "bytes=(a+n)-b", no Range becomes "bytes=n-") and every other field of
-  // the original request, If-Range included. Anything but a 206 whose
+  // asked for with the Range narrowed by the n bytes kept (after a 206 for
+  // "bytes a-b/T", "bytes=(a+n)-b"; after a 200, "bytes=n-") and every other
+  // field of the original request, If-Range included. Anything but a 206 whose
   // Content-Range continues exactly there fails the request with
   // ResumeFailed. A request suspended before any body byte arrived is sent
   // again unchanged. Idempotent.
