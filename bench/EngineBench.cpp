@@ -113,7 +113,8 @@ int download(const QString& url, std::int64_t size, const QString& etag, const Q
   const double total = clock.elapsed() / 1e3;
   ov::setLogObserver(nullptr);
 
-  const bool ok = !delegate->failed && QFile(manager->fileUrl->toLocalFile()).size() == size;
+  // The completion moves the installer into the (sandboxed) Downloads folder.
+  const bool ok = !delegate->failed && QFile(manager->getDownloadedFileLocation()).size() == size;
   std::printf("transfer=%.3f merge=%.3f total=%.3f cpu=%.3f maxrss_kib=%ld ok=%d\n", transferEnd,
               mergeEnd - transferEnd, total, cpuSeconds() - cpuBefore, maxRssKiB(), ok ? 1 : 0);
   ov::setToolkit(nullptr);

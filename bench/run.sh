@@ -7,7 +7,7 @@
 # usage: bench/run.sh <release build dir> [--size MiB] [--runs N]
 set -eu
 
-build=$1
+build=$(cd "$1" && pwd)
 shift
 size_mib=1024
 runs=3
