@@ -132,6 +132,8 @@ class AppTest : public ::testing::Test {
     }
     if (mgr_) {
       if (mgr_->fileUrl) mgr_->CancelDownload(false);
+      // What the manager posted to the main queue runs while it still lives.
+      ov::test::runEventLoopFor(100ms);
       auto ending = std::async(std::launch::async, [mgr = std::move(mgr_)]() mutable { mgr.reset(); });
       ov::test::runEventLoopUntil([&] { return ending.wait_for(0s) == std::future_status::ready; }, 100s);
     }

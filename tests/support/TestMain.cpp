@@ -17,6 +17,8 @@ extern "C" const char* __tsan_default_suppressions() {
   return "called_from_lib:libQt6Core.so\n"
          "called_from_lib:libQt6Network.so\n"
          "called_from_lib:libQt6DBus.so\n"
+         "called_from_lib:libQt6Gui.so\n"
+         "called_from_lib:libQt6Widgets.so\n"
          "called_from_lib:libdbus-1.so\n"
          "called_from_lib:libglib-2.0.so\n"
          "called_from_lib:libgobject-2.0.so\n"
