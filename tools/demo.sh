@@ -41,7 +41,7 @@ head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$installer"
 source_sha=$(sha256sum "$installer" | cut -d' ' -f1)
 
 # A per-connection limit keeps the transfer long enough to watch.
-"$service" --installer "$installer" --state-dir "$work/service" --rate-limit 2500000 \
+"$service" --installer "$installer" --state-dir "$work/service" --rate-limit 800000 \
   > "$work/service.out" 2> "$work/service.err" &
 service_pid=$!
 i=0
@@ -70,10 +70,10 @@ env HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.conf
   "$app" > "$work/program.out" 2> "$work/program.err" &
 app_pid=$!
 
-# Progress from the service's side: the bytes of the range answers so far.
-total=$((size_mib * 1024 * 1024))
+# Progress as the program's part files grow in its application-support folder.
+parts="$home/.local/share/com.orvalen.OVDownloader/OrvalenSetup_TempFiles"
 while kill -0 "$app_pid" 2>/dev/null; do
-  sent=$(jq -s '[.[] | select(.method == "GET") | .bytesSent] | add // 0' "$record" 2>/dev/null || echo 0)
+  sent=$(find "$parts" -type f -printf '%s\n' 2>/dev/null | awk '{ s += $1 } END { print s + 0 }')
   elapsed=$(($(date +%s) - started))
   if [ "$sent" -eq 0 ]; then
     printf '\r  %3ds  preparing and counting down...          ' "$elapsed"
@@ -111,7 +111,7 @@ jq -rs '
 
 echo
 echo "The conversation with the service:"
-jq -r '
+jq -rs 'sort_by(.seq)[] |
   def field($n): (.form // [] | map(select(.[0] == $n)) | first | .[1]) // "";
   def t: "+\((.sinceStartMs / 100 | floor) / 10)s";
   if .method == "GET" then "  \(t)  GET  \(.path)  \(.range)  -> \(.status)"
