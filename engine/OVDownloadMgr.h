@@ -182,7 +182,8 @@ class OVDownloadMgr {
 
   std::shared_ptr<ov::DownloadSession> alamoFireDownloadSession;
   std::mutex sessionMutex_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  // Cleared when the manager ends; work queued for the main thread checks it.
+  std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
   std::mutex asyncMutex_;
   std::condition_variable asyncDone_;
   int asyncWork_ = 0;
