@@ -176,9 +176,9 @@ std::string gzipped(const std::string& text) {
 class HttpClientEncodingTest : public testing::TestWithParam<std::string> {};
 
 TEST_P(HttpClientEncodingTest, DecodesCompressedAnswers) {
-  TestHttpsServer server;
   const std::string text = "https://download.example/Setup.pkg\n" + std::string(2000, 'x');
   const std::string encoding = GetParam();
+  TestHttpsServer server;
   server.handle("POST", "/link", [&](const httplib::Request&, httplib::Response& response) {
     response.set_header("Content-Encoding", encoding);
     response.set_content(encoding == "gzip" ? gzipped(text) : deflated(text), "application/octet-stream");
@@ -267,8 +267,8 @@ TEST(HttpClientTest, AnAnswerBeyond16MiBIsRefused) {
 }
 
 TEST(HttpClientTest, CancelAllEndsEveryRequestInFlightWithoutResponse) {
-  TestHttpsServer server;
   std::atomic<bool> release{false};
+  TestHttpsServer server;
   server.handle("POST", "/slow", [&](const httplib::Request&, httplib::Response& response) {
     server.waitUntil([&] { return release.load(); }, 20s);
     response.set_content("late", "text/plain");

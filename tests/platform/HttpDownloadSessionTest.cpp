@@ -180,9 +180,9 @@ struct WrongAnswerCase {
 class HttpResumeFailureTest : public HttpDownloadTest, public testing::WithParamInterface<WrongAnswerCase> {};
 
 TEST_P(HttpResumeFailureTest, AResumedAnswerThatIsNotTheRight206Fails) {
-  TestHttpsServer server;
   const std::string body = makeBody(1000000);
   std::atomic<int> served{0};
+  TestHttpsServer server;
   server.handle("GET", "/chunk", [&](const httplib::Request& request, httplib::Response& response) {
     if (served++ == 0) {
       response.status = 206;
@@ -232,9 +232,9 @@ INSTANTIATE_TEST_SUITE_P(Table, HttpResumeFailureTest,
                          [](const testing::TestParamInfo<WrongAnswerCase>& info) { return info.param.name; });
 
 TEST_F(HttpDownloadTest, SuspendedBeforeAnyAnswerTheRequestIsSentAgainUnchanged) {
-  TestHttpsServer server;
   const std::string body = makeBody(50000);
   std::atomic<bool> resumed{false};
+  TestHttpsServer server;
   server.handle("GET", "/late", [&](const httplib::Request&, httplib::Response& response) {
     server.waitUntil([&] { return resumed.load(); }, 300ms);
     response.status = 206;
@@ -317,10 +317,11 @@ INSTANTIATE_TEST_SUITE_P(Table, HttpTimeOutTest,
                          [](const testing::TestParamInfo<TimeOutCase>& info) { return info.param.name; });
 
 TEST_F(HttpDownloadTest, ANewRoundReusesTheConnectionsOfTheLastOne) {
-  TestHttpsServer server;
   constexpr std::size_t kChunk = 100000;
   constexpr int kParallel = 10;
+  // Declared before the server so that no handler can outlive it.
   const std::string body = makeBody(kChunk * kParallel);
+  TestHttpsServer server;
   // Each answer waits until the whole round has arrived, so every round needs
   // all its connections at once: the first opens them, the second must find them.
   server.handle("GET", "/Setup.pkg", [&](const httplib::Request& request, httplib::Response& response) {

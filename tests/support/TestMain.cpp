@@ -9,8 +9,9 @@
 
 #if defined(__SANITIZE_THREAD__)
 // ThreadSanitizer cannot see the futex-based locks inside the uninstrumented
-// Qt, libdbus and GLib libraries, so memory they hand from one of their threads
-// to another looks raced. What those libraries do through intercepted calls
+// Qt, libdbus, GLib, OpenSSL and cpp-httplib (the test servers) libraries, so
+// memory (or a file descriptor number) they hand from one of their threads to
+// another looks raced. What those libraries do through intercepted calls
 // (malloc, free, memcpy, their own mutexes) is ignored; races between two
 // accesses of our own code are still reported.
 extern "C" const char* __tsan_default_suppressions() {
@@ -22,7 +23,16 @@ extern "C" const char* __tsan_default_suppressions() {
          "called_from_lib:libdbus-1.so\n"
          "called_from_lib:libglib-2.0.so\n"
          "called_from_lib:libgobject-2.0.so\n"
-         "called_from_lib:libgio-2.0.so\n";
+         "called_from_lib:libgio-2.0.so\n"
+         "called_from_lib:libcpp-httplib.so\n"
+         "called_from_lib:libssl.so\n"
+         "called_from_lib:libcrypto.so\n"
+         // The regular expressions cpp-httplib compiles once in its library and
+         // then matches from every connection thread.
+         "race:std::__detail::_AnyMatcher\n"
+         "race:std::__detail::_CharMatcher\n"
+         "race:std::__detail::_BracketMatcher\n"
+         "race:std::__detail::_Executor\n";
 }
 #endif
 
