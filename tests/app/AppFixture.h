@@ -32,6 +32,7 @@
 #include "platform/Utility.h"
 #include "service/ServiceRequest.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/LocalService.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
 #include "tests/support/ScriptedToolkit.h"
@@ -94,11 +95,7 @@ class AppTest : public ::testing::Test {
     refservice::ServiceOptions options;
     options.installersFolder = installers_->path().toStdString();
     options.log = [](std::string_view) {};
-    service_ = std::make_unique<refservice::ReferenceService>(options);
-    service_->start();
-    previousCaFile_ = ov::httpSettings().caFile;
-    ov::httpSettings().caFile = QString::fromStdString(service_->caFile());
-    setServiceHostForTesting(QString::fromStdString(service_->hostAndPort()));
+    service_ = std::make_unique<ov::test::LocalService>(options);
 
     Connectivity::setReachabilityForTesting([] { return true; });
     DiskSpaceUtility::setFreeSpaceForTesting([](const QString&) { return std::int64_t(50) << 30; });
@@ -146,8 +143,6 @@ class AppTest : public ::testing::Test {
     DiskSpaceUtility::setTotalSpaceForTesting({});
     ov::setMacOSVersionForTesting({});
     ov::Bundle::setMainBundlePathForTesting(QString());
-    setServiceHostForTesting(std::nullopt);
-    ov::httpSettings().caFile = previousCaFile_;
     service_.reset();
     log_.reset();
     toolkit_.reset();
@@ -220,14 +215,11 @@ class AppTest : public ::testing::Test {
   std::unique_ptr<ov::test::ScriptedToolkit> toolkit_;
   std::unique_ptr<ov::test::LogCapture> log_;
   std::unique_ptr<QTemporaryDir> installers_;
-  std::unique_ptr<refservice::ReferenceService> service_;
+  std::unique_ptr<ov::test::LocalService> service_;
   QString bundle_;
   std::unique_ptr<OVDownloadMgr> mgr_;
   std::unique_ptr<AppDelegate> delegate_;
   std::shared_ptr<ViewController> controller_;
-
- private:
-  QString previousCaFile_;
 };
 
 }  // namespace apptest

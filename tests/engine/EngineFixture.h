@@ -33,6 +33,7 @@
 #include "platform/Utility.h"
 #include "service/ServiceRequest.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/LocalService.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
 #include "tests/support/ScriptedToolkit.h"
@@ -179,11 +180,7 @@ class EngineTest : public ::testing::Test {
     refservice::ServiceOptions options;
     options.installersFolder = installers_->path().toStdString();
     options.log = [](std::string_view) {};
-    service_ = std::make_unique<refservice::ReferenceService>(options);
-    service_->start();
-    previousCaFile_ = ov::httpSettings().caFile;
-    ov::httpSettings().caFile = QString::fromStdString(service_->caFile());
-    setServiceHostForTesting(QString::fromStdString(service_->hostAndPort()));
+    service_ = std::make_unique<ov::test::LocalService>(options);
 
     setNoSleepBackendForTesting(NoSleepBackend{[this](std::uint32_t& id) {
                                                  id = 7;
@@ -215,8 +212,6 @@ class EngineTest : public ::testing::Test {
     releaseNoSleepAssertion();
     setNoSleepBackendForTesting(std::nullopt);
     ov::setClockForTesting({});
-    setServiceHostForTesting(std::nullopt);
-    ov::httpSettings().caFile = previousCaFile_;
     service_.reset();
     log_.reset();
     toolkit_.reset();
@@ -324,7 +319,7 @@ class EngineTest : public ::testing::Test {
   std::unique_ptr<ov::test::Sandbox> sandbox_;
   std::unique_ptr<ov::test::ScriptedToolkit> toolkit_;
   std::unique_ptr<ov::test::LogCapture> log_;
-  std::unique_ptr<refservice::ReferenceService> service_;
+  std::unique_ptr<ov::test::LocalService> service_;
   std::unique_ptr<QTemporaryDir> installers_;
   std::shared_ptr<RecordingProxy> proxy_;
   std::unique_ptr<OVDownloadMgr> mgr_;
@@ -332,7 +327,6 @@ class EngineTest : public ::testing::Test {
   std::atomic<int> assertionsMade_{0};
 
  private:
-  QString previousCaFile_;
   std::unique_ptr<QTemporaryDir> caBundle_;
 };
 

@@ -14,6 +14,7 @@
 #include "platform/HttpClient.h"
 #include "service/ServiceRequest.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/LocalService.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
 #include "tools/refservice/ReferenceService.h"
@@ -75,11 +76,7 @@ class ServiceFixture : public ::testing::Test {
     refservice::ServiceOptions options;
     options.installerFiles = {installer.toStdString()};
     options.log = [](std::string_view) {};
-    service = std::make_unique<refservice::ReferenceService>(options);
-    service->start();
-    previousCaFile = ov::httpSettings().caFile;
-    ov::httpSettings().caFile = QString::fromStdString(service->caFile());
-    setServiceHostForTesting(QString::fromStdString(service->hostAndPort()));
+    service = std::make_unique<ov::test::LocalService>(options);
 
     manager = OVDownloadMgr::makeForTesting();
     manager->product = QStringLiteral("BrindleCutter");
@@ -91,8 +88,6 @@ class ServiceFixture : public ::testing::Test {
 
   void TearDown() override {
     manager.reset();
-    setServiceHostForTesting(std::nullopt);
-    ov::httpSettings().caFile = previousCaFile;
     service.reset();
   }
 
@@ -121,9 +116,8 @@ class ServiceFixture : public ::testing::Test {
 
   Sandbox sandbox;
   LogCapture log;
-  std::unique_ptr<refservice::ReferenceService> service;
+  std::unique_ptr<ov::test::LocalService> service;
   std::unique_ptr<OVDownloadMgr> manager;
-  QString previousCaFile;
 };
 
 }  // namespace ov::test
