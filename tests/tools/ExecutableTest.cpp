@@ -116,11 +116,5 @@ TEST_F(ExecutableTest, ABadFlagExitsWithUsageStatus) {
   EXPECT_EQ(child.wait(), 2);
 }
 
-TEST_F(ExecutableTest, HelpListsTheFlags) {
-  Child child({"--help"});
-  EXPECT_EQ(child.readLine().rfind("usage: ov-refservice", 0), 0u);
-  EXPECT_EQ(child.wait(), 0);
-}
-
 }  // namespace
 }  // namespace refservice::testing

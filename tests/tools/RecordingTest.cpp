@@ -88,13 +88,6 @@ TEST_F(ServiceTest, RecordsArriveInOrderAndCanBeCleared) {
   EXPECT_EQ(records[0].seq, 4u);
 }
 
-TEST_F(ServiceTest, WaitForRequestsReportsATimeout) {
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(
-      service().waitForRequests([](const auto& r) { return r.size() == 1; }, std::chrono::milliseconds(50)));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
-}
-
 TEST_F(ServiceTest, GivenCertificatesAreServedAndNamedAsTheCa) {
   const auto given = folder_ / "given";
   std::filesystem::create_directories(given);
