@@ -294,7 +294,7 @@ TEST_F(DialogFlows, RetryAfterNoConnectionCountsDownFromFifteenAtTheNextReadines
 
 TEST_F(DialogFlows, AFailedTransferRetriedDownloadsAfresh) {
   // The first chunk request is answered 404: the round fails.
-  service_->updateScenario([](refservice::Scenario& s) { s.installer.notFoundAtRequest = 1; });
+  service_->updateScenario([](refservice::Scenario& s) { s.installer.failAtRequest = 1; });
   toolkit_->queueAlertAnswers({0});
   load();
   vc().autoCountDownTimerInterval = 3600;

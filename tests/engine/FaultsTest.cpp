@@ -18,7 +18,7 @@ QString partName(int index) {
 TEST_F(EngineTest, OneFailedChunkAmongTenAbandonsTheDownloadOnce) {
   constexpr std::int64_t size = 10 * kChunk + 1;  // 11 chunks: a second round would follow
   prepare(addInstaller(QStringLiteral("Setup.pkg"), size), size);
-  service_->updateScenario([](refservice::Scenario& s) { s.installer.notFoundAtByte = 3 * kChunk; });
+  service_->updateScenario([](refservice::Scenario& s) { s.installer.failAtByte = 3 * kChunk; });
   bool othersFinishedFirst = false;
   proxy_->setFailureHook([&](ERROR_Code) {
     // The failure is reported only after every request of the round has ended.
@@ -86,7 +86,7 @@ TEST_P(ServiceFaultTest, FailsTheChunkAndTheDownloadOnce) {
 INSTANTIATE_TEST_SUITE_P(
     Installer, ServiceFaultTest,
     ::testing::Values(
-        ServiceFault{"NotFound", [](refservice::Scenario& s) { s.installer.notFoundAtByte = kChunk; }, 404},
+        ServiceFault{"NotFound", [](refservice::Scenario& s) { s.installer.failAtByte = kChunk; }, 404},
         ServiceFault{"RangeIgnored", [](refservice::Scenario& s) { s.installer.ignoreRange = true; }, 200},
         // The probe was the first installer request; every GET sees a new tag.
         ServiceFault{"EtagChanged", [](refservice::Scenario& s) { s.installer.etagChangesAfter = 1; }, 200},

@@ -220,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(Links, SaveNameTest,
 TEST_F(EngineTest, PartsOfANameWithoutExtensionHaveTwoDots) {
   const QString link = addInstaller(QStringLiteral("Setup"), kChunk + 10);
   prepare(link, kChunk + 10);
-  service_->updateScenario([](refservice::Scenario& s) { s.installer.notFoundAtByte = kChunk; });
+  service_->updateScenario([](refservice::Scenario& s) { s.installer.failAtByte = kChunk; });
   startDownload();
   ASSERT_TRUE(waitForOutcome());
 

@@ -20,7 +20,7 @@ class FaultTest : public ServiceTest {
 };
 
 TEST_F(FaultTest, NotFoundAtByteHitsOnlyTheRangeStartingThere) {
-  setFaults([](InstallerFaults& f) { f.notFoundAtByte = 100000; });
+  setFaults([](InstallerFaults& f) { f.failAtByte = 100000; });
   EXPECT_EQ(getRange(0, 99999)->status, 206);
   const auto hit = getRange(100000, 199999);
   EXPECT_EQ(hit->status, 404);
@@ -33,8 +33,8 @@ TEST_F(FaultTest, NotFoundAtByteHitsOnlyTheRangeStartingThere) {
 
 TEST_F(FaultTest, NotFoundAtByteOnceFiresOnceUntilCountersReset) {
   setFaults([](InstallerFaults& f) {
-    f.notFoundAtByte = 0;
-    f.notFoundRepeat = Repeat::Once;
+    f.failAtByte = 0;
+    f.failRepeat = Repeat::Once;
   });
   EXPECT_EQ(getRange(0, 9)->status, 404);
   EXPECT_EQ(getRange(0, 9)->status, 206);
@@ -43,7 +43,7 @@ TEST_F(FaultTest, NotFoundAtByteOnceFiresOnceUntilCountersReset) {
 }
 
 TEST_F(FaultTest, NotFoundAtRequestCountsOnlyRangedGets) {
-  setFaults([](InstallerFaults& f) { f.notFoundAtRequest = 2; });
+  setFaults([](InstallerFaults& f) { f.failAtRequest = 2; });
   EXPECT_EQ(get("/installers/Setup.pkg")->status, 200);
   EXPECT_EQ(client()->Head("/installers/Setup.pkg")->status, 200);
   EXPECT_EQ(getRange(0, 9)->status, 206);

@@ -41,9 +41,11 @@ const std::vector<SettingCase> kSettingCases{
     SettingCase{"update-size-status", "204", [](S s) { return s.updateSizeStatus == 204; }},
     SettingCase{"gzip", "yes", [](S s) { return s.gzip; }},
     SettingCase{"answer-delay-ms", "250", [](S s) { return s.answerDelay.count() == 250; }},
-    SettingCase{"not-found-at-byte", "5242880", [](S s) { return s.installer.notFoundAtByte == 5242880; }},
-    SettingCase{"not-found-repeat", "once", [](S s) { return s.installer.notFoundRepeat == Repeat::Once; }},
-    SettingCase{"not-found-at-request", "3", [](S s) { return s.installer.notFoundAtRequest == 3; }},
+    SettingCase{"fail-at-byte", "5242880", [](S s) { return s.installer.failAtByte == 5242880; }},
+    SettingCase{"fail-repeat", "once", [](S s) { return s.installer.failRepeat == Repeat::Once; }},
+    SettingCase{"fail-at-request", "3", [](S s) { return s.installer.failAtRequest == 3; }},
+    SettingCase{"fail-status", "503", [](S s) { return s.installer.failStatus == 503; }},
+    SettingCase{"retry-after", "7", [](S s) { return s.installer.retryAfter == 7; }},
     SettingCase{"drop-after-bytes", "100", [](S s) { return s.installer.dropAfterBytes == 100; }},
     SettingCase{"drop-repeat", "once", [](S s) { return s.installer.dropRepeat == Repeat::Once; }},
     SettingCase{"ignore-range", "on", [](S s) { return s.installer.ignoreRange; }},
@@ -85,14 +87,15 @@ TEST_P(BadScenarioSetting, ThrowsNamingTheKey) {
   EXPECT_EQ(scenario, Scenario{});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, BadScenarioSetting,
-    ::testing::Values(BadCase{"no-such-key", "1"}, BadCase{"link", "other"}, BadCase{"link-scheme", "ftp"},
-                      BadCase{"gzip", "maybe"}, BadCase{"link-status", "99"}, BadCase{"link-status", "600"},
-                      BadCase{"link-status", "2OO"}, BadCase{"rate-limit", "-1"},
-                      BadCase{"drop-after-bytes", "1e3"}, BadCase{"not-found-at-request", "0"},
-                      BadCase{"not-found-repeat", "twice"}, BadCase{"heartbeat", "a\\qb"},
-                      BadCase{"link-text", "ends\\"}, BadCase{"answer-delay-ms", "99999999999999"}));
+INSTANTIATE_TEST_SUITE_P(Values, BadScenarioSetting,
+                         ::testing::Values(BadCase{"no-such-key", "1"}, BadCase{"link", "other"},
+                                           BadCase{"link-scheme", "ftp"}, BadCase{"gzip", "maybe"},
+                                           BadCase{"link-status", "99"}, BadCase{"link-status", "600"},
+                                           BadCase{"link-status", "2OO"}, BadCase{"rate-limit", "-1"},
+                                           BadCase{"drop-after-bytes", "1e3"},
+                                           BadCase{"fail-at-request", "0"}, BadCase{"fail-repeat", "twice"},
+                                           BadCase{"heartbeat", "a\\qb"}, BadCase{"link-text", "ends\\"},
+                                           BadCase{"answer-delay-ms", "99999999999999"}));
 
 TEST(ScenarioText, AppliesLinesInOrderSkippingCommentsAndBlanks) {
   const auto scenario = parseScenarioText(

@@ -28,6 +28,13 @@ void answerHead(Exchange& exchange, const OpenInstaller& installer, const Instal
                            faults.headContentLength.value_or(std::to_string(installer.size())));
 }
 
+void answerFailure(Exchange& exchange, const InstallerFaults& faults, const std::string& what) {
+  const auto note = std::to_string(faults.failStatus) + " for " + what;
+  exchange.noteFault(note);
+  if (faults.retryAfter) exchange.setHeader("Retry-After", std::to_string(*faults.retryAfter));
+  exchange.sendText(faults.failStatus, note + "\n");
+}
+
 // The range a GET is answered with; nothing means the whole file.
 struct RangeChoice {
   bool malformed = false;
@@ -68,16 +75,12 @@ void answerGet(Exchange& exchange, std::unique_ptr<OpenInstaller> installer, con
       return exchange.reject(400, "Range header is not a byte range set");
     }
     const auto number = state.countRangedRequest();
-    const bool atRequest = faults.notFoundAtRequest && number == *faults.notFoundAtRequest;
-    const bool atByte = choice.range && faults.notFoundAtByte &&
-                        choice.range->first == *faults.notFoundAtByte &&
-                        state.fireNotFoundAtByte(faults.notFoundRepeat);
-    if (atRequest || atByte) {
-      exchange.noteFault(atRequest
-                             ? "404 for ranged request " + std::to_string(number)
-                             : "404 for the range starting at byte " + std::to_string(choice.range->first));
-      return exchange.sendText(404, "Not Found\n");
-    }
+    if (faults.failAtRequest && number == *faults.failAtRequest)
+      return answerFailure(exchange, faults, "ranged request " + std::to_string(number));
+    if (choice.range && faults.failAtByte && choice.range->first == *faults.failAtByte &&
+        state.fireFailAtByte(faults.failRepeat))
+      return answerFailure(exchange, faults,
+                           "the range starting at byte " + std::to_string(choice.range->first));
   }
   if (choice.unsatisfiable) {
     exchange.setHeader("Content-Range", "bytes */" + std::to_string(size));

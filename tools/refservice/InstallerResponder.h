@@ -19,7 +19,7 @@ inline constexpr std::string_view kInstallerPrefix = "/installers/";
 //   fault: 200 and the whole file. A Range header that is not a byte range
 //   set: 400.
 // - An unknown installer: 404.
-// Scenario faults apply in this order: 404 (Nth ranged request, range start),
+// Scenario faults apply in this order: the failure (Nth ranged request, range start),
 // first-byte delay, then the body's drop, hold and rate limit.
 void answerInstaller(Exchange& exchange, const std::string& name);
 

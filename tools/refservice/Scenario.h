@@ -22,11 +22,13 @@ enum class Repeat { Once, Always };
 // Request counts run over all installers and start at 1; they survive
 // setScenario() and are cleared by ReferenceService::resetCounters().
 struct InstallerFaults {
-  // Answer 404 to a ranged GET whose first byte is this offset.
-  std::optional<std::int64_t> notFoundAtByte;
-  Repeat notFoundRepeat = Repeat::Always;
-  // Answer 404 to the Nth GET that carries a Range header.
-  std::optional<std::int64_t> notFoundAtRequest;
+  // Answer failStatus to a ranged GET whose first byte is this offset.
+  std::optional<std::int64_t> failAtByte;
+  Repeat failRepeat = Repeat::Always;
+  // Answer failStatus to the Nth GET that carries a Range header.
+  std::optional<std::int64_t> failAtRequest;
+  int failStatus = 404;
+  std::optional<int> retryAfter;  // seconds, sent as Retry-After with those failures
   // Close the connection after this many body bytes of a GET answer
   // (an answer no longer than this is sent whole).
   std::optional<std::int64_t> dropAfterBytes;

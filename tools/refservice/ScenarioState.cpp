@@ -34,10 +34,10 @@ std::int64_t ScenarioState::countRangedRequest() {
   return ++rangedRequests_;
 }
 
-bool ScenarioState::fireNotFoundAtByte(Repeat repeat) {
+bool ScenarioState::fireFailAtByte(Repeat repeat) {
   std::lock_guard lock(mutex_);
-  if (repeat == Repeat::Once && notFoundFired_) return false;
-  notFoundFired_ = true;
+  if (repeat == Repeat::Once && failFired_) return false;
+  failFired_ = true;
   return true;
 }
 
@@ -52,7 +52,7 @@ void ScenarioState::resetCounters() {
   std::lock_guard lock(mutex_);
   installerRequests_ = 0;
   rangedRequests_ = 0;
-  notFoundFired_ = false;
+  failFired_ = false;
   dropFired_ = false;
 }
 

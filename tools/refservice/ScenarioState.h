@@ -25,7 +25,7 @@ class ScenarioState {
   std::int64_t countInstallerRequest();
   std::int64_t countRangedRequest();
   // Whether a fault with this repeat fires now; a Once fault fires a single time.
-  bool fireNotFoundAtByte(Repeat repeat);
+  bool fireFailAtByte(Repeat repeat);
   bool fireDrop(Repeat repeat);
   void resetCounters();
 
@@ -46,7 +46,7 @@ class ScenarioState {
   Scenario scenario_;
   std::int64_t installerRequests_ = 0;
   std::int64_t rangedRequests_ = 0;
-  bool notFoundFired_ = false;
+  bool failFired_ = false;
   bool dropFired_ = false;
   bool stopped_ = false;
 };
