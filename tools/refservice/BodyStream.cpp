@@ -46,7 +46,7 @@ bool BodyStream::readSlice(std::size_t size) {
 }
 
 bool BodyStream::fail(const std::string& fault) {
-  if (!fault.empty()) journal_.update(seq_, [&](RequestRecord& r) { r.fault = fault; });
+  if (!fault.empty()) journal_.update(seq_, [&](RequestRecord& r) { r.addFault(fault); });
   journal_.finish(seq_, Outcome::Aborted);
   return false;
 }

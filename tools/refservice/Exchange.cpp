@@ -54,7 +54,7 @@ void Exchange::clearHeaders() {
 }
 
 void Exchange::noteFault(const std::string& fault) {
-  context_.journal.update(seq_, [&](RequestRecord& r) { r.fault = fault; });
+  context_.journal.update(seq_, [&](RequestRecord& r) { r.addFault(fault); });
 }
 
 void Exchange::record(const std::function<void(RequestRecord&)>& change) {

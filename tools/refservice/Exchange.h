@@ -55,6 +55,7 @@ class Exchange {
   void clearHeaders();
   // Closes the connection once the answer has been written.
   void closeAfterAnswer() { closeAfter_ = true; }
+  // Adds to the record's faults (several may shape one answer).
   void noteFault(const std::string& fault);
   void record(const std::function<void(RequestRecord&)>& change);
 

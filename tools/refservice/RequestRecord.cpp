@@ -117,6 +117,11 @@ std::optional<std::string> RequestRecord::field(std::string_view name) const {
   return std::nullopt;
 }
 
+void RequestRecord::addFault(const std::string& note) {
+  if (!fault.empty()) fault += "; ";
+  fault += note;
+}
+
 std::string_view outcomeName(Outcome outcome) {
   switch (outcome) {
     case Outcome::Pending:

@@ -37,7 +37,7 @@ struct RequestRecord {
   std::int64_t bytesSent = 0;  // body bytes written so far
   Outcome outcome = Outcome::Pending;
   bool held = false;  // the body waits for a hold to be released
-  std::string fault;  // the scenario fault that shaped the answer; empty when none
+  std::string fault;  // the scenario faults that shaped the answer, "; " between them; empty when none
   std::string error;  // why the request was rejected; empty when it was not
 
   // First value of a request header, names compared without regard to case.
@@ -45,6 +45,7 @@ struct RequestRecord {
   std::optional<std::string> responseHeader(std::string_view name) const;
   // First value of a decoded form field, names compared exactly.
   std::optional<std::string> field(std::string_view name) const;
+  void addFault(const std::string& note);
 };
 
 // The record as one line of JSON (no line end). Bytes that are not UTF-8
