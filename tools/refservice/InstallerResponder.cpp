@@ -7,25 +7,36 @@ namespace {
 
 constexpr const char* kInstallerType = "application/octet-stream";
 
-// The installer's tag as this request sees it: the scenario may change it after N requests.
+bool isWeak(const std::string& etag) {
+  return etag.rfind("W/", 0) == 0;
+}
+
+// The installer's tag as this request sees it: the scenario may change it after N requests, or make it weak.
 std::string currentEtag(const OpenInstaller& installer, const InstallerFaults& faults, std::int64_t number) {
-  if (faults.etagChangesAfter && number > *faults.etagChangesAfter) return changedEtag(installer.etag());
-  return installer.etag();
+  const bool changed = faults.etagChangesAfter && number > *faults.etagChangesAfter;
+  const auto etag = changed ? changedEtag(installer.etag()) : installer.etag();
+  return faults.weakEtag ? "W/" + etag : etag;
 }
 
 void setEntityHeaders(Exchange& exchange, const InstallerFaults& faults, const std::string& etag) {
   exchange.setHeader("Accept-Ranges", "bytes");
   if (faults.sendEtag) exchange.setHeader("ETag", etag);
+  if (faults.sendEtag && faults.weakEtag) exchange.noteFault("weak ETag");
 }
 
 void answerHead(Exchange& exchange, const OpenInstaller& installer, const InstallerFaults& faults,
                 const std::string& etag) {
   setEntityHeaders(exchange, faults, etag);
   exchange.setHeader("Content-Type", kInstallerType);
-  if (faults.headContentLength)
-    exchange.noteFault("HEAD Content-Length \"" + *faults.headContentLength + "\"");
-  exchange.sendHeadersOnly(faults.headStatus,
-                           faults.headContentLength.value_or(std::to_string(installer.size())));
+  auto length = std::to_string(installer.size());
+  if (faults.headContentLength) {
+    length = *faults.headContentLength;
+    exchange.noteFault("HEAD Content-Length \"" + length + "\"");
+  } else if (faults.headSizeDelta != 0) {
+    length = std::to_string(installer.size() + faults.headSizeDelta);
+    exchange.noteFault("HEAD Content-Length off by " + std::to_string(faults.headSizeDelta));
+  }
+  exchange.sendHeadersOnly(faults.headStatus, length);
 }
 
 void answerFailure(Exchange& exchange, const InstallerFaults& faults, const std::string& what) {
@@ -47,12 +58,15 @@ RangeChoice chooseRange(const httplib::Request& request, std::int64_t size, cons
                         const std::string& etag) {
   RangeChoice choice;
   const auto specs = parseRangeHeader(request.get_header_value("Range"));
+  const auto ifRange = request.get_header_value("If-Range");
   if (!specs) {
     choice.malformed = true;
   } else if (faults.ignoreRange) {
     choice.note = "Range ignored";
-  } else if (request.has_header("If-Range") && request.get_header_value("If-Range") != etag) {
-    // RFC 9110, 13.1.5: a validator that does not match asks for the whole, current representation.
+  } else if (request.has_header("If-Range") && (ifRange != etag || isWeak(etag))) {
+    // RFC 9110, 13.1.5: If-Range matches by the strong comparison only, which a weak tag always
+    // fails; a validator that does not match asks for the whole, current representation.
+    if (ifRange == etag) choice.note = "weak ETag fails If-Range";
   } else if (specs->size() == 1) {
     choice.range = resolveRange(specs->front(), size);
     choice.unsatisfiable = !choice.range;
@@ -93,6 +107,10 @@ void answerGet(Exchange& exchange, std::unique_ptr<OpenInstaller> installer, con
   BodyStream::Source source;
   source.offset = choice.range ? choice.range->first : 0;
   source.length = choice.range ? choice.range->length() : size;
+  if (choice.range && faults.shortenBodyBy) {
+    source.length = std::max<std::int64_t>(0, source.length - *faults.shortenBodyBy);
+    exchange.noteFault("body " + std::to_string(*faults.shortenBodyBy) + " bytes short of its Content-Range");
+  }
   source.file = std::move(installer);
   BodyStream::Pacing pacing{.paced = true, .dropAfter = std::nullopt};
   if (faults.dropAfterBytes && source.length > *faults.dropAfterBytes && state.fireDrop(faults.dropRepeat))

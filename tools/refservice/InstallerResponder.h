@@ -11,16 +11,16 @@ inline constexpr std::string_view kInstallerPrefix = "/installers/";
 
 // Answers HEAD and GET for the installer `name`:
 // - HEAD: the scenario's HEAD status (200), Content-Length (the size, or the
-//   scenario's text), a strong ETag and "Accept-Ranges: bytes".
+//   scenario's text or delta), a strong ETag and "Accept-Ranges: bytes".
 // - GET without Range: 200 and the whole file. With one satisfiable range:
 //   206, Content-Range "bytes a-b/size" and those bytes. With one range that
 //   selects no byte: 416 and "Content-Range: bytes */size". With several
-//   ranges, an If-Range that is not the current ETag, or the ignore-Range
-//   fault: 200 and the whole file. A Range header that is not a byte range
+//   ranges, an If-Range that is not the current strong ETag, or the
+//   ignore-Range fault: 200 and the whole file. A Range header that is not a byte range
 //   set: 400.
 // - An unknown installer: 404.
 // Scenario faults apply in this order: the failure (Nth ranged request, range start),
-// first-byte delay, then the body's drop, hold and rate limit.
+// first-byte delay, then the body's shortening, drop, hold and rate limit.
 void answerInstaller(Exchange& exchange, const std::string& name);
 
 }  // namespace refservice

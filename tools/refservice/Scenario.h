@@ -35,12 +35,18 @@ struct InstallerFaults {
   Repeat dropRepeat = Repeat::Always;
   // Answer every GET with 200 and the whole file, whatever Range says.
   bool ignoreRange = false;
-  // HEAD answers: status code, and the Content-Length text in place of the real size.
+  // HEAD answers: status code, and the Content-Length text in place of the real
+  // size, or else the real size plus a delta. GET answers keep the real size.
   int headStatus = 200;
   std::optional<std::string> headContentLength;
+  std::int64_t headSizeDelta = 0;
+  // Every 206 body (and its Content-Length) is this many bytes shorter than its Content-Range says.
+  std::optional<std::int64_t> shortenBodyBy;
   // Send the ETag header at all; after this many installer requests the tag changes.
   bool sendEtag = true;
   std::optional<std::int64_t> etagChangesAfter;
+  // Send the tag as weak ("W/"), which never satisfies If-Range.
+  bool weakEtag = false;
   // Bytes per second for each GET answer (one answer at a time per connection); 0: unlimited.
   std::int64_t rateLimit = 0;
   // Wait before a GET is answered (status line and headers included).

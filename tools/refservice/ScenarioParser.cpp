@@ -11,6 +11,9 @@ namespace {
 
 using Setter = std::function<void(Scenario&, std::string_view)>;
 
+// Far beyond any file, yet a file's size plus it cannot overflow.
+constexpr std::int64_t kLargestDelta = 1LL << 62;
+
 std::string trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
   if (first == std::string_view::npos) return {};
@@ -160,11 +163,19 @@ const std::map<std::string_view, Entry>& table() {
           else
             s.installer.headContentLength = unescaped(v);
         }}},
+      {"head-size-delta",
+       {"N added to the size in HEAD answers (may be negative)",
+        [](Scenario& s, auto v) { s.installer.headSizeDelta = number(v, -kLargestDelta, kLargestDelta); }}},
+      {"shorten-body-by",
+       {"N: 206 bodies are N bytes short of their Content-Range",
+        [](Scenario& s, auto v) { s.installer.shortenBodyBy = optionalNumber(v, 0); }}},
       {"etag",
        {"on | off: send the ETag header", [](Scenario& s, auto v) { s.installer.sendEtag = flag(v); }}},
       {"etag-change-after",
        {"N: the ETag changes after N installer requests",
         [](Scenario& s, auto v) { s.installer.etagChangesAfter = optionalNumber(v, 0); }}},
+      {"weak-etag",
+       {"on | off: send the ETag as W/\"...\"", [](Scenario& s, auto v) { s.installer.weakEtag = flag(v); }}},
       {"rate-limit",
        {"BYTES per second per answer (0: none)",
         [](Scenario& s, auto v) { s.installer.rateLimit = number(v, 0, INT64_MAX); }}},
