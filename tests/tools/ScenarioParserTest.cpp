@@ -54,6 +54,7 @@ const std::vector<SettingCase> kSettingCases{
     SettingCase{"head-size-delta", "-5242880", [](S s) { return s.installer.headSizeDelta == -5242880; }},
     SettingCase{"shorten-body-by", "5", [](S s) { return s.installer.shortenBodyBy == 5; }},
     SettingCase{"weak-etag", "on", [](S s) { return s.installer.weakEtag; }},
+    SettingCase{"redirect", "other-host", [](S s) { return s.installer.redirect == Redirect::ToOtherHost; }},
     SettingCase{"etag", "off", [](S s) { return !s.installer.sendEtag; }},
     SettingCase{"etag-change-after", "1", [](S s) { return s.installer.etagChangesAfter == 1; }},
     SettingCase{"rate-limit", "65536", [](S s) { return s.installer.rateLimit == 65536; }},

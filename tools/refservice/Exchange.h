@@ -34,6 +34,8 @@ struct ServiceContext {
   LineLog& log;
   // The https (or, when asked, http) link of a served installer.
   std::function<std::string(const std::string& name, bool httpScheme)> installerLink;
+  // Its link under "/moved/installers/" on "localhost", a host name other than the link's.
+  std::function<std::string(const std::string& name)> otherHostLink;
   std::chrono::steady_clock::time_point started;
   bool logEveryRequest = false;
 };

@@ -46,6 +46,15 @@ void answerFailure(Exchange& exchange, const InstallerFaults& faults, const std:
   exchange.sendText(faults.failStatus, note + "\n");
 }
 
+void answerRedirect(Exchange& exchange, const std::string& name, Redirect redirect) {
+  const auto& context = exchange.context();
+  const auto location =
+      redirect == Redirect::ToHttp ? context.installerLink(name, true) : context.otherHostLink(name);
+  exchange.noteFault("302 to " + location);
+  exchange.setHeader("Location", location);
+  exchange.sendText(302, {});
+}
+
 // The range a GET is answered with; nothing means the whole file.
 struct RangeChoice {
   bool malformed = false;
@@ -122,10 +131,12 @@ void answerGet(Exchange& exchange, std::unique_ptr<OpenInstaller> installer, con
 
 }  // namespace
 
-void answerInstaller(Exchange& exchange, const std::string& name) {
+void answerInstaller(Exchange& exchange, const std::string& name, bool moved) {
   auto installer = exchange.context().catalog.open(name);
   if (!installer) return exchange.sendText(404, "no installer named \"" + name + "\"\n");
   const auto faults = exchange.context().state.faults();
+  // Redirects come before the counts, so the faults count the requests that reach the file.
+  if (!moved && faults.redirect != Redirect::None) return answerRedirect(exchange, name, faults.redirect);
   const auto etag = currentEtag(*installer, faults, exchange.context().state.countInstallerRequest());
   if (exchange.request().method == "HEAD") return answerHead(exchange, *installer, faults, etag);
   answerGet(exchange, std::move(installer), faults, etag);

@@ -47,10 +47,14 @@ struct ReferenceService::Impl {
         state(std::move(scenario)),
         catalog(options.installersFolder, options.installerFiles),
         log(logSink(options.log)),
-        context{journal, state, catalog, log, {}, {}, options.logEveryRequest} {
+        context{journal, state, catalog, log, {}, {}, {}, options.logEveryRequest} {
     context.installerLink = [this](const std::string& name, bool httpScheme) {
       const auto url = installerUrl(name);
       return httpScheme ? "http" + url.substr(5) : url;
+    };
+    context.otherHostLink = [this](const std::string& name) {
+      return "https://localhost:" + std::to_string(port.load()) + std::string(kMovedInstallerPrefix) +
+             percentEncode(name);
     };
   }
 

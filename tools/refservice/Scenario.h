@@ -18,6 +18,13 @@ enum class LinkAnswer {
 // Whether a one-shot fault fires on its first match only or on every match.
 enum class Repeat { Once, Always };
 
+// Where installer requests are sent instead of being answered.
+enum class Redirect {
+  None,
+  ToHttp,       // the same link with "http:", which a client must not follow
+  ToOtherHost,  // "https://localhost:PORT/moved/installers/NAME", served like the original
+};
+
 // Faults and pacing of the installer answers (HEAD and GET under "/installers/").
 // Request counts run over all installers and start at 1; they survive
 // setScenario() and are cleared by ReferenceService::resetCounters().
@@ -47,6 +54,7 @@ struct InstallerFaults {
   std::optional<std::int64_t> etagChangesAfter;
   // Send the tag as weak ("W/"), which never satisfies If-Range.
   bool weakEtag = false;
+  Redirect redirect = Redirect::None;
   // Bytes per second for each GET answer (one answer at a time per connection); 0: unlimited.
   std::int64_t rateLimit = 0;
   // Wait before a GET is answered (status line and headers included).

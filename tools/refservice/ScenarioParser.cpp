@@ -92,6 +92,13 @@ LinkAnswer linkAnswer(std::string_view value) {
   throw ScenarioError("not installer, error-000, error-001 or raw: \"" + std::string(value) + "\"");
 }
 
+Redirect redirect(std::string_view value) {
+  if (value == "none") return Redirect::None;
+  if (value == "http") return Redirect::ToHttp;
+  if (value == "other-host") return Redirect::ToOtherHost;
+  throw ScenarioError("not none, http or other-host: \"" + std::string(value) + "\"");
+}
+
 bool httpScheme(std::string_view value) {
   if (value == "http") return true;
   if (value == "https") return false;
@@ -176,6 +183,9 @@ const std::map<std::string_view, Entry>& table() {
         [](Scenario& s, auto v) { s.installer.etagChangesAfter = optionalNumber(v, 0); }}},
       {"weak-etag",
        {"on | off: send the ETag as W/\"...\"", [](Scenario& s, auto v) { s.installer.weakEtag = flag(v); }}},
+      {"redirect",
+       {"none | http | other-host: answer 302",
+        [](Scenario& s, auto v) { s.installer.redirect = redirect(v); }}},
       {"rate-limit",
        {"BYTES per second per answer (0: none)",
         [](Scenario& s, auto v) { s.installer.rateLimit = number(v, 0, INT64_MAX); }}},

@@ -42,7 +42,8 @@ httplib::Server::Handler handler(ServiceContext& context, Answer answer) {
 
 void answerUnrouted(Exchange& exchange) {
   const auto& path = exchange.request().path;
-  if (startsWith(path, kServicePrefix) || startsWith(path, kInstallerPrefix)) {
+  if (startsWith(path, kServicePrefix) || startsWith(path, kInstallerPrefix) ||
+      startsWith(path, kMovedInstallerPrefix)) {
     exchange.setHeader("Allow", startsWith(path, kServicePrefix) ? "POST" : "GET, HEAD");
     return exchange.sendText(405, "method not allowed\n");
   }
@@ -71,11 +72,15 @@ std::string refusal(const httplib::Request& request, int status) {
 void installRoutes(httplib::Server& server, ServiceContext& context) {
   const std::string servicePattern = std::string(kServicePrefix) + "([^/]*)";
   const std::string installerPattern = std::string(kInstallerPrefix) + "(.*)";
+  const std::string movedPattern = std::string(kMovedInstallerPrefix) + "(.*)";
   server.Post(servicePattern, handler(context, [](Exchange& exchange) {
                 answerServicePost(exchange, exchange.request().matches[1].str());
               }));
   server.Get(installerPattern, handler(context, [](Exchange& exchange) {
-               answerInstaller(exchange, exchange.request().matches[1].str());
+               answerInstaller(exchange, exchange.request().matches[1].str(), false);
+             }));
+  server.Get(movedPattern, handler(context, [](Exchange& exchange) {
+               answerInstaller(exchange, exchange.request().matches[1].str(), true);
              }));
   const auto unrouted = handler(context, answerUnrouted);
   server.Get(".*", unrouted);
