@@ -55,6 +55,7 @@ const std::vector<SettingCase> kSettingCases{
     SettingCase{"shorten-body-by", "5", [](S s) { return s.installer.shortenBodyBy == 5; }},
     SettingCase{"weak-etag", "on", [](S s) { return s.installer.weakEtag; }},
     SettingCase{"redirect", "other-host", [](S s) { return s.installer.redirect == Redirect::ToOtherHost; }},
+    SettingCase{"digest", "legacy", [](S s) { return s.installer.digest == DigestHeader::LegacyRight; }},
     SettingCase{"etag", "off", [](S s) { return !s.installer.sendEtag; }},
     SettingCase{"etag-change-after", "1", [](S s) { return s.installer.etagChangesAfter == 1; }},
     SettingCase{"rate-limit", "65536", [](S s) { return s.installer.rateLimit == 65536; }},

@@ -10,6 +10,7 @@
 
 #include "tools/refservice/BodyStream.h"
 #include "tools/refservice/InstallerCatalog.h"
+#include "tools/refservice/InstallerDigest.h"
 #include "tools/refservice/RequestJournal.h"
 #include "tools/refservice/ScenarioState.h"
 
@@ -31,6 +32,7 @@ struct ServiceContext {
   RequestJournal& journal;
   ScenarioState& state;
   const InstallerCatalog& catalog;
+  DigestCache& digests;
   LineLog& log;
   // The https (or, when asked, http) link of a served installer.
   std::function<std::string(const std::string& name, bool httpScheme)> installerLink;

@@ -18,15 +18,30 @@ std::string currentEtag(const OpenInstaller& installer, const InstallerFaults& f
   return faults.weakEtag ? "W/" + etag : etag;
 }
 
-void setEntityHeaders(Exchange& exchange, const InstallerFaults& faults, const std::string& etag) {
+void setDigestHeader(Exchange& exchange, const OpenInstaller& installer, DigestHeader digest) {
+  if (digest == DigestHeader::None) return;
+  const auto digests = exchange.context().digests.of(installer);
+  if (digest == DigestHeader::LegacyRight) {
+    exchange.setHeader("Digest", "SHA-256=" + digests.right);
+    return exchange.noteFault("legacy Digest header");
+  }
+  // RFC 9530: the value is a structured-field dictionary, the digest a byte sequence between colons.
+  exchange.setHeader("Repr-Digest",
+                     "sha-256=:" + (digest == DigestHeader::Right ? digests.right : digests.wrong) + ":");
+  exchange.noteFault(digest == DigestHeader::Right ? "Repr-Digest" : "Repr-Digest of other bytes");
+}
+
+void setEntityHeaders(Exchange& exchange, const OpenInstaller& installer, const InstallerFaults& faults,
+                      const std::string& etag) {
   exchange.setHeader("Accept-Ranges", "bytes");
   if (faults.sendEtag) exchange.setHeader("ETag", etag);
   if (faults.sendEtag && faults.weakEtag) exchange.noteFault("weak ETag");
+  setDigestHeader(exchange, installer, faults.digest);
 }
 
 void answerHead(Exchange& exchange, const OpenInstaller& installer, const InstallerFaults& faults,
                 const std::string& etag) {
-  setEntityHeaders(exchange, faults, etag);
+  setEntityHeaders(exchange, installer, faults, etag);
   exchange.setHeader("Content-Type", kInstallerType);
   auto length = std::to_string(installer.size());
   if (faults.headContentLength) {
@@ -113,6 +128,7 @@ void answerGet(Exchange& exchange, std::unique_ptr<OpenInstaller> installer, con
   if (faults.firstByteDelay.count() > 0 && !state.sleepFor(faults.firstByteDelay))
     return exchange.reject(503, "service stopping");
 
+  setEntityHeaders(exchange, *installer, faults, etag);
   BodyStream::Source source;
   source.offset = choice.range ? choice.range->first : 0;
   source.length = choice.range ? choice.range->length() : size;
@@ -124,7 +140,6 @@ void answerGet(Exchange& exchange, std::unique_ptr<OpenInstaller> installer, con
   BodyStream::Pacing pacing{.paced = true, .dropAfter = std::nullopt};
   if (faults.dropAfterBytes && source.length > *faults.dropAfterBytes && state.fireDrop(faults.dropRepeat))
     pacing.dropAfter = faults.dropAfterBytes;
-  setEntityHeaders(exchange, faults, etag);
   if (choice.range) exchange.setHeader("Content-Range", contentRange(*choice.range, size));
   exchange.sendStream(choice.range ? 206 : 200, kInstallerType, std::move(source), pacing);
 }

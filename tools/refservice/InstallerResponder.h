@@ -24,7 +24,8 @@ inline constexpr std::string_view kMovedInstallerPrefix = "/moved/installers/";
 // Scenario faults apply in this order: the redirect (unless `moved`, the
 // answer under kMovedInstallerPrefix), the failure (Nth ranged request, range
 // start), the first-byte delay, then the body's shortening, drop, hold and
-// rate limit. The ETag's form applies to every HEAD, 200 and 206 answer.
+// rate limit. The ETag's form and the digest header apply to every HEAD, 200
+// and 206 answer.
 void answerInstaller(Exchange& exchange, const std::string& name, bool moved);
 
 }  // namespace refservice

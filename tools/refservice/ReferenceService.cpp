@@ -47,7 +47,7 @@ struct ReferenceService::Impl {
         state(std::move(scenario)),
         catalog(options.installersFolder, options.installerFiles),
         log(logSink(options.log)),
-        context{journal, state, catalog, log, {}, {}, {}, options.logEveryRequest} {
+        context{journal, state, catalog, digests, log, {}, {}, {}, options.logEveryRequest} {
     context.installerLink = [this](const std::string& name, bool httpScheme) {
       const auto url = installerUrl(name);
       return httpScheme ? "http" + url.substr(5) : url;
@@ -72,6 +72,7 @@ struct ReferenceService::Impl {
   ScenarioState state;
   RequestJournal journal;
   InstallerCatalog catalog;
+  DigestCache digests;
   LineLog log;
   ServiceContext context;
 

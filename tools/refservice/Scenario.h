@@ -25,6 +25,14 @@ enum class Redirect {
   ToOtherHost,  // "https://localhost:PORT/moved/installers/NAME", served like the original
 };
 
+// Which checksum header installer answers carry.
+enum class DigestHeader {
+  None,
+  Right,        // Repr-Digest (RFC 9530) with the file's SHA-256
+  Wrong,        // Repr-Digest with the SHA-256 of other bytes
+  LegacyRight,  // Digest (RFC 3230) with the file's SHA-256
+};
+
 // Faults and pacing of the installer answers (HEAD and GET under "/installers/").
 // Request counts run over all installers and start at 1; they survive
 // setScenario() and are cleared by ReferenceService::resetCounters().
@@ -55,6 +63,7 @@ struct InstallerFaults {
   // Send the tag as weak ("W/"), which never satisfies If-Range.
   bool weakEtag = false;
   Redirect redirect = Redirect::None;
+  DigestHeader digest = DigestHeader::None;
   // Bytes per second for each GET answer (one answer at a time per connection); 0: unlimited.
   std::int64_t rateLimit = 0;
   // Wait before a GET is answered (status line and headers included).

@@ -99,6 +99,14 @@ Redirect redirect(std::string_view value) {
   throw ScenarioError("not none, http or other-host: \"" + std::string(value) + "\"");
 }
 
+DigestHeader digestHeader(std::string_view value) {
+  if (value == "none") return DigestHeader::None;
+  if (value == "right") return DigestHeader::Right;
+  if (value == "wrong") return DigestHeader::Wrong;
+  if (value == "legacy") return DigestHeader::LegacyRight;
+  throw ScenarioError("not none, right, wrong or legacy: \"" + std::string(value) + "\"");
+}
+
 bool httpScheme(std::string_view value) {
   if (value == "http") return true;
   if (value == "https") return false;
@@ -186,6 +194,9 @@ const std::map<std::string_view, Entry>& table() {
       {"redirect",
        {"none | http | other-host: answer 302",
         [](Scenario& s, auto v) { s.installer.redirect = redirect(v); }}},
+      {"digest",
+       {"none | right | wrong | legacy: send the SHA-256",
+        [](Scenario& s, auto v) { s.installer.digest = digestHeader(v); }}},
       {"rate-limit",
        {"BYTES per second per answer (0: none)",
         [](Scenario& s, auto v) { s.installer.rateLimit = number(v, 0, INT64_MAX); }}},
