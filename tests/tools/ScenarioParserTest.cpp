@@ -39,6 +39,7 @@ const std::vector<SettingCase> kSettingCases{
     SettingCase{"update-info-status", "500", [](S s) { return s.updateInfoStatus == 500; }},
     SettingCase{"update-status-status", "503", [](S s) { return s.updateStatusStatus == 503; }},
     SettingCase{"update-size-status", "204", [](S s) { return s.updateSizeStatus == 204; }},
+    SettingCase{"slow-reports", "on", [](S s) { return s.slowReports; }},
     SettingCase{"gzip", "yes", [](S s) { return s.gzip; }},
     SettingCase{"answer-delay-ms", "250", [](S s) { return s.answerDelay.count() == 250; }},
     SettingCase{"fail-at-byte", "5242880", [](S s) { return s.installer.failAtByte == 5242880; }},

@@ -18,14 +18,17 @@ BodyStream::BodyStream(RequestJournal& journal, std::uint64_t seq, ScenarioState
                        Pacing pacing)
     : journal_(journal), seq_(seq), state_(state), source_(std::move(source)), pacing_(pacing) {}
 
+std::int64_t BodyStream::rate(const InstallerFaults& faults) const {
+  if (pacing_.bytesPerSecond > 0) return pacing_.bytesPerSecond;
+  return pacing_.paced ? faults.rateLimit : 0;
+}
+
 std::size_t BodyStream::nextSliceSize(const InstallerFaults& faults) const {
   std::int64_t size = std::min(kSliceBytes, source_.length - sent_);
   if (pacing_.dropAfter) size = std::min(size, *pacing_.dropAfter - sent_);
-  if (pacing_.paced) {
-    if (faults.hold && sent_ < faults.holdAfterBytes) size = std::min(size, faults.holdAfterBytes - sent_);
-    if (faults.rateLimit > 0)
-      size = std::min(size, std::max<std::int64_t>(1, faults.rateLimit / kSlicesPerSecond));
-  }
+  if (pacing_.paced && faults.hold && sent_ < faults.holdAfterBytes)
+    size = std::min(size, faults.holdAfterBytes - sent_);
+  if (rate(faults) > 0) size = std::min(size, std::max<std::int64_t>(1, rate(faults) / kSlicesPerSecond));
   return static_cast<std::size_t>(size);
 }
 
@@ -64,20 +67,18 @@ bool BodyStream::provide(httplib::DataSink& sink) {
     paceStart_.reset();
   }
   const auto size = nextSliceSize(faults);
-  if (pacing_.paced) {
-    const auto rate = faults.rateLimit;
-    const auto now = std::chrono::steady_clock::now();
-    if (!paceStart_ || rate != paceRate_) {
-      paceStart_ = now;
-      paceFrom_ = sent_;
-      paceRate_ = rate;
-    }
-    if (rate > 0) {
-      // The slice may leave once the bytes since the pace start, this slice included, fit the rate.
-      const auto bytes = sent_ + static_cast<std::int64_t>(size) - paceFrom_;
-      const auto due = *paceStart_ + std::chrono::microseconds(bytes * 1'000'000 / rate);
-      if (due > now && !state_.sleepFor(due - now)) return fail();
-    }
+  const auto bytesPerSecond = rate(faults);
+  const auto now = std::chrono::steady_clock::now();
+  if (!paceStart_ || bytesPerSecond != paceRate_) {
+    paceStart_ = now;
+    paceFrom_ = sent_;
+    paceRate_ = bytesPerSecond;
+  }
+  if (bytesPerSecond > 0) {
+    // The slice may leave once the bytes since the pace start, this slice included, fit the rate.
+    const auto bytes = sent_ + static_cast<std::int64_t>(size) - paceFrom_;
+    const auto due = *paceStart_ + std::chrono::microseconds(bytes * 1'000'000 / bytesPerSecond);
+    if (due > now && !state_.sleepFor(due - now)) return fail();
   }
   if (state_.stopped() || !readSlice(size) || !sink.write(buffer_.data(), size)) return fail();
   sent_ += static_cast<std::int64_t>(size);

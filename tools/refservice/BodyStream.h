@@ -17,7 +17,8 @@ namespace refservice {
 
 // The body of one answer, written slice by slice through the HTTP layer's
 // content provider, never held in memory whole. Installer bodies are paced by
-// the live scenario (rate limit, hold) and may be cut short (drop fault).
+// the live scenario (rate limit, hold) and may be cut short (drop fault);
+// other bodies may have a fixed pace of their own.
 // Each slice updates the request's record; the last one, or a failure, ends it.
 class BodyStream {
  public:
@@ -29,6 +30,7 @@ class BodyStream {
   };
   struct Pacing {
     bool paced = false;                     // apply the scenario's rate limit and hold
+    std::int64_t bytesPerSecond = 0;        // a rate of its own, in place of the scenario's; 0: none
     std::optional<std::int64_t> dropAfter;  // abort the connection after this many bytes
     bool closeAfter = false;                // close the connection after the whole body
   };
@@ -43,6 +45,7 @@ class BodyStream {
   void released();
 
  private:
+  std::int64_t rate(const InstallerFaults& faults) const;
   std::size_t nextSliceSize(const InstallerFaults& faults) const;
   bool readSlice(std::size_t size);
   bool fail(const std::string& fault = {});

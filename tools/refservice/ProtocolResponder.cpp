@@ -9,10 +9,30 @@
 namespace refservice {
 namespace {
 
+constexpr const char* kTextType = "text/plain; charset=utf-8";
+constexpr std::int64_t kSlowReportBytes = 600;
+
 struct Answer {
   int status = 200;
   std::string text;
 };
+
+bool isReport(std::string_view endpoint) {
+  return endpoint == kUpdateInfo || endpoint == kUpdateStatus || endpoint == kUpdateSize;
+}
+
+// A byte every second keeps any idle or low-speed time-out of the client from
+// firing for ten minutes; only an overall deadline ends such an answer early.
+void sendSlowly(Exchange& exchange, Answer answer) {
+  BodyStream::Source source;
+  answer.text.resize(kSlowReportBytes, ' ');
+  source.length = kSlowReportBytes;
+  source.text = std::move(answer.text);
+  BodyStream::Pacing pacing;
+  pacing.bytesPerSecond = 1;
+  exchange.noteFault("report body at one byte a second");
+  exchange.sendStream(answer.status, kTextType, std::move(source), pacing);
+}
 
 bool isFormContentType(const std::string& value) {
   constexpr std::string_view type = "application/x-www-form-urlencoded";
@@ -55,9 +75,8 @@ Answer answerFor(ServiceContext& context, const Scenario& scenario, std::string_
 void answerServicePost(Exchange& exchange, std::string_view endpoint) {
   const auto& request = exchange.request();
   exchange.record([&](RequestRecord& r) { r.body = request.body; });
-  const bool known = endpoint == kGetLink || endpoint == kHeartbeat || endpoint == kUpdateInfo ||
-                     endpoint == kUpdateStatus || endpoint == kUpdateSize;
-  if (!known) return exchange.sendText(404, "no such endpoint\n");
+  if (endpoint != kGetLink && endpoint != kHeartbeat && !isReport(endpoint))
+    return exchange.sendText(404, "no such endpoint\n");
   if (!isFormContentType(request.get_header_value("Content-Type")))
     return exchange.reject(400, "Content-Type is not application/x-www-form-urlencoded: \"" +
                                     request.get_header_value("Content-Type") + "\"");
@@ -70,6 +89,7 @@ void answerServicePost(Exchange& exchange, std::string_view endpoint) {
   if (scenario.answerDelay.count() > 0 && !context.state.sleepFor(scenario.answerDelay))
     return exchange.reject(503, "service stopping");
   auto answer = answerFor(context, scenario, endpoint);
+  if (scenario.slowReports && isReport(endpoint)) return sendSlowly(exchange, std::move(answer));
   if (scenario.gzip && acceptsGzip(request.get_header_value("Accept-Encoding"))) {
     answer.text = gzipCompress(answer.text);
     exchange.setHeader("Content-Encoding", "gzip");

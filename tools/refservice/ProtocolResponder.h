@@ -19,7 +19,9 @@ inline constexpr std::string_view kUpdateSize = "update-size-v2.jsp";
 // the body "OK". An unknown endpoint gets 404. A request whose Content-Type is
 // not application/x-www-form-urlencoded, or whose body is empty or not form
 // encoding, gets 400. The answer is gzip-compressed when the scenario asks for
-// it and the request's Accept-Encoding admits gzip.
+// it and the request's Accept-Encoding admits gzip, except for slow reports:
+// their headers go at once (Content-Length: 600), then "OK" padded with
+// blanks to 600 bytes, one byte a second.
 void answerServicePost(Exchange& exchange, std::string_view endpoint);
 
 }  // namespace refservice

@@ -90,6 +90,8 @@ struct Scenario {
   int updateInfoStatus = 200;
   int updateStatusStatus = 200;
   int updateSizeStatus = 200;
+  // The three reports send their headers at once, then 600 body bytes at one a second.
+  bool slowReports = false;
   bool gzip = false;                         // compress POST answers when the request accepts gzip
   std::chrono::milliseconds answerDelay{0};  // wait before each POST is answered
   InstallerFaults installer;
