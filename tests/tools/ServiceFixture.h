@@ -1,18 +1,22 @@
 #pragma once
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdint>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,22 +24,15 @@
 
 namespace refservice::testing {
 
-// Deterministic, non-repeating bytes, so a wrong offset shows as wrong content.
-inline std::string patternBytes(std::size_t size, std::uint32_t seed = 2463534242u) {
+// Bytes that do not repeat within a file, so a wrong offset shows as wrong content.
+inline std::string patternBytes(std::size_t size) {
   std::string bytes(size, '\0');
-  std::uint32_t x = seed;
-  for (auto& byte : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    byte = static_cast<char>(x & 0xff);
-  }
+  std::generate(bytes.begin(), bytes.end(), std::mt19937(1));
   return bytes;
 }
 
 inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 inline std::string readFile(const std::filesystem::path& path) {
@@ -43,10 +40,39 @@ inline std::string readFile(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Writes `request` over a fresh TLS connection and gives everything read back
-// until the server closes it or `timeoutSeconds` pass without data.
-inline std::string rawTlsExchange(int port, const std::string& caFile, const std::string& request,
-                                  int timeoutSeconds = 3) {
+// A POST to the download service as request bytes, on a connection that closes after it.
+inline std::string postRequest(const std::string& endpoint, const std::string& body = "SR=1",
+                               const std::string& type = "application/x-www-form-urlencoded") {
+  return "POST /prog/util/downloader/" + endpoint +
+         " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: " + type +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// An answer exactly as it came off the wire.
+struct WireAnswer {
+  int status = 0;
+  std::string head;  // the status line and the header lines
+  std::string body;  // every byte after the blank line
+
+  // The value of the first header line of that name, compared without regard to case.
+  std::optional<std::string> header(const std::string& name) const {
+    for (auto at = head.find("\r\n"); at != std::string::npos; at = head.find("\r\n", at + 2)) {
+      const auto line = head.substr(at + 2, head.find("\r\n", at + 2) - at - 2);
+      if (line.size() > name.size() && line[name.size()] == ':' &&
+          ::strncasecmp(line.data(), name.data(), name.size()) == 0) {
+        auto value = line.substr(name.size() + 1);
+        return value.erase(0, value.find_first_not_of(' '));
+      }
+    }
+    return std::nullopt;
+  }
+};
+
+// Writes `request` over a fresh TLS connection and reads until the server
+// closes it or `deadline` has passed (bytes that keep coming may take one
+// more read past it).
+inline WireAnswer rawExchange(int port, const std::string& caFile, const std::string& request,
+                              std::chrono::milliseconds deadline) {
   std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
   SSL_CTX_load_verify_locations(ctx.get(), caFile.c_str(), nullptr);
   SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
@@ -54,64 +80,42 @@ inline std::string rawTlsExchange(int port, const std::string& caFile, const std
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
-  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return "connect failed";
-  }
-  timeval timeout{timeoutSeconds, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(ctx.get()), SSL_free);
   SSL_set_fd(ssl.get(), fd);
-  std::string answer;
-  if (SSL_connect(ssl.get()) == 1) {
-    SSL_write(ssl.get(), request.data(), static_cast<int>(request.size()));
-    char buffer[4096];
-    int n = 0;
-    while ((n = SSL_read(ssl.get(), buffer, sizeof buffer)) > 0)
-      answer.append(buffer, static_cast<std::size_t>(n));
-  } else {
-    answer = "handshake failed";
+  const timeval timeout{deadline.count() / 1000, (deadline.count() % 1000) * 1000};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string bytes;
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      SSL_connect(ssl.get()) == 1 &&
+      SSL_write(ssl.get(), request.data(), static_cast<int>(request.size())) > 0) {
+    char buffer[16384];
+    for (int n = 0;
+         std::chrono::steady_clock::now() < end && (n = SSL_read(ssl.get(), buffer, sizeof buffer)) > 0;)
+      bytes.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
+  WireAnswer answer;
+  const auto blank = bytes.find("\r\n\r\n");
+  answer.head = bytes.substr(0, blank);
+  if (blank != std::string::npos) answer.body = bytes.substr(blank + 4);
+  if (bytes.rfind("HTTP/1.1 ", 0) == 0) answer.status = std::atoi(bytes.c_str() + 9);
   return answer;
 }
 
-// A sandbox folder holding one installer, "installers/Setup.pkg", removed afterwards.
-class SandboxTest : public ::testing::Test {
+// A sandbox folder holding "installers/Setup.pkg" and a running service that
+// serves that folder; log lines are collected. The folder goes with the test.
+class ServiceTest : public ::testing::Test {
  public:
   static constexpr std::size_t kInstallerSize = 300'000;
 
  protected:
   void SetUp() override {
-    auto pattern = (std::filesystem::temp_directory_path() / "ovref-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+    ASSERT_TRUE(dir_.isValid());
     std::filesystem::create_directories(folder_ / "installers");
-    installer_ = patternBytes(kInstallerSize);
     writeFile(folder_ / "installers" / "Setup.pkg", installer_);
-  }
-
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-
-  std::filesystem::path folder_;
-  std::string installer_;
-};
-
-// The sandbox and a running service that serves its installers; log lines are collected.
-class ServiceTest : public SandboxTest {
- protected:
-  void SetUp() override {
-    SandboxTest::SetUp();
     startService({});
-  }
-
-  void TearDown() override {
-    service_.reset();
-    SandboxTest::TearDown();
   }
 
   void startService(ServiceOptions options, Scenario scenario = {}) {
@@ -131,27 +135,13 @@ class ServiceTest : public SandboxTest {
   std::unique_ptr<httplib::SSLClient> client() const {
     auto c = std::make_unique<httplib::SSLClient>("127.0.0.1", service_->port());
     c->set_ca_cert_path(service_->caFile().c_str());
-    c->enable_server_certificate_verification(true);
     c->set_keep_alive(true);
-    c->set_read_timeout(10, 0);
     return c;
   }
 
-  // A POST as the download agent sends it.
-  httplib::Result post(const std::string& endpoint, const std::string& body,
-                       const std::string& acceptEncoding = "gzip, deflate") const {
-    auto c = client();
-    c->set_decompress(false);
-    return c->Post(("/prog/util/downloader/" + endpoint).c_str(), {{"Accept-Encoding", acceptEncoding}}, body,
-                   "application/x-www-form-urlencoded");
-  }
-
-  httplib::Result get(const std::string& path, const httplib::Headers& headers = {}) const {
-    return client()->Get(path.c_str(), headers);
-  }
-
-  std::string raw(const std::string& request) const {
-    return rawTlsExchange(service_->port(), service_->caFile(), request);
+  WireAnswer raw(const std::string& request,
+                 std::chrono::milliseconds deadline = std::chrono::seconds(10)) const {
+    return rawExchange(service_->port(), service_->caFile(), request, deadline);
   }
 
   std::vector<std::string> logLines() {
@@ -159,40 +149,14 @@ class ServiceTest : public SandboxTest {
     return logLines_;
   }
 
-  std::string installerBytes(std::size_t first, std::size_t last) const {
-    return installer_.substr(first, last - first + 1);
-  }
-
-  // Waits until the request with this sequence number has ended its answer.
-  RequestRecord finishedRecord(std::uint64_t seq) {
-    RequestRecord found;
-    const bool done = service_->waitForRequests(
-        [&](const std::vector<RequestRecord>& records) {
-          for (const auto& r : records)
-            if (r.seq == seq && r.outcome != Outcome::Pending) {
-              found = r;
-              return true;
-            }
-          return false;
-        },
-        std::chrono::seconds(10));
-    EXPECT_TRUE(done) << "request " << seq << " did not finish";
-    return found;
-  }
-
-  RequestRecord lastFinishedRecord() {
-    const auto records = service_->requests();
-    if (records.empty()) {
-      ADD_FAILURE() << "no request recorded";
-      return {};
-    }
-    return finishedRecord(records.back().seq);
-  }
+  QTemporaryDir dir_;
+  const std::filesystem::path folder_ = dir_.path().toStdString();
+  const std::string installer_ = patternBytes(kInstallerSize);
 
  private:
-  std::unique_ptr<ReferenceService> service_;
   std::mutex logMutex_;
   std::vector<std::string> logLines_;
+  std::unique_ptr<ReferenceService> service_;
 };
 
 }  // namespace refservice::testing

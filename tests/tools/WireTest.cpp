@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <algorithm>
+#include <sstream>
+
+#include "tests/tools/ServiceFixture.h"
+#include "tools/refservice/ScenarioParser.h"
+
+namespace refservice::testing {
+namespace {
+
+constexpr std::int64_t kAny = -1;
+
+// One row: the requests are sent one after another, each on a connection of
+// its own, with the scenario (as a scenario file) in place; the last one's
+// answer is checked as it came off the wire. In requests and expectations,
+// {r}0-9 is a GET of {s} ("/installers/Setup.pkg") with "Range: bytes=0-9",
+// {p} is "/prog/util/downloader/", {etag} the file's strong tag and {weak} its
+// weak form, {sha} the base64 SHA-256 of the file and {sha0} that of the file
+// followed by one zero byte.
+struct WireCase {
+  std::string name;
+  std::string scenario;
+  std::string requests;  // one a line: "METHOD PATH | Name: value | ..."
+  int status;
+  std::string header;  // "Name: value" as the answer has it; "Name: -": no such header
+  // Body bytes received. The Content-Length says the same, unless it is the header checked.
+  std::int64_t length = kAny;
+  std::string fault = {};  // part of the record's fault note; empty: no note
+  std::string body = {};   // the exact body, when not empty
+  int atLeastMs = 0;       // the last answer took at least this long
+};
+
+void PrintTo(const WireCase& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class Wire : public ServiceTest, public ::testing::WithParamInterface<WireCase> {
+ protected:
+  std::string filled(std::string text) {
+    const auto sha = [](const std::string& bytes) {
+      const auto data = QByteArray::fromStdString(bytes);
+      return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toBase64().toStdString();
+    };
+    const std::pair<std::string, std::string> marks[] = {
+        {"{r}", "GET {s} | Range: bytes="}, {"{s}", "/installers/Setup.pkg"},
+        {"{p}", "/prog/util/downloader/"},  {"{port}", std::to_string(service().port())},
+        {"{weak}", "W/" + etag_},           {"{etag}", etag_},
+        {"{sha}", sha(installer_)},         {"{sha0}", sha(installer_ + '\0')}};
+    for (const auto& [mark, value] : marks)
+      for (auto at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size()))
+        text.replace(at, mark.size(), value);
+    return text;
+  }
+
+  // "METHOD PATH | Name: value", filled, as request bytes; a POST carries a small form.
+  static std::string request(const std::string& text) {
+    auto bar = text.find(" | ");
+    auto bytes = text.substr(0, bar) + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    for (; bar != std::string::npos; bar = text.find(" | ", bar + 3))
+      bytes += text.substr(bar + 3, text.find(" | ", bar + 3) - bar - 3) + "\r\n";
+    const bool post = text.rfind("POST", 0) == 0;
+    return bytes + (post ? "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 4\r\n\r\nSR=1"
+                         : "\r\n");
+  }
+
+  std::string etag_;
+};
+
+TEST_P(Wire, AnswersAsTheScenarioSays) {
+  const auto& row = GetParam();
+  // Named after Setup.pkg, which the link names as the first installer.
+  writeFile(folder_ / "installers" / "Void.pkg", "");
+  writeFile(folder_ / "secret.txt", "secret");
+  // A sparse file: 5 GiB of size, no disk blocks.
+  writeFile(folder_ / "installers" / "Vast.pkg", "");
+  std::filesystem::resize_file(folder_ / "installers" / "Vast.pkg", 5LL << 30);
+  etag_ = raw(request(filled("HEAD {s}"))).header("ETag").value_or("no tag");
+  service().setScenario(parseScenarioText(row.scenario));
+  service().resetCounters();
+
+  WireAnswer answer;
+  std::string last;
+  auto start = std::chrono::steady_clock::now();
+  for (std::istringstream lines(row.requests); std::getline(lines, last);) {
+    start = std::chrono::steady_clock::now();
+    answer = raw(request(last = filled(last)), std::chrono::seconds(2));
+  }
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  const auto name = row.header.substr(0, row.header.find(':'));
+  EXPECT_EQ(answer.status, row.status) << answer.head;
+  EXPECT_EQ(name + ": " + answer.header(name).value_or("-"), filled(row.header)) << answer.head;
+  if (row.length != kAny) {
+    EXPECT_EQ(static_cast<std::int64_t>(answer.body.size()), row.length);
+  }
+  if (last.rfind("HEAD", 0) != 0 && name != "Content-Length") {
+    EXPECT_EQ(answer.header("Content-Length"), std::to_string(answer.body.size())) << answer.head;
+  }
+  EXPECT_EQ(answer.body, row.body.empty() ? answer.body : filled(row.body));
+  // Whatever part of the file a body holds, it is the right part.
+  if (last.rfind("GET", 0) == 0 && last.find("Setup.pkg") != std::string::npos && answer.status / 100 == 2) {
+    const auto range = answer.header("Content-Range").value_or("bytes 0-");
+    EXPECT_EQ(installer_.compare(std::stoull(range.substr(6)), answer.body.size(), answer.body), 0);
+  }
+  const auto fault = service().requests().back().fault;
+  EXPECT_EQ(fault.empty(), row.fault.empty()) << fault;
+  EXPECT_NE(fault.find(row.fault), std::string::npos) << fault;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(row.atLeastMs));
+}
+
+const std::string kText = "Content-Type: text/plain; charset=utf-8";
+
+const WireCase kRows[] = {
+    // Serving
+    {"Head", "", "HEAD {s}", 200, "Accept-Ranges: bytes", 0},
+    {"Whole", "", "GET {s}", 200, "Content-Range: -", 300000},
+    {"From", "", "{r}100-", 206, "Content-Range: bytes 100-299999/300000", 299900},
+    {"PastTheEnd", "", "{r}250000-999999999", 206, "Content-Range: bytes 250000-299999/300000", 50000},
+    {"Suffix", "", "{r}-10", 206, "Content-Range: bytes 299990-299999/300000", 10},
+    {"StartAtTheSize", "", "{r}300000-", 416, "Content-Range: bytes */300000", 0},
+    {"EmptySuffix", "", "{r}-0", 416, "Content-Range: bytes */300000", 0},
+    {"SeveralRangesAreNotMultipart", "", "{r}0-1,5-7,-3", 200, "Content-Type: application/octet-stream",
+     300000},
+    {"IfRangeMatches", "", "{r}10-19 | If-Range: {etag}", 206, "Content-Range: bytes 10-19/300000", 10},
+    {"IfRangeWeakFormOfTheTag", "", "{r}10-19 | If-Range: {weak}", 200, "Content-Range: -", 300000},
+    {"RangesAreNeverGzipped", "gzip = on", "{r}0-999 | Accept-Encoding: gzip", 206, "Content-Encoding: -",
+     1000},
+    {"BeyondFourGiB", "", "GET /installers/Vast.pkg | Range: bytes=5368709000-", 206,
+     "Content-Range: bytes 5368709000-5368709119/5368709120", 120},
+    {"EmptyFile", "", "GET /installers/Void.pkg | Range: bytes=0-0", 416, "Content-Range: bytes */0", 0},
+    {"EscapingName", "", "GET /installers/..%2Fsecret.txt", 404, "Content-Range: -"},
+    {"GetOfAnEndpoint", "", "GET {p}get-link.jsp", 405, "Allow: POST"},
+    {"PostOfAnInstaller", "", "POST {s}", 405, "Allow: GET, HEAD"},
+
+    // The POST endpoints
+    {"Link", "", "POST {p}get-link.jsp", 200, kText, kAny, "", "https://127.0.0.1:{port}{s}\r\n"},
+    {"LinkToAnother", "link-installer = Other File.pkg", "POST {p}get-link.jsp", 200, kText, kAny, "",
+     "https://127.0.0.1:{port}/installers/Other%20File.pkg\r\n"},
+    {"LinkServerError", "link = error-000\nlink-status = 500", "POST {p}get-link.jsp", 500, kText, kAny, "",
+     "ERROR: 000\r\n"},
+    {"LinkNeedsUpdate", "link = error-001\nlink-scheme = http\nlink-crlf = off", "POST {p}get-link.jsp", 200,
+     kText, kAny, "", "ERROR: 001\r\nhttp://127.0.0.1:{port}{s}"},
+    {"LinkNeedsUpdateElsewhere", "link = error-001\nupdate-link = http://u.example/OV.dmg",
+     "POST {p}get-link.jsp", 200, kText, kAny, "", "ERROR: 001\r\nhttp://u.example/OV.dmg\r\n"},
+    {"LinkRaw", "link = raw\nlink-text = see http://a.example/x?u=http://b\\n", "POST {p}get-link.jsp", 200,
+     kText, kAny, "", "see http://a.example/x?u=http://b\n"},
+    {"Heartbeat", "heartbeat = 45\\r\\n\nheartbeat-status = 500", "POST {p}heartbeat.jsp", 500, kText, kAny,
+     "", "45\r\n"},
+    {"StatusReport", "update-info-status = 503\nupdate-status-status = 500\nupdate-size-status = 502",
+     "POST {p}update-status.jsp", 500, kText, 2, "", "OK"},
+    {"SizeReport", "update-info-status = 503\nupdate-status-status = 500\nupdate-size-status = 502",
+     "POST {p}update-size-v2.jsp", 502, kText, 2, "", "OK"},
+    {"Gzip", "gzip = on", "POST {p}heartbeat.jsp | Accept-Encoding: deflate, gzip", 200,
+     "Content-Encoding: gzip"},
+    {"GzipRefused", "gzip = on", "POST {p}heartbeat.jsp | Accept-Encoding: gzip;q=0", 200,
+     "Content-Encoding: -"},
+    {"AnswerDelay", "answer-delay-ms = 150", "POST {p}update-size-v2.jsp", 200, kText, 2, "", "", 150},
+    {"SlowReport", "slow-reports = on\ngzip = on", "POST {p}update-info.jsp | Accept-Encoding: gzip", 200,
+     "Content-Length: 600", kAny, "one byte a second"},
+    {"SlowReportsOnly", "slow-reports = on", "POST {p}heartbeat.jsp", 200, "Content-Length: 2", 2},
+
+    // Faults
+    {"FailAtByte", "fail-at-byte = 100000", "{r}100000-199999", 404, "Retry-After: -", kAny,
+     "404 for the range starting at byte 100000"},
+    {"FailStatusAndRetryAfter", "fail-at-byte = 0\nfail-status = 503\nretry-after = 7", "{r}0-9", 503,
+     "Retry-After: 7", kAny, "503 for the range"},
+    {"FailOnce", "fail-at-byte = 0\nfail-repeat = once", "{r}0-9\n{r}0-9", 206,
+     "Content-Range: bytes 0-9/300000"},
+    {"FailAtRequestCountsRangedGets", "fail-at-request = 2\nfail-status = 429",
+     "GET {s}\nHEAD {s}\n{r}0-9\n{r}9-9", 429, "Content-Range: -", kAny, "429 for ranged request 2"},
+    {"Drop", "drop-after-bytes = 70000", "{r}0-199999", 206, "Content-Length: 200000", 70000,
+     "connection dropped after 70000 body bytes"},
+    {"DropSparesShortAnswers", "drop-after-bytes = 70000", "{r}0-69999", 206,
+     "Content-Range: bytes 0-69999/300000"},
+    {"DropOnce", "drop-after-bytes = 0\ndrop-repeat = once", "GET {s}\nGET {s}", 200, "Content-Range: -",
+     300000},
+    {"ShortenBody", "shorten-body-by = 5", "{r}0-99", 206, "Content-Range: bytes 0-99/300000", 95,
+     "body 5 bytes short"},
+    {"ShortenOnlyRanges", "shorten-body-by = 5", "GET {s}", 200, "Content-Range: -", 300000},
+    {"IgnoreRange", "ignore-range = on", "{r}10-19", 200, "Content-Range: -", 300000, "Range ignored"},
+    {"HeadLength", "head-status = 404\nhead-length = abc\nhead-size-delta = 1", "HEAD {s}", 404,
+     "Content-Length: abc", 0, "HEAD Content-Length \"abc\""},
+    {"HeadSizeDelta", "head-size-delta = -1", "HEAD {s}", 200, "Content-Length: 299999", 0, "off by -1"},
+    {"HeadSizeDeltaSparesGets", "head-size-delta = 1", "{r}0-9", 206, "Content-Range: bytes 0-9/300000"},
+    {"NoEtag", "etag = off", "HEAD {s}", 200, "ETag: -", 0},
+    {"EtagChanges", "etag-change-after = 1", "HEAD {s}\n{r}0-9 | If-Range: {etag}", 200, "Content-Range: -"},
+    {"WeakEtag", "weak-etag = on", "HEAD {s}", 200, "ETag: {weak}", 0, "weak ETag"},
+    {"WeakEtagFailsIfRange", "weak-etag = on", "{r}10-19 | If-Range: {weak}", 200, "Content-Range: -", 300000,
+     "weak ETag fails If-Range"},
+    {"RedirectHeadToHttp", "redirect = http", "HEAD {s}", 302, "Location: http://127.0.0.1:{port}{s}", 0,
+     "302 to http:"},
+    {"RedirectToOtherHost", "redirect = other-host", "{r}0-9", 302,
+     "Location: https://localhost:{port}/moved{s}", 0, "302 to https://localhost"},
+    {"MovedIsServed", "redirect = other-host", "GET /moved{s} | Range: bytes=0-9", 206,
+     "Content-Range: bytes 0-9/300000", 10},
+    {"MovedHasTheFaults", "redirect = other-host\nfail-at-request = 1",
+     "{r}0-9\nGET /moved{s} | Range: bytes=0-9", 404, "Location: -", kAny, "ranged request 1"},
+    {"DigestOnHead", "digest = right", "HEAD {s}", 200, "Repr-Digest: sha-256=:{sha}:", 0, "Repr-Digest"},
+    {"DigestOnRange", "digest = right", "{r}0-9", 206, "Repr-Digest: sha-256=:{sha}:", 10, "Repr-Digest"},
+    {"WrongDigest", "digest = wrong", "GET {s}", 200, "Repr-Digest: sha-256=:{sha0}:", 300000,
+     "of other bytes"},
+    {"LegacyDigest", "digest = legacy", "HEAD {s}", 200, "Digest: SHA-256={sha}", 0, "legacy Digest"},
+    {"RateLimit", "rate-limit = 100000", "{r}0-19999", 206, "Content-Range: bytes 0-19999/300000", 20000, "",
+     "", 200},
+    {"FirstByteDelay", "first-byte-delay-ms = 150", "{r}0-9", 206, "Content-Range: bytes 0-9/300000", 10, "",
+     "", 150},
+    {"Hold", "hold = on\nhold-after-bytes = 1000", "{r}0-99999", 206, "Content-Length: 100000", 1000},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, Wire, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<WireCase>& info) { return info.param.name; });
+
+TEST(WireTable, SetsEveryScenarioKeyInSomeRow) {
+  std::string scenarios;
+  for (const auto& row : kRows) scenarios += "\n" + row.scenario;
+  for (const auto& key : scenarioKeys())
+    EXPECT_NE(scenarios.find("\n" + std::string(key.name) + " ="), std::string::npos)
+        << "no row sets " << key.name;
+}
+
+}  // namespace
+}  // namespace refservice::testing
