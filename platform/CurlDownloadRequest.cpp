@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/HttpRetry.h"
+
 namespace ov::curl {
 namespace {
 
@@ -13,17 +15,24 @@ std::string milliseconds(std::chrono::milliseconds duration) {
   return std::to_string(duration.count()) + " ms";
 }
 
+std::shared_ptr<DispatchQueue> orUtilityQueue(std::shared_ptr<DispatchQueue> queue) {
+  if (queue) return queue;
+  return std::shared_ptr<DispatchQueue>(&globalUtilityQueue(), [](DispatchQueue*) {});
+}
+
 }  // namespace
 
-CurlDownloadRequest::CurlDownloadRequest(const QString& url, HttpHeaders headers, const QString& destination,
-                                         const DownloadSessionConfiguration& configuration, Handlers handlers)
-    : url_(ownCopy(url)),
-      headers_(std::move(headers)),
+CurlDownloadRequest::CurlDownloadRequest(DownloadOptions options,
+                                         const DownloadSessionConfiguration& configuration)
+    : options_(std::move(options)),
+      url_(ownCopy(options_.url)),
       configuration_(configuration),
       caFile_(ownFileName(httpSettings().caFile)),
-      handlers_(std::move(handlers)),
       progress_(configuration.progressInterval),
-      file_(destination) {}
+      file_(options_.destination) {
+  options_.progressQueue = orUtilityQueue(std::move(options_.progressQueue));
+  options_.completionQueue = orUtilityQueue(std::move(options_.completionQueue));
+}
 
 CurlDownloadRequest::~CurlDownloadRequest() {
   if (easy_ != nullptr) curl_easy_cleanup(easy_);
@@ -76,7 +85,6 @@ void CurlDownloadRequest::start() {
 }
 
 void CurlDownloadRequest::sync() {
-  if (stage_ == Stage::Pending || stage_ == Stage::Finished) return;
   const bool wantSuspended = suspended_.load();
   if (wantSuspended && stage_ == Stage::Attached) {
     detach();
@@ -102,13 +110,15 @@ void CurlDownloadRequest::detach() {
 }
 
 // Sets up the next attempt: the original request when no body byte is kept,
-// otherwise the rest of the first answer. False when the request ended here.
+// otherwise the rest of the answer being written. False when the request
+// ended here.
 bool CurlDownloadRequest::prepareAttempt() {
   parser_.reset();
   plan_.reset();
   planAnswered_ = false;
   problem_.reset();
-  HttpHeaders headers = headers_;
+  retryAfter_.reset();
+  HttpHeaders headers = options_.headers;
   if (!first_ || written_ == 0) {
     std::string error;
     if (first_ && !file_.truncate(error)) {
@@ -116,19 +126,19 @@ bool CurlDownloadRequest::prepareAttempt() {
       return false;
     }
     first_.reset();
-    expectedLength_.reset();
+    expectedLength_ = options_.expected ? std::optional(options_.expected->length()) : std::nullopt;
     written_ = 0;
   } else if (expectedLength_ && written_ >= *expectedLength_) {
     complete();
     return false;
   } else {
-    plan_ = planResume(*first_, written_);
+    plan_ = options_.expected ? planResume(*options_.expected, written_) : planResume(*first_, written_);
     if (!plan_) {
       fail({HttpError::Kind::ResumeFailed, "an answer with status " + std::to_string(first_->statusCode) +
                                                " cannot be continued by a range request"});
       return false;
     }
-    headers = withRange(headers_, plan_->range);
+    headers = withRange(options_.headers, plan_->range);
   }
   auto list = std::make_unique<HeaderList>(headers);
   curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, list->get());
@@ -140,14 +150,53 @@ void CurlDownloadRequest::onDone(CURLcode result) {
   stage_ = Stage::Detached;
   activeBefore_ += Clock::now() - attachedAt_;
   if (problem_) {
-    fail(*problem_);
+    endAttempt(problem_, retryAfter_);
   } else if (result != CURLE_OK) {
-    fail(errorFor(result, errorBuffer_.data()));
+    endAttempt(errorFor(result, errorBuffer_.data()));
   } else if (plan_ && !planAnswered_) {
-    fail({HttpError::Kind::ResumeFailed, "the resumed request ended without a final answer"});
+    endAttempt(HttpError{HttpError::Kind::ResumeFailed, "the resumed request ended without a final answer"});
+  } else if (options_.expected && written_ != options_.expected->length()) {
+    endAttempt(HttpError{HttpError::Kind::UnexpectedAnswer,
+                         "the answer ended after " + std::to_string(written_) + " of " +
+                             std::to_string(options_.expected->length()) + " bytes"});
   } else {
     complete();
   }
+}
+
+// The end of an attempt that did not complete the request: retried when the
+// failure is transient and retries are left, otherwise the request's end.
+void CurlDownloadRequest::endAttempt(std::optional<HttpError> error,
+                                     std::optional<std::chrono::milliseconds> retryAfter) {
+  if (!error) return complete();
+  if (isTransient(*error) && retryLater(*error, retryAfter)) return;
+  fail(std::move(*error));
+}
+
+bool CurlDownloadRequest::retryLater(const HttpError& error,
+                                     std::optional<std::chrono::milliseconds> retryAfter) {
+  const auto& policy = options_.retry;
+  if (retries_ >= static_cast<int>(policy.delays.size())) return false;
+  const auto delay = retryAfter ? std::min(*retryAfter, policy.maxRetryAfter)
+                                : jittered(policy.delays[static_cast<std::size_t>(retries_)]);
+  ++retries_;
+  // A fresh attempt gets the whole resource time again; the idle time-out
+  // counts from its start anyway.
+  activeBefore_ = {};
+  stage_ = Stage::Waiting;
+  const std::uint64_t wait = ++wait_;
+  Multi::instance().postAt(Clock::now() + delay, [self = shared_from_this(), wait] { self->retryNow(wait); });
+  if (options_.onRetry) {
+    RetryNotice notice{retries_, static_cast<int>(policy.delays.size()), delay, error.description};
+    options_.completionQueue->async([onRetry = options_.onRetry, notice] { onRetry(notice); });
+  }
+  return true;
+}
+
+void CurlDownloadRequest::retryNow(std::uint64_t wait) {
+  if (stage_ != Stage::Waiting || wait != wait_) return;
+  stage_ = Stage::Detached;
+  sync();
 }
 
 Clock::time_point CurlDownloadRequest::onTick(Clock::time_point now) {
@@ -156,10 +205,11 @@ Clock::time_point CurlDownloadRequest::onTick(Clock::time_point now) {
   const auto resourceDeadline = attachedAt_ + (configuration_.resourceTimeout - activeBefore_);
   if (now >= idleDeadline || now >= resourceDeadline) {
     detach();
-    fail({HttpError::Kind::TimedOut,
-          now >= idleDeadline
-              ? "no data received for " + milliseconds(configuration_.requestTimeout)
-              : "the transfer took longer than " + milliseconds(configuration_.resourceTimeout)});
+    endAttempt(
+        HttpError{HttpError::Kind::TimedOut,
+                  now >= idleDeadline
+                      ? "no data received for " + milliseconds(configuration_.requestTimeout)
+                      : "the transfer took longer than " + milliseconds(configuration_.resourceTimeout)});
     return Clock::time_point::max();
   }
   if (progress_.update(fraction(), now)) postProgress();
@@ -173,12 +223,12 @@ void CurlDownloadRequest::complete() {
     return;
   }
   if (progress_.finish(1.0)) postProgress();
-  finish({first_ ? first_ : parser_.lastResponse(), std::nullopt, file_.destination()});
+  finish({first_ ? first_ : last_, std::nullopt, file_.destination()});
 }
 
 void CurlDownloadRequest::fail(HttpError error) {
   file_.discard();
-  finish({first_ ? first_ : parser_.lastResponse(), std::move(error), file_.destination()});
+  finish({last_, std::move(error), file_.destination()});
 }
 
 void CurlDownloadRequest::finish(DownloadResponse response) {
@@ -189,13 +239,25 @@ void CurlDownloadRequest::finish(DownloadResponse response) {
     easy_ = nullptr;
   }
   headerList_.reset();
-  if (handlers_.completion) {
-    handlers_.completionQueue->async([completion = std::move(handlers_.completion),
-                                      response = std::move(response)] { completion(response); });
+  if (options_.completion) {
+    options_.completionQueue->async([completion = std::move(options_.completion),
+                                     response = std::move(response)] { completion(response); });
   }
+  options_.onRetry = nullptr;
 }
 
+// Judges the final answer of an attempt before any of its body is written.
 bool CurlDownloadRequest::acceptFinalResponse(const HttpResponse& response) {
+  last_ = response;
+  if (options_.expected && isTransientStatus(response.statusCode)) {
+    problem_ =
+        HttpError{HttpError::Kind::Connection, "the server answered " + std::to_string(response.statusCode)};
+    retryAfter_ = parseRetryAfter(response.value("Retry-After"));
+    // A last attempt keeps the kind of what happened: an answer, not a transport failure.
+    if (retries_ >= static_cast<int>(options_.retry.delays.size()))
+      problem_->kind = HttpError::Kind::UnexpectedAnswer;
+    return false;
+  }
   if (plan_) {
     if (auto why = checkResumedAnswer(*plan_, response)) {
       problem_ = HttpError{HttpError::Kind::ResumeFailed, std::move(*why)};
@@ -204,8 +266,15 @@ bool CurlDownloadRequest::acceptFinalResponse(const HttpResponse& response) {
     planAnswered_ = true;
     return true;
   }
+  if (options_.expected) {
+    if (auto why = checkExpectedAnswer(*options_.expected, response)) {
+      problem_ = HttpError{HttpError::Kind::UnexpectedAnswer, std::move(*why)};
+      return false;
+    }
+  } else {
+    expectedLength_ = parseContentLength(response.value("Content-Length"));
+  }
   first_ = response;
-  expectedLength_ = parseContentLength(response.value("Content-Length"));
   return true;
 }
 
@@ -215,17 +284,17 @@ double CurlDownloadRequest::fraction() const {
 }
 
 void CurlDownloadRequest::postProgress() {
-  if (!handlers_.progress) {
+  if (!options_.progress) {
     progress_.beginDelivery();
     progress_.endDelivery();
     return;
   }
-  handlers_.progressQueue->async([self = shared_from_this()] { self->deliverProgress(); });
+  options_.progressQueue->async([self = shared_from_this()] { self->deliverProgress(); });
 }
 
 void CurlDownloadRequest::deliverProgress() {
   if (const auto fraction = progress_.beginDelivery()) {
-    handlers_.progress(std::static_pointer_cast<DownloadRequest>(shared_from_this()), *fraction);
+    options_.progress(std::static_pointer_cast<DownloadRequest>(shared_from_this()), *fraction);
   }
   if (progress_.endDelivery()) postProgress();
 }
@@ -242,13 +311,21 @@ size_t CurlDownloadRequest::onHeader(char* data, size_t size, size_t count, void
 
 size_t CurlDownloadRequest::onBody(char* data, size_t size, size_t count, void* owner) {
   auto* self = static_cast<CurlDownloadRequest*>(owner);
+  const auto bytes = static_cast<std::int64_t>(size * count);
   self->lastActivity_ = Clock::now();
+  // A server that ignores the range of a 2 GiB file must not get to write it.
+  if (self->options_.expected && self->written_ + bytes > self->options_.expected->length()) {
+    self->problem_ = HttpError{
+        HttpError::Kind::UnexpectedAnswer,
+        "the answer runs past the " + std::to_string(self->options_.expected->length()) + " bytes asked for"};
+    return 0;
+  }
   std::string error;
   if (!self->file_.write(data, size * count, error)) {
     self->problem_ = HttpError{HttpError::Kind::File, std::move(error)};
     return 0;
   }
-  self->written_ += static_cast<std::int64_t>(size * count);
+  self->written_ += bytes;
   return size * count;
 }
 

@@ -17,13 +17,14 @@ namespace ov::curl {
 
 // One GET streamed to a file, driven by the multi thread.
 //
-// Suspending takes the transfer out of libcurl altogether: its connection is
-// given up (a server would close it long before a user comes back from a long
-// pause), while the bytes already written and their count stay. Resuming asks
-// for the rest with a narrowed Range and the caller's other fields (If-Range
-// included); the answer must be the matching 206, or the request fails with
-// ResumeFailed. A request suspended before any body byte arrived is simply
-// sent again. The response reported is always the first final one.
+// A request runs as one or more attempts. The first asks for what the caller
+// asked; every later one (after a suspension or a transient failure) asks for
+// the rest with a narrowed Range and the caller's other fields (If-Range
+// included), and must be answered by the matching 206, or the request fails
+// with ResumeFailed. Suspending takes the transfer out of libcurl altogether:
+// its connection is given up (a server would close it long before a user
+// comes back from a long pause), while the bytes already written and their
+// count stay. An attempt that has written nothing is simply sent again.
 //
 // suspend(), resume(), cancel() and isSuspended() may be called on any thread;
 // the rest runs on the multi thread. Until it has finished, the request keeps
@@ -32,15 +33,7 @@ class CurlDownloadRequest final : public DownloadRequest,
                                   public Transfer,
                                   public std::enable_shared_from_this<CurlDownloadRequest> {
  public:
-  struct Handlers {
-    std::shared_ptr<DispatchQueue> progressQueue;
-    DownloadProgressHandler progress;
-    std::shared_ptr<DispatchQueue> completionQueue;
-    DownloadCompletionHandler completion;
-  };
-
-  CurlDownloadRequest(const QString& url, HttpHeaders headers, const QString& destination,
-                      const DownloadSessionConfiguration& configuration, Handlers handlers);
+  CurlDownloadRequest(DownloadOptions options, const DownloadSessionConfiguration& configuration);
   ~CurlDownloadRequest() override;
 
   // Any thread: starts the transfer on the multi thread.
@@ -55,13 +48,18 @@ class CurlDownloadRequest final : public DownloadRequest,
   Clock::time_point onTick(Clock::time_point now) override;
 
  private:
-  enum class Stage { Pending, Attached, Detached, Finished };
+  // Detached: ready for the next attempt (suspended, or not yet attached).
+  // Waiting: a retry's delay runs.
+  enum class Stage { Pending, Attached, Detached, Waiting, Finished };
 
   void start();
   void sync();
   void attach();
   void detach();
   bool prepareAttempt();
+  void endAttempt(std::optional<HttpError> error, std::optional<std::chrono::milliseconds> retryAfter = {});
+  bool retryLater(const HttpError& error, std::optional<std::chrono::milliseconds> retryAfter);
+  void retryNow(std::uint64_t wait);
   void complete();
   void fail(HttpError error);
   void finish(DownloadResponse response);
@@ -73,11 +71,10 @@ class CurlDownloadRequest final : public DownloadRequest,
   static size_t onHeader(char* data, size_t size, size_t count, void* owner);
   static size_t onBody(char* data, size_t size, size_t count, void* owner);
 
+  DownloadOptions options_;
   const std::string url_;
-  const HttpHeaders headers_;
   const DownloadSessionConfiguration configuration_;
   const std::string caFile_;
-  Handlers handlers_;
   std::atomic<bool> suspended_{false};
   HttpProgressCoalescer progress_;
 
@@ -89,12 +86,16 @@ class CurlDownloadRequest final : public DownloadRequest,
   std::array<char, CURL_ERROR_SIZE> errorBuffer_{};
   HttpDownloadFile file_;
   HttpResponseParser parser_;
-  std::optional<HttpResponse> first_;
+  std::optional<HttpResponse> first_;  // the answer whose body is being written
+  std::optional<HttpResponse> last_;   // the latest final answer of any attempt
   std::optional<std::int64_t> expectedLength_;
   std::optional<ResumePlan> plan_;
   bool planAnswered_ = false;
   std::int64_t written_ = 0;
   std::optional<HttpError> problem_;  // why a callback stopped the transfer
+  std::optional<std::chrono::milliseconds> retryAfter_;
+  int retries_ = 0;
+  std::uint64_t wait_ = 0;  // tells a stale retry wake-up from the current one
   Clock::time_point attachedAt_;
   Clock::time_point lastActivity_;
   Clock::duration activeBefore_{};

@@ -11,12 +11,7 @@ class CurlDownloadSession final : public DownloadSession {
  public:
   explicit CurlDownloadSession(DownloadSessionConfiguration configuration) : configuration_(configuration) {}
 
-  std::shared_ptr<DownloadRequest> download(const QString& url, const HttpHeaders& headers,
-                                            const QString& destination,
-                                            std::shared_ptr<DispatchQueue> progressQueue,
-                                            DownloadProgressHandler progress,
-                                            std::shared_ptr<DispatchQueue> completionQueue,
-                                            DownloadCompletionHandler completion) override;
+  std::shared_ptr<DownloadRequest> download(DownloadOptions options) override;
 
  private:
   const DownloadSessionConfiguration configuration_;

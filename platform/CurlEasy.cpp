@@ -3,12 +3,16 @@
 #include <QFile>
 
 #include "BuildConfig.h"
+#include "platform/AsciiText.h"
 
 namespace ov::curl {
 namespace {
 
 constexpr long kMaxRedirects = 10;
 constexpr const char* kProtocols = "http,https";
+// A redirect is followed only to https: one plain-http hop would let anyone on
+// the path swap the installer for a same-size one.
+constexpr const char* kRedirectProtocols = "https";
 constexpr const char* kUserAgent = "OVDownloader/" OV_VERSION;
 
 }  // namespace
@@ -21,7 +25,7 @@ CURL* makeEasy(const EasySettings& settings, char* errorBuffer, void* owner, Dat
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
   curl_easy_setopt(easy, CURLOPT_URL, settings.url.c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kRedirectProtocols);
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -45,15 +49,7 @@ CURL* makeEasy(const EasySettings& settings, char* errorBuffer, void* owner, Dat
 }
 
 bool isFetchableUrl(std::string_view url) {
-  const auto startsWith = [url](std::string_view scheme) {
-    if (url.size() < scheme.size()) return false;
-    for (std::size_t i = 0; i < scheme.size(); ++i) {
-      const char c = url[i];
-      if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != scheme[i]) return false;
-    }
-    return true;
-  };
-  return startsWith("http://") || startsWith("https://");
+  return startsWithIgnoringCase(url, "http://") || startsWithIgnoringCase(url, "https://");
 }
 
 std::string ownCopy(const QString& text) {

@@ -11,8 +11,8 @@
 
 namespace ov::curl {
 
-// What every request of this program shares: only http and https (redirects
-// included), at most 10 redirects followed, HTTP/1.1 (so parallel range
+// What every request of this program shares: only http and https, redirects
+// only to https and at most 10 of them, HTTP/1.1 (so parallel range
 // requests travel over parallel connections), TLS peer and host always
 // verified, the CA file of httpSettings() in place of the system store when one
 // is set, and our User-Agent. Proxies come from the usual environment

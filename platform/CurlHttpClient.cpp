@@ -32,7 +32,8 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
         handler_(std::move(handler)),
         caFile_(ownFileName(httpSettings().caFile)),
         connectTimeout_(httpSettings().sharedConnectTimeout),
-        idleTimeout_(httpSettings().sharedIdleTimeout) {}
+        idleTimeout_(httpSettings().sharedIdleTimeout),
+        totalTimeout_(httpSettings().sharedTotalTimeout) {}
 
   ~SharedClientRequest() override {
     if (easy_ != nullptr) curl_easy_cleanup(easy_);
@@ -64,7 +65,7 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
         break;
     }
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_.get());
-    lastActivity_ = Clock::now();
+    startedAt_ = lastActivity_ = Clock::now();
     if (!Multi::instance().attach(easy_, shared_from_this())) {
       fail({HttpError::Kind::Other, "libcurl refused the request"});
       return;
@@ -100,14 +101,16 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   }
 
   Clock::time_point onTick(Clock::time_point now) override {
-    const auto deadline = lastActivity_ + idleTimeout_;
-    if (now >= deadline) {
+    const auto idleDeadline = lastActivity_ + idleTimeout_;
+    const auto totalDeadline = startedAt_ + totalTimeout_;
+    if (now >= idleDeadline || now >= totalDeadline) {
       Multi::instance().detach(easy_);
       fail({HttpError::Kind::TimedOut,
-            "no data received for " + std::to_string(idleTimeout_.count()) + " ms"});
+            now >= idleDeadline ? "no data received for " + std::to_string(idleTimeout_.count()) + " ms"
+                                : "no whole answer within " + std::to_string(totalTimeout_.count()) + " ms"});
       return Clock::time_point::max();
     }
-    return deadline;
+    return std::min(idleDeadline, totalDeadline);
   }
 
  private:
@@ -161,12 +164,14 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   const std::string caFile_;
   const std::chrono::milliseconds connectTimeout_;
   const std::chrono::milliseconds idleTimeout_;
+  const std::chrono::milliseconds totalTimeout_;
 
   HeaderList headerList_{headers_};
   CURL* easy_ = nullptr;
   std::array<char, CURL_ERROR_SIZE> errorBuffer_{};
   HttpResponseParser parser_;
   std::string received_;
+  Clock::time_point startedAt_;
   Clock::time_point lastActivity_;
   bool tooLarge_ = false;
   bool delivered_ = false;

@@ -46,6 +46,15 @@ void Multi::post(std::function<void()> command) {
   curl_multi_wakeup(multi_);
 }
 
+void Multi::postAt(Clock::time_point when, std::function<void()> command) {
+  {
+    std::lock_guard lk(mutex_);
+    if (stopping_) return;
+    timed_.emplace(when, std::move(command));
+  }
+  curl_multi_wakeup(multi_);
+}
+
 bool Multi::attach(CURL* easy, std::shared_ptr<Transfer> transfer) {
   if (curl_multi_add_handle(multi_, easy) != CURLM_OK) return false;
   attached_[easy] = std::move(transfer);
@@ -68,10 +77,11 @@ void Multi::run() {
       if (stopping_) break;
     }
     runCommands();
+    const auto nextDue = runDue();
     int running = 0;
     curl_multi_perform(multi_, &running);
     collectDone();
-    const int waitMs = tickAll();
+    const int waitMs = tickAll(nextDue);
     curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr);
   }
 }
@@ -83,6 +93,21 @@ void Multi::runCommands() {
     batch.swap(commands_);
   }
   for (auto& command : batch) command();
+}
+
+Clock::time_point Multi::runDue() {
+  std::vector<std::function<void()>> due;
+  Clock::time_point next = Clock::time_point::max();
+  {
+    std::lock_guard lk(mutex_);
+    const auto now = Clock::now();
+    auto end = timed_.upper_bound(now);
+    for (auto it = timed_.begin(); it != end; ++it) due.push_back(std::move(it->second));
+    timed_.erase(timed_.begin(), end);
+    if (!timed_.empty()) next = timed_.begin()->first;
+  }
+  for (auto& command : due) command();
+  return next;
 }
 
 void Multi::collectDone() {
@@ -100,9 +125,9 @@ void Multi::collectDone() {
   }
 }
 
-int Multi::tickAll() {
+int Multi::tickAll(Clock::time_point nextDue) {
   const auto now = Clock::now();
-  auto next = now + kLongestWait;
+  auto next = std::min(now + kLongestWait, nextDue);
   std::vector<std::shared_ptr<Transfer>> snapshot;
   snapshot.reserve(attached_.size());
   for (const auto& entry : attached_) snapshot.push_back(entry.second);

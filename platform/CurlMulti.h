@@ -5,6 +5,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -38,6 +39,8 @@ class Multi {
 
   // Any thread: runs `command` on the multi thread soon, in the order posted.
   void post(std::function<void()> command);
+  // Any thread: runs `command` on the multi thread once `when` has come.
+  void postAt(Clock::time_point when, std::function<void()> command);
 
   // Multi thread: hands `easy` to libcurl and keeps `transfer` alive until it
   // is done or detached. False when libcurl refuses the handle.
@@ -53,13 +56,17 @@ class Multi {
   Multi();
   void run();
   void runCommands();
+  // Runs the timed commands that are due; returns when the next one is.
+  Clock::time_point runDue();
   void collectDone();
-  int tickAll();
+  // Ticks every attached transfer; the wait in ms until the next tick or timed command.
+  int tickAll(Clock::time_point nextDue);
   void stop();
 
   CURLM* multi_ = nullptr;
   std::mutex mutex_;
   std::deque<std::function<void()>> commands_;                     // guarded by mutex_
+  std::multimap<Clock::time_point, std::function<void()>> timed_;  // guarded by mutex_
   bool stopping_ = false;                                          // guarded by mutex_
   std::unordered_map<CURL*, std::shared_ptr<Transfer>> attached_;  // multi thread only
   std::thread thread_;

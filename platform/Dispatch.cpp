@@ -93,6 +93,44 @@ class ConcurrentQueue final : public DispatchQueue {
   std::string label_;
 };
 
+// Tasks run one at a time, in the order posted, on the shared worker pool.
+class SerialQueue final : public DispatchQueue, public std::enable_shared_from_this<SerialQueue> {
+ public:
+  explicit SerialQueue(std::string label) : label_(std::move(label)) {}
+  void async(Task task) override {
+    {
+      std::lock_guard lk(mutex_);
+      tasks_.push_back(std::move(task));
+      if (draining_) return;
+      draining_ = true;
+    }
+    WorkerPool::instance().submit([self = shared_from_this()] { self->drain(); });
+  }
+  const std::string& label() const override { return label_; }
+
+ private:
+  void drain() {
+    for (;;) {
+      Task task;
+      {
+        std::lock_guard lk(mutex_);
+        if (tasks_.empty()) {
+          draining_ = false;
+          return;
+        }
+        task = std::move(tasks_.front());
+        tasks_.pop_front();
+      }
+      task();
+    }
+  }
+
+  std::string label_;
+  std::mutex mutex_;
+  std::deque<Task> tasks_;
+  bool draining_ = false;
+};
+
 class MainQueue final : public DispatchQueue {
  public:
   static MainQueue& instance();
@@ -184,6 +222,10 @@ DispatchQueue& globalUtilityQueue() {
 
 std::shared_ptr<DispatchQueue> makeConcurrentQueue(std::string label) {
   return std::make_shared<ConcurrentQueue>(std::move(label));
+}
+
+std::shared_ptr<DispatchQueue> makeSerialQueue(std::string label) {
+  return std::make_shared<SerialQueue>(std::move(label));
 }
 
 int workerThreadCount() {

@@ -33,6 +33,10 @@ DispatchQueue& globalUtilityQueue();
 // are blocked, because the worker pool grows on demand (up to a generous cap).
 std::shared_ptr<DispatchQueue> makeConcurrentQueue(std::string label);
 
+// A private serial queue: tasks run one after the other, in posting order, on
+// the shared worker pool.
+std::shared_ptr<DispatchQueue> makeSerialQueue(std::string label);
+
 // How many worker threads the shared pool holds right now (for tests).
 int workerThreadCount();
 

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include "platform/AsciiText.h"
+
 namespace ov {
 namespace {
 
@@ -23,18 +25,6 @@ void appendEncoded(std::string& out, const QString& text) {
       out += kHex[c & 0x0F];
     }
   }
-}
-
-char asciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
-  }
-  return true;
 }
 
 }  // namespace

@@ -38,7 +38,17 @@ class HttpResponse {
 };
 
 struct HttpError {
-  enum class Kind { Cancelled, TimedOut, Connection, Tls, File, UnsupportedUrl, ResumeFailed, Other };
+  enum class Kind {
+    Cancelled,
+    TimedOut,
+    Connection,
+    Tls,
+    File,
+    UnsupportedUrl,
+    ResumeFailed,
+    UnexpectedAnswer,  // not the answer DownloadOptions::expected asks for
+    Other
+  };
   Kind kind = Kind::Other;
   std::string description;  // printable, for the log
 };
@@ -60,9 +70,11 @@ struct DataResponse {
 };
 
 // The shared default client: service POSTs and the HEAD probe.
-// Time-outs: connect 30 s; a request that receives no data for 60 s fails.
-// gzip and deflate answers are decoded. Only http and https URLs are fetched,
-// on redirects too. Status codes are never judged here.
+// Time-outs: connect 30 s; a request that receives no data for 60 s, or whose
+// answer has not fully arrived 60 s after it started, fails. gzip and deflate
+// answers are decoded. Only http and https URLs are fetched, and redirects are
+// followed only to https: a plain-http hop would let anyone on the path answer
+// in the service's name. Status codes are never judged here.
 class HttpClient {
  public:
   virtual ~HttpClient() = default;
@@ -120,13 +132,68 @@ class DownloadRequest {
 };
 
 struct DownloadResponse {
-  std::optional<HttpResponse> response;  // the first final HTTP response, when one arrived
-  std::optional<HttpError> error;        // transport failure only (never for a status code)
-  QString destination;                   // where the body was written
+  // The first final answer when the request succeeded; when it failed, the
+  // last final answer that arrived (the one that decided the failure), if any.
+  std::optional<HttpResponse> response;
+  std::optional<HttpError> error;  // why the request failed
+  QString destination;             // where the body was written
 };
 
 using DownloadProgressHandler = std::function<void(const std::shared_ptr<DownloadRequest>&, double fraction)>;
 using DownloadCompletionHandler = std::function<void(const DownloadResponse&)>;
+
+// The one answer a download will take: bytes first to last (inclusive) of a
+// file of completeLength bytes. The request then judges every answer before a
+// body byte is written: a 206 whose Content-Range names exactly these bytes and
+// this complete length, or a 200 when the range is the whole file, and in
+// either case no Content-Encoding but identity and a Content-Length (when
+// sent) of exactly the range. Anything else fails the request with
+// UnexpectedAnswer, its response attached, and nothing written; a body that
+// runs past the range fails it at once.
+struct ExpectedRange {
+  std::int64_t first = 0;
+  std::int64_t last = 0;
+  std::int64_t completeLength = 0;
+
+  std::int64_t length() const { return last - first + 1; }
+};
+
+// Transient failures are retried inside the request: connection errors,
+// time-outs and, when an expected range is given, the answers 408, 429, 500,
+// 502, 503 and 504. Each retry continues after the bytes already written with
+// a narrowed Range and every other field of the request (If-Range included),
+// as resume() does. It waits the next of `delays`, scaled by a random factor
+// between 0.8 and 1.2 so that parallel requests do not return in step, or what
+// the answer's Retry-After asks, at most maxRetryAfter. Everything else fails
+// at once. A request suspended while it waits retries only once resumed; a
+// cancelled one ends at once.
+struct RetryPolicy {
+  std::vector<std::chrono::milliseconds> delays;  // one per retry; empty: none
+  std::chrono::milliseconds maxRetryAfter = std::chrono::seconds(30);
+};
+
+struct RetryNotice {
+  int retry = 0;  // 1 for the first retry
+  int retries = 0;
+  std::chrono::milliseconds delay{0};
+  std::string reason;  // printable
+};
+
+struct DownloadOptions {
+  QString url;
+  HttpHeaders headers;  // sent in order after the client's own fields
+  QString destination;
+  // Without one, any answer is taken and its body written (status codes are
+  // not judged, and only transport failures fail the request).
+  std::optional<ExpectedRange> expected;
+  std::shared_ptr<DispatchQueue> progressQueue;  // the global utility queue when unset
+  DownloadProgressHandler progress;
+  std::shared_ptr<DispatchQueue> completionQueue;  // the global utility queue when unset
+  DownloadCompletionHandler completion;
+  RetryPolicy retry;
+  // Runs on completionQueue before each retry's wait.
+  std::function<void(const RetryNotice&)> onRetry;
+};
 
 // A session for GET downloads straight to files. Connections are kept and
 // reused across requests.
@@ -135,22 +202,16 @@ class DownloadSession {
   virtual ~DownloadSession() = default;
 
   // Starts a GET of `url` with `headers` at once. The body streams to a
-  // temporary file beside `destination`; when the transfer completes (whatever
-  // the status code) it replaces `destination`, creating missing folders. On a
-  // transport failure nothing is left at `destination`'s temporary name.
-  // `progress` runs on `progressQueue` with the completed fraction (0 to 1, by
-  // the Content-Length of the first answer; without one, only the final 1.0);
-  // `completion` runs exactly once on `completionQueue`, with an error only for
-  // transport failures (connection, TLS, time-out, file, cancellation, resume)
-  // and never for a status code. Neither runs on the calling thread. Only http
-  // and https are fetched (redirects too: at most 10, the shared client's
-  // policy); anything else fails with UnsupportedUrl without being touched.
-  virtual std::shared_ptr<DownloadRequest> download(const QString& url, const HttpHeaders& headers,
-                                                    const QString& destination,
-                                                    std::shared_ptr<DispatchQueue> progressQueue,
-                                                    DownloadProgressHandler progress,
-                                                    std::shared_ptr<DispatchQueue> completionQueue,
-                                                    DownloadCompletionHandler completion) = 0;
+  // temporary file beside `destination`; when the transfer completes it
+  // replaces `destination`, creating missing folders. On a failure nothing is
+  // left at `destination`'s temporary name. `progress` runs on `progressQueue`
+  // with the completed fraction (0 to 1, by the expected range or the
+  // Content-Length of the first answer; without either, only the final 1.0);
+  // `completion` runs exactly once on `completionQueue`. Neither runs on the
+  // calling thread. Only http and https are fetched, and redirects only to
+  // https (at most 10, the shared client's policy); anything else fails with
+  // UnsupportedUrl.
+  virtual std::shared_ptr<DownloadRequest> download(DownloadOptions options) = 0;
 };
 
 std::shared_ptr<DownloadSession> makeDownloadSession(DownloadSessionConfiguration configuration = {});
@@ -161,6 +222,9 @@ struct HttpSettings {
   QString caFile;  // OVDOWNLOADER_CA_FILE: replaces the system CA store when set (both clients)
   std::chrono::milliseconds sharedConnectTimeout = std::chrono::seconds(30);
   std::chrono::milliseconds sharedIdleTimeout = std::chrono::seconds(60);
+  // A service that answers one byte at a time never trips the idle time-out;
+  // this bounds the whole exchange.
+  std::chrono::milliseconds sharedTotalTimeout = std::chrono::seconds(60);
 };
 HttpSettings& httpSettings();
 

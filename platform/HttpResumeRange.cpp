@@ -3,6 +3,7 @@
 #include <charconv>
 #include <string_view>
 
+#include "platform/AsciiText.h"
 #include "platform/HttpResponseParser.h"
 
 namespace ov {
@@ -19,15 +20,6 @@ bool readNumber(std::string_view& s, std::int64_t& out) {
 bool consume(std::string_view& s, char c) {
   if (s.empty() || s.front() != c) return false;
   s.remove_prefix(1);
-  return true;
-}
-
-bool startsWithIgnoringCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    const char a = (s[i] >= 'A' && s[i] <= 'Z') ? static_cast<char>(s[i] - 'A' + 'a') : s[i];
-    if (a != prefix[i]) return false;
-  }
   return true;
 }
 
@@ -65,6 +57,19 @@ std::optional<ContentRange> parseContentRange(const std::optional<std::string>& 
   return range;
 }
 
+std::optional<std::int64_t> announcedFileSize(const HttpResponse& answer) {
+  if (answer.statusCode == 200) return parseContentLength(answer.value("Content-Length"));
+  const auto value = answer.value("Content-Range");
+  if (!value) return std::nullopt;
+  if (const auto range = parseContentRange(value)) return range->completeLength;
+  std::string_view s = *value;
+  if (!startsWithIgnoringCase(s, "bytes */")) return std::nullopt;
+  s.remove_prefix(8);
+  std::int64_t complete = 0;
+  if (!readNumber(s, complete) || !s.empty()) return std::nullopt;
+  return complete;
+}
+
 std::optional<ResumePlan> planResume(const HttpResponse& first, std::int64_t written) {
   ResumePlan plan;
   if (first.statusCode == 206) {
@@ -90,6 +95,40 @@ std::optional<ResumePlan> planResume(const HttpResponse& first, std::int64_t wri
   return std::nullopt;
 }
 
+ResumePlan planResume(const ExpectedRange& expected, std::int64_t written) {
+  ResumePlan plan;
+  plan.first = expected.first + written;
+  plan.last = expected.last;
+  plan.completeLength = expected.completeLength;
+  plan.range = "bytes=" + std::to_string(plan.first) + "-" + std::to_string(expected.last);
+  return plan;
+}
+
+std::optional<std::string> checkExpectedAnswer(const ExpectedRange& expected, const HttpResponse& answer) {
+  const std::string wanted = "bytes " + std::to_string(expected.first) + "-" + std::to_string(expected.last) +
+                             "/" + std::to_string(expected.completeLength);
+  // A compressed variant's bytes are not the file's, whatever its range says.
+  if (const auto coding = answer.value("Content-Encoding");
+      coding && !equalsIgnoringCase(*coding, "identity"))
+    return "the answer is encoded as \"" + *coding + "\" (expected " + wanted + ")";
+  const auto length = parseContentLength(answer.value("Content-Length"));
+  if (answer.value("Content-Length") && length != expected.length())
+    return "the answer is " + answer.value("Content-Length").value_or("") + " bytes long (expected " +
+           wanted + ")";
+  if (answer.statusCode == 206) {
+    const auto range = parseContentRange(answer.value("Content-Range"));
+    if (range && range->first == expected.first && range->last == expected.last &&
+        range->completeLength == expected.completeLength)
+      return std::nullopt;
+    return "the answer has Content-Range \"" + answer.value("Content-Range").value_or("") + "\" (expected " +
+           wanted + ")";
+  }
+  // The whole file is the range only when the range is the whole file.
+  if (answer.statusCode == 200 && expected.first == 0 && expected.last == expected.completeLength - 1)
+    return std::nullopt;
+  return "the answer has status " + std::to_string(answer.statusCode) + " (expected " + wanted + ")";
+}
+
 std::optional<std::string> checkResumedAnswer(const ResumePlan& plan, const HttpResponse& answer) {
   if (answer.statusCode != 206) {
     return "the resumed request was answered with status " + std::to_string(answer.statusCode) +
@@ -111,7 +150,7 @@ HttpHeaders withRange(const HttpHeaders& headers, const std::string& range) {
   HttpHeaders out;
   bool placed = false;
   for (const auto& header : headers) {
-    const bool isRange = header.name.size() == 5 && startsWithIgnoringCase(header.name, "range");
+    const bool isRange = equalsIgnoringCase(header.name, "range");
     if (!isRange) {
       out.push_back(header);
     } else if (!placed) {

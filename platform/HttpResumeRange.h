@@ -17,6 +17,11 @@ struct ContentRange {
 };
 std::optional<ContentRange> parseContentRange(const std::optional<std::string>& value);
 
+// The size an answer says its whole file has: the complete length of its
+// Content-Range ("bytes a-b/N", or "bytes */N" of a 416), or the
+// Content-Length of a 200. Nothing when it says none.
+std::optional<std::int64_t> announcedFileSize(const HttpResponse& answer);
+
 // How to fetch the rest of a body of which `written` bytes have been stored,
 // and what the answer to that must look like.
 struct ResumePlan {
@@ -31,6 +36,14 @@ struct ResumePlan {
 // a 200 as "bytes=written-". Any other answer cannot be continued by a range:
 // nothing is returned.
 std::optional<ResumePlan> planResume(const HttpResponse& first, std::int64_t written);
+
+// The plan after `written` (> 0) bytes of the expected range arrived:
+// "bytes=(first+written)-last", answered by exactly that much of the same file.
+ResumePlan planResume(const ExpectedRange& expected, std::int64_t written);
+
+// Nothing when `answer` is the one `expected` describes (see ExpectedRange);
+// otherwise a printable reason.
+std::optional<std::string> checkExpectedAnswer(const ExpectedRange& expected, const HttpResponse& answer);
 
 // Nothing when `answer` (final, after redirects) is the 206 the plan asks for;
 // otherwise a printable reason.

@@ -1,14 +1,30 @@
-#include "engine/OVDownloadMgr.h"
+#include <mutex>
+
 #include "platform/Toolkit.h"
 #include "platform/Utility.h"
 
-// Apart from the other helpers, so that only what ends the application pulls
-// in the download manager.
+namespace {
+
+std::mutex hookMutex;
+std::function<void()> cleanupHook;
+
+}  // namespace
+
+void setCleanupBeforeExit(std::function<void()> cleanup) {
+  std::lock_guard lk(hookMutex);
+  cleanupHook = std::move(cleanup);
+}
+
 void terminateOVDownloader(const std::any& sender) {
   // The toolkit's terminate request carries no sender; the application
   // delegate does not look at it.
   static_cast<void>(sender);
   ov::toolkit().setTerminating();
-  OVDownloadMgr::shared().removeTempFiles();
+  std::function<void()> cleanup;
+  {
+    std::lock_guard lk(hookMutex);
+    cleanup = cleanupHook;
+  }
+  if (cleanup) cleanup();
   ov::toolkit().terminate();
 }

@@ -59,6 +59,10 @@ struct NoSleepBackend {
 };
 void setNoSleepBackendForTesting(std::optional<NoSleepBackend> backend);
 
-// Marks the application as terminating, removes the temporary chunk folder and
-// asks the application to quit. Main thread.
+// Marks the application as terminating, runs the clean-up registered below
+// (the download's temporary files) and asks the application to quit. Main thread.
 void terminateOVDownloader(const std::any& sender = {});
+
+// What terminateOVDownloader() removes on the way out; the download manager
+// registers it. Any thread.
+void setCleanupBeforeExit(std::function<void()> cleanup);

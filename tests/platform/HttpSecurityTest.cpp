@@ -23,6 +23,7 @@ enum class Client { Shared, Download };
 enum class Case {
   FileUrl,
   RedirectToFile,
+  RedirectToHttp,
   RedirectFollowed,
   RedirectLoop,
   CertificateFromAnotherCa,
@@ -94,6 +95,11 @@ TEST_P(HttpSecurityTest, OnlyVerifiedHttpAndHttpsAreFetched) {
   server.handle("GET", "/to-file", [&](const httplib::Request&, httplib::Response& response) {
     response.set_redirect(fileUrl.toStdString(), 302);
   });
+  server.handle("GET", "/to-http", [&](const httplib::Request&, httplib::Response& response) {
+    // Plain http on the same port: whoever is on the path could answer it.
+    response.set_redirect(
+        server.url("/new").replace(QStringLiteral("https:"), QStringLiteral("http:")).toStdString(), 302);
+  });
   server.handle("GET", "/old", [](const httplib::Request&, httplib::Response& response) {
     response.set_redirect("/new", 301);
   });
@@ -116,6 +122,12 @@ TEST_P(HttpSecurityTest, OnlyVerifiedHttpAndHttpsAreFetched) {
       outcome = run(server.url("/to-file"));
       EXPECT_EQ(outcome.error, Kind::UnsupportedUrl);
       EXPECT_FALSE(outcome.content.has_value());
+      break;
+    case Case::RedirectToHttp:
+      outcome = run(server.url("/to-http"));
+      EXPECT_EQ(outcome.error, Kind::UnsupportedUrl);
+      EXPECT_FALSE(outcome.content.has_value());
+      EXPECT_TRUE(server.requestsTo("/new").empty());
       break;
     case Case::RedirectFollowed:
       outcome = run(server.url("/old"));
@@ -151,8 +163,9 @@ TEST_P(HttpSecurityTest, OnlyVerifiedHttpAndHttpsAreFetched) {
 }
 
 std::string caseName(const testing::TestParamInfo<std::tuple<Client, Case>>& info) {
-  static const char* const kCases[] = {"FileUrl",      "RedirectToFile",           "RedirectFollowed",
-                                       "RedirectLoop", "CertificateFromAnotherCa", "ClosedPort"};
+  static const char* const kCases[] = {"FileUrl",          "RedirectToFile", "RedirectToHttp",
+                                       "RedirectFollowed", "RedirectLoop",   "CertificateFromAnotherCa",
+                                       "ClosedPort"};
   return std::string(std::get<Client>(info.param) == Client::Shared ? "Shared" : "Download") +
          kCases[static_cast<int>(std::get<Case>(info.param))];
 }
@@ -160,8 +173,9 @@ std::string caseName(const testing::TestParamInfo<std::tuple<Client, Case>>& inf
 INSTANTIATE_TEST_SUITE_P(Table, HttpSecurityTest,
                          testing::Combine(testing::Values(Client::Shared, Client::Download),
                                           testing::Values(Case::FileUrl, Case::RedirectToFile,
-                                                          Case::RedirectFollowed, Case::RedirectLoop,
-                                                          Case::CertificateFromAnotherCa, Case::ClosedPort)),
+                                                          Case::RedirectToHttp, Case::RedirectFollowed,
+                                                          Case::RedirectLoop, Case::CertificateFromAnotherCa,
+                                                          Case::ClosedPort)),
                          caseName);
 
 }  // namespace

@@ -119,24 +119,30 @@ class DownloadProbe {
     state_->progressQueue = progressQueue ? progressQueue : std::make_shared<MarkingQueue>("progress");
   }
 
+  // `options` may set what the probe does not: the expected range, the retry policy.
   std::shared_ptr<ov::DownloadRequest> start(ov::DownloadSession& session, const QString& url,
-                                             const ov::HttpHeaders& headers, const QString& destination) {
+                                             const ov::HttpHeaders& headers, const QString& destination,
+                                             ov::DownloadOptions options = {}) {
     auto state = state_;
     auto marking = std::dynamic_pointer_cast<MarkingQueue>(state->progressQueue);
-    return session.download(
-        url, headers, destination, state->progressQueue,
-        [state, marking](const std::shared_ptr<ov::DownloadRequest>& request, double fraction) {
-          std::lock_guard lk(state->mutex);
-          state->progress.push_back({fraction, marking ? marking->runsHere() : true, request->isSuspended(),
-                                     QCoreApplication::instance() != nullptr && ov::isMainThread()});
-        },
-        state->completionQueue,
-        [state](const ov::DownloadResponse& response) {
-          std::lock_guard lk(state->mutex);
-          state->completions.push_back(response);
-          state->completionOnItsQueue = state->completionOnItsQueue && state->completionQueue->runsHere();
-          state->done.signal();
-        });
+    options.url = url;
+    options.headers = headers;
+    options.destination = destination;
+    options.progressQueue = state->progressQueue;
+    options.progress = [state, marking](const std::shared_ptr<ov::DownloadRequest>& request,
+                                        double fraction) {
+      std::lock_guard lk(state->mutex);
+      state->progress.push_back({fraction, marking ? marking->runsHere() : true, request->isSuspended(),
+                                 QCoreApplication::instance() != nullptr && ov::isMainThread()});
+    };
+    options.completionQueue = state->completionQueue;
+    options.completion = [state](const ov::DownloadResponse& response) {
+      std::lock_guard lk(state->mutex);
+      state->completions.push_back(response);
+      state->completionOnItsQueue = state->completionOnItsQueue && state->completionQueue->runsHere();
+      state->done.signal();
+    };
+    return session.download(std::move(options));
   }
 
   // Waits for the first completion (running the main queue meanwhile).

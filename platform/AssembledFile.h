@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+class QCryptographicHash;
+
+namespace ov {
+
+// A file put together from other files at known offsets: the installer from
+// its downloaded parts. Errors come back as printable text. Not thread-safe.
+class AssembledFile {
+ public:
+  AssembledFile() = default;
+  ~AssembledFile();  // closes without a final flush
+  AssembledFile(const AssembledFile&) = delete;
+  AssembledFile& operator=(const AssembledFile&) = delete;
+
+  // Opens `path` for writing, creating it when missing; its bytes stay unless
+  // `truncate` is set.
+  bool open(const QString& path, bool truncate, QString& error);
+  bool isOpen() const { return fd_ >= 0; }
+
+  // Makes the file `size` bytes long with its blocks allocated, so that a full
+  // disk shows now rather than halfway. Where the file system cannot reserve,
+  // the file is only extended.
+  bool reserve(std::int64_t size, QString& error);
+
+  // Writes the first `length` bytes of the file `part` at `offset`. The kernel
+  // moves them where it can (a reflink clone shares the blocks,
+  // copy_file_range copies without passing through user space); with `hash`
+  // they are read, added to it and written. Fails when `part` is shorter.
+  bool copyFrom(const QString& part, std::int64_t offset, std::int64_t length, QCryptographicHash* hash,
+                QString& error);
+
+  // Adds the file's first `length` bytes to `hash`.
+  bool hashPrefix(std::int64_t length, QCryptographicHash& hash, QString& error);
+
+  // Flushes the written bytes to the disk.
+  bool sync(QString& error);
+
+  // Flushes everything to the disk and closes; reports a failure that only
+  // the flush or the close sees (a full disk on a network file system).
+  bool close(QString& error);
+
+  // Closes without flushing; the bytes written so far stay.
+  void abandon();
+
+ private:
+  int fd_ = -1;
+  QString path_;
+};
+
+}  // namespace ov
