@@ -22,6 +22,7 @@
 #include <memory>
 #include <random>
 
+#include "engine/InstallerAssembly.h"
 #include "engine/OVDownloadMgr.h"
 #include "platform/Log.h"
 #include "platform/Toolkit.h"
@@ -57,7 +58,8 @@ class BenchDelegate final : public DownloadProxy {
 double cpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 long maxRssKiB() {
@@ -102,8 +104,10 @@ int download(const QString& url, std::int64_t size, const QString& etag, const Q
   double transferEnd = 0;
   double mergeEnd = 0;
   ov::setLogObserver([&](ov::LogChannel, const QString& line) {
-    if (line.startsWith(QLatin1String("OVDownloadMgr::doDownload() Status Code"))) transferEnd = clock.elapsed() / 1e3;
-    if (line.startsWith(QLatin1String("OVDownloadMgr::mergeChunkedFiles()"))) mergeEnd = clock.elapsed() / 1e3;
+    if (line.startsWith(QLatin1String("OVDownloadMgr::doDownload() Status Code")))
+      transferEnd = clock.elapsed() / 1e3;
+    if (line.startsWith(QLatin1String("OVDownloadMgr::mergeChunkedFiles()")))
+      mergeEnd = clock.elapsed() / 1e3;
   });
 
   const double cpuBefore = cpuSeconds();
@@ -123,12 +127,21 @@ int download(const QString& url, std::int64_t size, const QString& etag, const Q
 
 int mergeOnly(const QString& folder, std::int64_t size) {
   const auto parts = writeParts(folder, size);
-  auto manager = OVDownloadMgr::makeForTesting();
   QElapsedTimer clock;
   clock.start();
-  manager->merge(parts, QUrl::fromLocalFile(QDir(folder).filePath(QStringLiteral("merged.bin"))), kChunk);
+  // The parts as they would arrive, in order, then the flush to disk.
+  InstallerAssembly assembly;
+  InstallerAssembly::Layout layout{
+      QDir(folder).filePath(QStringLiteral("merged.bin")),
+      [&parts](std::int64_t i) { return parts[static_cast<size_t>(i)].toLocalFile(); }, size, kChunk,
+      static_cast<std::int64_t>(parts.size())};
+  QString error;
+  bool ok = assembly.open(std::move(layout), 0, std::nullopt, error);
+  for (std::int64_t i = 0; ok && i < static_cast<std::int64_t>(parts.size()); ++i)
+    ok = assembly.partArrived(i, error);
+  ok = ok && assembly.finish(error) == InstallerAssembly::Outcome::Done;
   std::printf("merge=%.3f\n", clock.elapsed() / 1e3);
-  return 0;
+  return ok ? 0 : 1;
 }
 
 }  // namespace
@@ -143,6 +156,7 @@ int main(int argc, char** argv) {
     writeParts(args[2], args[3].toLongLong());
     return 0;
   }
-  std::fprintf(stderr, "usage: engine_bench download <url> <size> <etag> <folder> | merge|parts <folder> <size>\n");
+  std::fprintf(stderr,
+               "usage: engine_bench download <url> <size> <etag> <folder> | merge|parts <folder> <size>\n");
   return 2;
 }

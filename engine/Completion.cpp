@@ -4,64 +4,85 @@
 #include <QStandardPaths>
 
 #include "engine/OVDownloadMgr.h"
-#include "platform/Dispatch.h"
+#include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/Toolkit.h"
 #include "platform/Utility.h"
 #include "service/StatusReport.h"
 
+namespace {
+
+// Where the installer may go in Downloads: its own name, unless something
+// that is not a regular file stands there (a folder, a link, ...), which is
+// never removed; then the next free name in the usual desktop form,
+// "Setup (1).pkg", "Setup (2).pkg", ... Empty when none is free.
+QString freeNameFor(const QString& destination) {
+  if (ov::entryKind(destination) != ov::EntryKind::Other) return destination;
+  const QFileInfo info(destination);
+  const QString name = info.fileName();
+  const qsizetype dot = name.lastIndexOf(u'.');
+  const QString base = dot > 0 ? name.left(dot) : name;
+  const QString extension = dot > 0 ? name.mid(dot) : QString();
+  for (int n = 1; n < 1000; ++n) {
+    const QString candidate =
+        info.dir().filePath(QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(extension));
+    if (ov::entryKind(candidate) == ov::EntryKind::None) return candidate;
+  }
+  return QString();
+}
+
+}  // namespace
+
 void OVDownloadMgr::completeDownload() {
   releaseNoSleepAssertion();
-  if (!verifyInstallerSize()) {
+  installerPath_.reset();
+  // Checked before the move, so that a wrong file never replaces the user's
+  // older one; and after it, at the only place from which it is ever opened.
+  auto fail = [this] {
+    if (installerPath_ && !installerPath_->isEmpty()) QFile::remove(*installerPath_);
+    discardPartialDownload();
     notifyDelegate(
         [](DownloadProxy& delegate) { delegate.onDownloadFailed(ERROR_Code::E_SIZE_CHECK_FAILED); });
-    return;
-  }
+  };
+  if (!verifyInstallerSize()) return fail();
   moveInstallerToDownloads();
+  if (!verifyInstallerSize()) return fail();
   ov::systemLog(QStringLiteral("[OVDownloader]Download complete"));
-  {
-    // The reports never need the main thread, so waiting here cannot deadlock.
-    ov::Semaphore reported(0);
-    ov::globalUtilityQueue().async([this, &reported] {
-      sendLog_UpdateStatus(statusName(STATUS_ID::SI_COMPLETE), statusName(STATUS_ID::SI_COMPLETE), QString());
-      sendLog_UpdateSize();
-      reported.signal();
-    });
-    reported.wait();
-  }
+  const bool reported = sendReports(
+      [this] {
+        sendLog_UpdateStatus(statusName(STATUS_ID::SI_COMPLETE), statusName(STATUS_ID::SI_COMPLETE),
+                             QString());
+        sendLog_UpdateSize();
+      },
+      true);
+  // A termination signal came while the service was slow: the exit it asks
+  // for takes over, and nothing is opened on the way out.
+  if (!reported) return;
   if (auto delegate = downloadDelegate.lock()) delegate->onFileCompleteDownload();
   runInstaller();
 }
 
 bool OVDownloadMgr::verifyInstallerSize() {
-  // No merged file at all is a size that cannot match.
-  const QFileInfo merged(fileUrl ? fileUrl->toLocalFile() : QString());
-  const bool matches = merged.isFile() && i64FileSize.load() >= 0 && merged.size() == i64FileSize.load();
-  if (matches) return true;
-  ov::globalUtilityQueue().async([this, work = beginAsyncWork()] {
-    sendLog_UpdateStatus(statusName(STATUS_ID::SI_MD5FAILED), QString(), QString());
-  });
+  // Before the move, the assembled file; after it, the file at its final place
+  // (an empty path: the move failed, and no installer is anywhere).
+  const QString installer = installerPath_ ? *installerPath_ : fileUrl ? fileUrl->toLocalFile() : QString();
+  const auto size = installer.isEmpty() ? std::nullopt : ov::regularFileSize(installer);
+  if (size && i64FileSize.load() >= 0 && *size == i64FileSize.load()) return true;
+  sendReports([this] { sendLog_UpdateStatus(statusName(STATUS_ID::SI_MD5FAILED), QString(), QString()); });
   return false;
 }
 
 void OVDownloadMgr::moveInstallerToDownloads() {
-  const QString merged = fileUrl ? fileUrl->toLocalFile() : QString();
-  installerPath_ = merged;
-  auto keepWhereItIs = [&] {
-    ov::outputLine(QStringLiteral("Move the downloaded pkg to Downloads folder failed!"));
-    ov::outputLine(QStringLiteral("The installer stays at ") + merged);
-  };
+  installerPath_ = QString();
   const QString destination = getDownloadedFileLocation();
-  if (destination.isEmpty()) return keepWhereItIs();
-  const QFileInfo existing(destination);
-  if (existing.exists() || existing.isSymLink()) {
-    const bool removed = existing.isDir() && !existing.isSymLink() ? QDir(destination).removeRecursively()
-                                                                   : QFile::remove(destination);
-    if (!removed) return keepWhereItIs();
+  const QString target = destination.isEmpty() ? QString() : freeNameFor(destination);
+  QString error = QStringLiteral("no free name in Downloads");
+  if (target.isEmpty() || !ov::moveFile(fileUrl->toLocalFile(), target, error)) {
+    ov::outputLine(QStringLiteral("Move the downloaded pkg to Downloads folder failed!"));
+    ov::outputLine(error);
+    return;
   }
-  // QFile::rename copies when the Downloads folder is on another volume.
-  if (!QFile::rename(merged, getDownloadedFileLocation())) return keepWhereItIs();
-  installerPath_ = destination;
+  installerPath_ = target;
 }
 
 QString OVDownloadMgr::getDownloadedFileLocation() {
@@ -78,14 +99,15 @@ QString OVDownloadMgr::getDownloadedFileLocation() {
 }
 
 void OVDownloadMgr::runInstaller() {
-  const QString installer = installerPath_.isEmpty() ? getDownloadedFileLocation() : installerPath_;
-  if (ov::toolkit().openWithDefaultHandler(QUrl::fromLocalFile(installer))) {
-    ov::Semaphore reported(0);
-    ov::globalUtilityQueue().async([this, &reported] {
-      sendLog_UpdateStatus(statusName(STATUS_ID::SI_COMPLETE), statusName(STATUS_ID::SI_INSTALL), QString());
-      reported.signal();
-    });
-    reported.wait();
+  // Only the verified installer at its final place is ever opened.
+  const QString installer = installerPath_.value_or(QString());
+  if (!installer.isEmpty() && ov::toolkit().openWithDefaultHandler(QUrl::fromLocalFile(installer))) {
+    sendReports(
+        [this] {
+          sendLog_UpdateStatus(statusName(STATUS_ID::SI_COMPLETE), statusName(STATUS_ID::SI_INSTALL),
+                               QString());
+        },
+        true);
   } else {
     ov::outputLine(QStringLiteral("Failed to launch the downloaded installer."));
   }

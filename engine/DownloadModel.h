@@ -7,6 +7,10 @@
 #include <mutex>
 #include <optional>
 
+// The installer is fetched in byte ranges of this length (the last one holds
+// the rest); each lands in a part file of its own.
+inline constexpr std::int64_t kChunkLength = 5'242'880;
+
 // One byte-range chunk of the installer.
 struct DownloadTask {
   std::int64_t chuckStart = 0;  // first byte, inclusive

@@ -3,10 +3,17 @@
 #include <chrono>
 
 #include "platform/Log.h"
+#include "platform/TerminationSignals.h"
+#include "platform/Utility.h"
 
 OVDownloadMgr& OVDownloadMgr::shared() {
   // Created once, on first use, thread-safely; never destroyed while the program runs.
-  static OVDownloadMgr* manager = new OVDownloadMgr;
+  static OVDownloadMgr* manager = [] {
+    auto* created = new OVDownloadMgr;
+    // Every way out of the program leaves no part of a download behind.
+    setCleanupBeforeExit([created] { created->discardPartialDownload(); });
+    return created;
+  }();
   return *manager;
 }
 
@@ -14,7 +21,9 @@ std::unique_ptr<OVDownloadMgr> OVDownloadMgr::makeForTesting() {
   return std::unique_ptr<OVDownloadMgr>(new OVDownloadMgr);
 }
 
-OVDownloadMgr::OVDownloadMgr() : downloadTaskQueue(ov::makeConcurrentQueue("DownloadMgrTaskQueue")) {
+OVDownloadMgr::OVDownloadMgr()
+    : downloadTaskQueue(ov::makeConcurrentQueue("DownloadMgrTaskQueue")),
+      reportQueue_(ov::makeSerialQueue("reports")) {
   ov::systemLog(QStringLiteral("[OVDownloader]OVDownloadMgr init!"));
 }
 
@@ -40,6 +49,39 @@ void OVDownloadMgr::notifyDelegate(std::function<void(DownloadProxy&)> call) {
   postToMain([this, call = std::move(call)] {
     if (auto delegate = downloadDelegate.lock()) call(*delegate);
   });
+}
+
+void OVDownloadMgr::runOnMainAndWait(std::function<void()> task) {
+  auto done = std::make_shared<ov::Semaphore>(0);
+  ov::mainQueue().async([alive = alive_, task = std::move(task), done] {
+    if (*alive) task();
+    done->signal();
+  });
+  // A manager that ends meanwhile (tests) waits for this very thread.
+  while (!done->waitFor(std::chrono::milliseconds(50)))
+    if (!*alive_) return;
+}
+
+void OVDownloadMgr::notifyDelegateAndWait(ERROR_Code code) {
+  runOnMainAndWait([this, code] {
+    if (auto delegate = downloadDelegate.lock()) delegate->onDownloadFailed(code);
+  });
+}
+
+bool OVDownloadMgr::sendReports(std::function<void()> reports, bool wait) {
+  // One serial queue: the service sees "Downloading" before "Complete" even
+  // when a download takes less time than a report.
+  auto sent = std::make_shared<ov::Semaphore>(0);
+  reportQueue_->async([reports = std::move(reports), sent, work = beginAsyncWork()] {
+    reports();
+    sent->signal();
+  });
+  if (!wait) return true;
+  // A termination signal is handled by the event loop this thread is keeping
+  // from running: it must not wait behind a service that answers slowly.
+  while (!sent->waitFor(std::chrono::milliseconds(50)))
+    if (TerminationSignals::requested()) return false;
+  return true;
 }
 
 std::shared_ptr<void> OVDownloadMgr::beginAsyncWork() {

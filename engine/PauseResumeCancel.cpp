@@ -16,6 +16,21 @@ void OVDownloadMgr::PauseDownload() {
     previousDownloadDuration = active;
   }
   stopTimers();
+  // A request that has not yet received a byte, or whose answer names no
+  // length, may never report progress to be parked at: park it now.
+  std::vector<std::shared_ptr<ov::DownloadRequest>> requests;
+  {
+    std::lock_guard lk(requestsMutex_);
+    for (const auto& weak : activeRequests_)
+      if (auto request = weak.lock()) requests.push_back(std::move(request));
+  }
+  for (const auto& request : requests) {
+    if (request->isSuspended()) continue;
+    listDLRequest.push_back(request);
+    request->suspend();
+  }
+  // A pause may last until the machine is switched off: what arrived is kept.
+  downloadTaskQueue->async([this, work = beginAsyncWork()] { checkpoint(true); });
 }
 
 void OVDownloadMgr::ResumeDownload() {
@@ -49,11 +64,11 @@ void OVDownloadMgr::CancelDownload(bool bSendCancelLog,
   listProgress.clear();
   notifyDelegate([](DownloadProxy& delegate) { delegate.onDownloadProgress(0.0); });
   stopTimers();
-  removeTempFiles();
+  // Neither the parts nor the partly assembled installer outlive a cancel.
+  discardPartialDownload();
   if (!bSendCancelLog) return;
-  ov::globalUtilityQueue().async(
-      [this, handler = std::move(sendCancelLog_CompletionHandler), work = beginAsyncWork()] {
-        sendLog_UpdateStatus(statusName(STATUS_ID::SI_CANCEL), QString(), QString());
-        if (handler) handler();
-      });
+  sendReports([this, handler = std::move(sendCancelLog_CompletionHandler)] {
+    sendLog_UpdateStatus(statusName(STATUS_ID::SI_CANCEL), QString(), QString());
+    if (handler) handler();
+  });
 }

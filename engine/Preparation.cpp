@@ -103,7 +103,7 @@ void OVDownloadMgr::initDownloadMgr(const std::shared_ptr<DownloadProxy>& downlo
   szTokenID = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
   szUUID = getUUID();
 
-  ov::globalUtilityQueue().async([this, work = beginAsyncWork()] {
+  sendReports([this] {
     sendLog_UpdateInfo();
     sendLog_UpdateStatus(statusName(STATUS_ID::SI_LAUNCH), QString(), QString());
   });

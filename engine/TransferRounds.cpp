@@ -1,8 +1,11 @@
-#include <QFileInfo>
+#include <QDir>
 #include <algorithm>
 
 #include "engine/OVDownloadMgr.h"
+#include "engine/TransferState.h"
 #include "platform/Clock.h"
+#include "platform/FileOps.h"
+#include "platform/HttpResumeRange.h"
 #include "platform/Log.h"
 #include "platform/Toolkit.h"
 #include "platform/Utility.h"
@@ -10,19 +13,14 @@
 
 namespace {
 
-constexpr std::int64_t kChunkLength = 5'242'880;  // 5 MiB; also the merge's block size
 constexpr int kMaxRequestsPerRound = 10;
 
-// "bytes a-b/size" names exactly the bytes a to b.
-bool contentRangeIs(const std::string& value, std::int64_t first, std::int64_t last) {
-  const QString text = QString::fromStdString(value).trimmed();
-  if (!text.startsWith(QLatin1String("bytes "))) return false;
-  const QString range = text.mid(6).section(u'/', 0, 0);
-  bool okFirst = false;
-  bool okLast = false;
-  const std::int64_t a = range.section(u'-', 0, 0).toLongLong(&okFirst);
-  const std::int64_t b = range.section(u'-', 1, 1).toLongLong(&okLast);
-  return okFirst && okLast && a == first && b == last;
+QString seconds(std::chrono::milliseconds duration) {
+  return QString::number(static_cast<double>(duration.count()) / 1000.0, 'f', 1);
+}
+
+QString rangeText(const DownloadTask& task) {
+  return QStringLiteral("bytes=%1-%2").arg(task.chuckStart).arg(task.chunkEnd);
 }
 
 }  // namespace
@@ -66,12 +64,6 @@ void OVDownloadMgr::DownloadFile() {
     previousStartTime = ov::now();
     previousDownloadDuration = 0;
   }
-  postToMain([this] { startTimers(); });
-  ov::globalUtilityQueue().async([this, work = beginAsyncWork()] {
-    sendLog_UpdateSize();
-    sendLog_UpdateStatus(statusName(STATUS_ID::SI_DOWNLOADING), QString(), QString());
-  });
-
   {
     // A new run: whatever requests of an earlier run still finish are ignored.
     // Changed under both locks, so that a completion of the earlier run either
@@ -83,30 +75,143 @@ void OVDownloadMgr::DownloadFile() {
   cancelChunkRequests();
   bCancel = false;
   bPause = false;
-  currentReceivedSize = 0;
   taskFailCount = 0;
   handledTaskInARound = 0;
+  sizeMismatch_ = false;
+  appendFailed_ = false;
 
   const std::int64_t size = i64FileSize.load();
   dataChuckCount = size <= 0 ? 0 : size / kChunkLength + (size % kChunkLength != 0 ? 1 : 0);
   ov::outputLine(QStringLiteral("localPath, dataChuckCount = ") + QString::number(dataChuckCount));
 
+  std::vector<bool> onDisk(static_cast<std::size_t>(dataChuckCount), false);
+  const bool ready = dataChuckCount == 0 || restoreFromDisk(onDisk);
   std::vector<DownloadTask> plan;
+  std::vector<double> progress(static_cast<std::size_t>(dataChuckCount), 0.0);
+  std::int64_t received = 0;
   for (std::int64_t i = 0; i < dataChuckCount; ++i) {
     const std::int64_t start = i * kChunkLength;
-    plan.push_back({start, std::min(start + kChunkLength - 1, size - 1), *sourceUrl, *fileUrl, i});
+    DownloadTask task{start, std::min(start + kChunkLength - 1, size - 1), *sourceUrl, *fileUrl, i};
+    if (onDisk[static_cast<std::size_t>(i)]) {
+      // Bytes a failed round or an earlier process already brought count as received.
+      received += task.length();
+      progress[static_cast<std::size_t>(i)] = 1.0;
+    } else {
+      plan.push_back(std::move(task));
+    }
   }
   {
     std::unique_lock lk(lock);
     lstTasks = std::move(plan);
+    currentReceivedSize = received;
   }
   // The per-chunk lists belong to the main thread; this runs before any
   // progress of the new requests can arrive there.
-  postToMain([this, count = dataChuckCount] {
+  postToMain([this, progress = std::move(progress)] {
     listDLRequest.clear();
-    listProgress.assign(static_cast<size_t>(count), 0.0);
+    listProgress = progress;
+    startTimers();
   });
+  sendReports([this] {
+    sendLog_UpdateSize();
+    sendLog_UpdateStatus(statusName(STATUS_ID::SI_DOWNLOADING), QString(), QString());
+  });
+
+  if (!ready) {
+    bCancel = true;
+    notifyDelegateAndWait(ERROR_Code::E_DOWNLOAD_FAILED);
+    return;
+  }
+  std::size_t remaining = 0;
+  {
+    std::shared_lock lk(lock);
+    remaining = lstTasks.size();
+  }
+  // Everything was on disk already: only the merge's last step is left.
+  if (dataChuckCount > 0 && remaining == 0) {
+    {
+      std::lock_guard round(roundMutex_);
+      tasksCountInCurrentRound = 0;
+      roundEndClaimed_ = false;
+    }
+    return checkTasksStatus();
+  }
   processTasks();
+}
+
+bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
+  const QString target = fileUrl->toLocalFile();
+  const auto partLength = [this](std::int64_t i) {
+    return std::min(kChunkLength, i64FileSize.load() - i * kChunkLength);
+  };
+  std::int64_t appended = 0;
+  const auto state = TransferState::load(statePath());
+  bool keep = state && state->describes(*sourceUrl, i64FileSize.load(), szETag) &&
+              state->appendedParts <= dataChuckCount && ov::regularFileSize(target) == i64FileSize.load();
+  if (keep) {
+    appended = state->appendedParts;
+    for (std::int64_t i = 0; i < dataChuckCount && keep; ++i) {
+      const QString part = partFilePath(*fileUrl, i);
+      const auto length = ov::regularFileSize(part);
+      if (i < appended) {
+        onDisk[static_cast<std::size_t>(i)] = true;
+        // Appended just before the process ended, and not yet removed.
+        if (length) QFile::remove(part);
+      } else if (length) {
+        keep = *length == partLength(i);
+        onDisk[static_cast<std::size_t>(i)] = keep;
+      }
+    }
+  }
+  if (keep) {
+    // Bodies that were under way when the process ended: neither parts nor state.
+    const QString folder = tempFolderPath();
+    const QString stateName = QFileInfo(statePath()).fileName();
+    const auto [directory, base, ext] = splitFilename(*fileUrl);
+    const QString partPrefix = base + u'.' + ext + u'.';
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+      bool isPart = false;
+      if (name.startsWith(partPrefix)) name.mid(partPrefix.size()).toLongLong(&isPart);
+      if (!isPart && name != stateName) QFile::remove(QDir(folder).filePath(name));
+    }
+  } else {
+    if (state || ov::entryKind(tempFolderPath()) != ov::EntryKind::None)
+      ov::outputLine(
+          QStringLiteral("OVDownloadMgr::DownloadFile(), nothing on disk can be reused; from zero"));
+    discardPartialDownload();
+    std::fill(onDisk.begin(), onDisk.end(), false);
+    appended = 0;
+  }
+
+  QDir().mkpath(tempFolderPath());
+  InstallerAssembly::Layout layout{target, [this](std::int64_t i) { return partFilePath(*fileUrl, i); },
+                                   i64FileSize.load(), kChunkLength, dataChuckCount};
+  QString error;
+  bool opened = assembly_.open(std::move(layout), appended, installerSha256, error);
+  // Parts that were complete wait to be appended like any other.
+  for (std::int64_t i = appended; opened && i < dataChuckCount; ++i)
+    if (onDisk[static_cast<std::size_t>(i)]) opened = assembly_.partArrived(i, error);
+  if (!opened) {
+    ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
+    ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
+    return false;
+  }
+  checkpoint(true);
+  return true;
+}
+
+void OVDownloadMgr::checkpoint(bool now) {
+  // Nothing could be reused without a strong tag, so nothing is recorded.
+  if (!isStrongEtag(szETag)) return;
+  std::unique_lock lk(checkpointMutex_, std::try_to_lock);
+  if (!lk.owns_lock()) return;  // another thread is at it
+  const auto time = std::chrono::steady_clock::now();
+  if (!now && time - lastCheckpoint_ < std::chrono::seconds(2)) return;
+  lastCheckpoint_ = time;
+  QString error;
+  const auto appended = assembly_.checkpoint(error);
+  if (!appended || !TransferState{*sourceUrl, i64FileSize.load(), szETag, *appended}.save(statePath(), error))
+    ov::outputLine(QStringLiteral("OVDownloadMgr::checkpoint(), ") + error);
 }
 
 void OVDownloadMgr::processTasks() {
@@ -159,39 +264,73 @@ void OVDownloadMgr::processTasks() {
 }
 
 void OVDownloadMgr::doDownload(const DownloadTask& task) {
-  ov::HttpHeaders headers{
-      {"Range", "bytes=" + std::to_string(task.chuckStart) + "-" + std::to_string(task.chunkEnd)}};
-  // With a validator, a server whose installer changed answers 200 with the
-  // new file instead of a range of it, so two versions are never mixed.
-  if (!szETag.isEmpty()) headers.push_back({"If-Range", szETag.toStdString()});
-  const QString partPath = partFilePath(task.localPath, task.partIndex);
   const std::uint64_t run = transferRun_.load();
+  ov::DownloadOptions options;
+  options.url = task.cloudPath;
+  options.headers = {{"Range", rangeText(task).toStdString()}};
+  // With a validator, a server whose installer changed answers 200 with the
+  // new file instead of a range of it, so two versions are never mixed. A
+  // weak tag may not be used so (RFC 9110, 13.1.5); the complete length each
+  // answer names guards those downloads.
+  if (isStrongEtag(szETag)) options.headers.push_back({"If-Range", szETag.toStdString()});
+  // The bytes the probe measured, never a compressed variant of them.
+  options.headers.push_back({"Accept-Encoding", "identity"});
+  options.destination = partFilePath(task.localPath, task.partIndex);
+  options.expected = ov::ExpectedRange{task.chuckStart, task.chunkEnd, i64FileSize.load()};
+  options.retry = chunkRetryPolicy;
+  options.onRetry = [this, task, run](const ov::RetryNotice& notice) {
+    if (run != transferRun_.load()) return;
+    ov::outputLine(QStringLiteral("OVDownloadMgr::doDownload() retry %1 of %2 in %3 s for %4: %5")
+                       .arg(notice.retry)
+                       .arg(notice.retries)
+                       .arg(seconds(notice.delay), rangeText(task), QString::fromStdString(notice.reason)));
+  };
 
-  auto progress = [this, task, run, alive = alive_](const std::shared_ptr<ov::DownloadRequest>& request,
-                                                    double fraction) {
+  options.progressQueue = ov::mainQueueHandle();
+  options.progress = [this, task, run, alive = alive_](const std::shared_ptr<ov::DownloadRequest>& request,
+                                                       double fraction) {
     // A report of an earlier run, still queued, must neither park a dead
     // request nor touch the new plan's list.
     if (!*alive || run != transferRun_.load()) return;
     if (bPause) {
-      listDLRequest.push_back(request);
-      request->suspend();
+      if (!request->isSuspended()) {
+        listDLRequest.push_back(request);
+        request->suspend();
+      }
       return;
     }
     if (task.partIndex >= 0 && static_cast<size_t>(task.partIndex) < listProgress.size())
       listProgress[static_cast<size_t>(task.partIndex)] = fraction;
   };
 
-  auto completion = [this, task, run, work = beginAsyncWork()](const ov::DownloadResponse& answer) {
+  options.completionQueue = downloadTaskQueue;
+  options.completion = [this, task, run, work = beginAsyncWork()](const ov::DownloadResponse& answer) {
     if (run != transferRun_.load()) return;
     if (answer.error) ov::outputLine(QString::fromStdString(answer.error->description));
-    const bool fetched = !answer.error && isChunkFetched(task, answer);
+    const bool fetched = !answer.error && ov::regularFileSize(answer.destination) == task.length();
+    if (!fetched && answer.response) {
+      const auto announced = ov::announcedFileSize(*answer.response);
+      if (announced && *announced != i64FileSize.load()) sizeMismatch_ = true;
+    }
+    bool appended = true;
     if (fetched) {
-      std::unique_lock lk(lock);
-      if (run != transferRun_.load()) return;
-      const auto found = std::find(lstTasks.begin(), lstTasks.end(), task);
-      if (found != lstTasks.end()) {
-        currentReceivedSize += task.length();
-        lstTasks.erase(found);
+      {
+        std::unique_lock lk(lock);
+        if (run != transferRun_.load()) return;
+        const auto found = std::find(lstTasks.begin(), lstTasks.end(), task);
+        if (found != lstTasks.end()) {
+          currentReceivedSize += task.length();
+          lstTasks.erase(found);
+        }
+      }
+      QString error;
+      appended = assembly_.partArrived(task.partIndex, error);
+      if (appended) {
+        checkpoint(false);
+      } else if (!bCancel && !appendFailed_.exchange(true)) {
+        ov::outputLine(
+            QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
+        ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
       }
     }
     {
@@ -199,7 +338,7 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
       std::lock_guard round(roundMutex_);
       if (run != transferRun_.load()) return;
       ++handledTaskInARound;
-      if (!fetched) ++taskFailCount;
+      if (!fetched || !appended) ++taskFailCount;
     }
     if (!fetched && bCancel) return;
     if (answer.response)
@@ -208,25 +347,21 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
     checkTasksStatus();
   };
 
-  auto request = downloadSession()->download(task.cloudPath, headers, partPath, ov::mainQueueHandle(),
-                                             std::move(progress), downloadTaskQueue, std::move(completion));
-  std::lock_guard lk(requestsMutex_);
-  std::erase_if(activeRequests_, [](const auto& weak) { return weak.expired(); });
-  activeRequests_.push_back(request);
-}
-
-bool OVDownloadMgr::isChunkFetched(const DownloadTask& task, const ov::DownloadResponse& answer) const {
-  if (!answer.response) return false;
-  const ov::HttpResponse& response = *answer.response;
-  bool rightBytes = false;
-  if (response.statusCode == 206) {
-    const auto range = response.value("Content-Range");
-    rightBytes = range && contentRangeIs(*range, task.chuckStart, task.chunkEnd);
-  } else if (response.statusCode == 200) {
-    // Only a one-chunk plan may take the whole file as its chunk.
-    rightBytes = task.chuckStart == 0 && task.chunkEnd == i64FileSize.load() - 1;
+  auto request = downloadSession()->download(std::move(options));
+  {
+    std::lock_guard lk(requestsMutex_);
+    std::erase_if(activeRequests_, [](const auto& weak) { return weak.expired(); });
+    activeRequests_.push_back(request);
   }
-  return rightBytes && QFileInfo(answer.destination).size() == task.length();
+  // A round that starts while paused: its requests wait parked, whether or
+  // not they ever report progress.
+  if (bPause) {
+    postToMain([this, run, request] {
+      if (run != transferRun_.load() || !bPause || request->isSuspended()) return;
+      listDLRequest.push_back(request);
+      request->suspend();
+    });
+  }
 }
 
 void OVDownloadMgr::checkTasksStatus() {
@@ -239,15 +374,11 @@ void OVDownloadMgr::checkTasksStatus() {
 
   if (taskFailCount != 0) {
     bCancel = true;
+    if (sizeMismatch_) return failSizeCheck();
+    // What did arrive stays for the Retry.
+    checkpoint(true);
     // Wait until the window has handled the failure (a modal dialog included).
-    ov::Semaphore delivered(0);
-    ov::mainQueue().async([this, alive = alive_, &delivered] {
-      if (*alive)
-        if (auto delegate = downloadDelegate.lock())
-          delegate->onDownloadFailed(ERROR_Code::E_DOWNLOAD_FAILED);
-      delivered.signal();
-    });
-    delivered.wait();
+    notifyDelegateAndWait(ERROR_Code::E_DOWNLOAD_FAILED);
     return;
   }
 
@@ -259,13 +390,16 @@ void OVDownloadMgr::checkTasksStatus() {
   if (remaining != 0) {
     tasksCountInCurrentRound = static_cast<int>(std::min<size_t>(kMaxRequestsPerRound, remaining));
     if (bCancel) return;
+    // A crash during the next round costs at most that round.
+    checkpoint(true);
     ov::outputLine(
         QStringLiteral("OVDownloadMgr::checkTasksStatus(), lstTask is not empty, Do next round!!"));
     processTasks();
     return;
   }
 
-  mergeChunkedFiles();
+  // A failed merge ends the download there: nothing is checked, moved or opened.
+  if (!mergeChunkedFiles()) return;
   // A download cancelled meanwhile has nothing to complete; checking its size
   // would show a failure dialog to a user who already chose to stop.
   if (bCancel) return;
@@ -274,6 +408,12 @@ void OVDownloadMgr::checkTasksStatus() {
   postToMain([this] {
     if (!bCancel) completeDownload();
   });
+}
+
+void OVDownloadMgr::failSizeCheck() {
+  sendReports([this] { sendLog_UpdateStatus(statusName(STATUS_ID::SI_MD5FAILED), QString(), QString()); });
+  discardPartialDownload();
+  notifyDelegateAndWait(ERROR_Code::E_SIZE_CHECK_FAILED);
 }
 
 void OVDownloadMgr::cancelChunkRequests() {

@@ -1,0 +1,79 @@
+#include "engine/InstallerAssembly.h"
+
+#include <QFile>
+#include <algorithm>
+
+bool InstallerAssembly::open(Layout layout, std::int64_t appended, std::optional<QByteArray> sha256,
+                             QString& error) {
+  std::lock_guard lk(mutex_);
+  layout_ = std::move(layout);
+  arrived_.assign(static_cast<std::size_t>(layout_.partCount), false);
+  appended_ = std::clamp<std::int64_t>(appended, 0, layout_.partCount);
+  std::fill_n(arrived_.begin(), appended_, true);
+  sha256_ = std::move(sha256);
+  hash_.reset();
+  if (!file_.open(layout_.target, appended_ == 0, error) || !file_.reserve(layout_.fileSize, error))
+    return false;
+  if (sha256_) {
+    hash_.emplace(QCryptographicHash::Sha256);
+    const std::int64_t kept = std::min(appended_ * layout_.chunkLength, layout_.fileSize);
+    if (!file_.hashPrefix(kept, *hash_, error)) return false;
+  }
+  return true;
+}
+
+bool InstallerAssembly::partArrived(std::int64_t index, QString& error) {
+  std::lock_guard lk(mutex_);
+  if (index < 0 || index >= layout_.partCount) return true;
+  arrived_[static_cast<std::size_t>(index)] = true;
+  return appendReady(error);
+}
+
+bool InstallerAssembly::appendReady(QString& error) {
+  if (!file_.isOpen()) {
+    error = QStringLiteral("the installer is not open");
+    return false;
+  }
+  while (appended_ < layout_.partCount && arrived_[static_cast<std::size_t>(appended_)]) {
+    const std::int64_t offset = appended_ * layout_.chunkLength;
+    const std::int64_t length = std::min(layout_.chunkLength, layout_.fileSize - offset);
+    const QString part = layout_.partPath(appended_);
+    if (!file_.copyFrom(part, offset, length, hash_ ? &*hash_ : nullptr, error)) return false;
+    // Removed at once: its page-cache pages are reused for the next part
+    // instead of new ones being taken.
+    QFile::remove(part);
+    ++appended_;
+  }
+  return true;
+}
+
+std::int64_t InstallerAssembly::appendedParts() const {
+  std::lock_guard lk(mutex_);
+  return appended_;
+}
+
+std::optional<std::int64_t> InstallerAssembly::checkpoint(QString& error) {
+  std::lock_guard lk(mutex_);
+  if (!file_.isOpen() || !file_.sync(error)) return std::nullopt;
+  return appended_;
+}
+
+InstallerAssembly::Outcome InstallerAssembly::finish(QString& error) {
+  std::lock_guard lk(mutex_);
+  if (!appendReady(error)) return Outcome::Failed;
+  if (appended_ != layout_.partCount) {
+    error = QStringLiteral("part %1 of %2 never arrived").arg(appended_).arg(layout_.partCount);
+    return Outcome::Failed;
+  }
+  if (!file_.close(error)) return Outcome::Failed;
+  if (hash_ && hash_->result() != *sha256_) {
+    error = QStringLiteral("the installer's SHA-256 differs from the one the server announced");
+    return Outcome::DigestMismatch;
+  }
+  return Outcome::Done;
+}
+
+void InstallerAssembly::close() {
+  std::lock_guard lk(mutex_);
+  file_.abandon();
+}

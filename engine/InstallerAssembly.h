@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/AssembledFile.h"
+
+// The installer put together while its parts download: part i is appended to
+// the target as soon as it and every part before it are on disk, and removed
+// right after, so the disk holds the installer plus only the parts that wait
+// for an earlier one. Every member may be called on any thread.
+class InstallerAssembly {
+ public:
+  struct Layout {
+    QString target;                                 // the installer being put together
+    std::function<QString(std::int64_t)> partPath;  // where part i lies while it waits
+    std::int64_t fileSize = 0;
+    std::int64_t chunkLength = 0;  // every part but the last is this long
+    std::int64_t partCount = 0;
+  };
+
+  enum class Outcome { Done, Failed, DigestMismatch };
+
+  // Opens the target and reserves the whole installer's size, keeping the
+  // first `appended` parts already in it (0: the target starts empty). With a
+  // SHA-256 to check, the kept bytes are hashed first.
+  bool open(Layout layout, std::int64_t appended, std::optional<QByteArray> sha256, QString& error);
+
+  // Part `index` lies complete on disk: appends every part that is now next
+  // in line. False when an append failed (the reason in `error`); the parts
+  // appended before it stay appended.
+  bool partArrived(std::int64_t index, QString& error);
+
+  // How many parts the target holds, in order from the first.
+  std::int64_t appendedParts() const;
+
+  // Flushes the target so that what it holds survives a power loss; the
+  // count of parts that are now safely in it.
+  std::optional<std::int64_t> checkpoint(QString& error);
+
+  // Every part has arrived: flushes and closes the target and checks the
+  // digest. Failed (reason in `error`) when a part is still missing or the
+  // disk refused.
+  Outcome finish(QString& error);
+
+  // Closes the target without flushing it.
+  void close();
+
+ private:
+  bool appendReady(QString& error);
+
+  mutable std::mutex mutex_;
+  Layout layout_;
+  ov::AssembledFile file_;
+  std::vector<bool> arrived_;
+  std::int64_t appended_ = 0;
+  std::optional<QByteArray> sha256_;
+  std::optional<QCryptographicHash> hash_;
+};
