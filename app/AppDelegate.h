@@ -55,7 +55,7 @@ class AppDelegate : public QObject {
   // has returned or `signalReportWait` has passed, whichever comes first. A
   // second signal while waiting terminates at once.
   void terminateOnSignal();
-  std::chrono::milliseconds signalReportWait{std::chrono::seconds(5)};
+  std::chrono::milliseconds signalReportWait{std::chrono::seconds(4)};
 
  public slots:
   // An action for a menu command or control: prints "onQuitOVDownloader" and

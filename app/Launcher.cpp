@@ -9,12 +9,13 @@
 #include "app/AppDelegate.h"
 #include "app/DownloadWindow.h"
 #include "app/SingleInstance.h"
+#include "app/StringFormat.h"
 #include "app/Strings.h"
-#include "app/TerminationSignals.h"
 #include "app/Translations.h"
 #include "app/ViewController.h"
 #include "app/WidgetsToolkit.h"
 #include "platform/Bundle.h"
+#include "platform/TerminationSignals.h"
 #include "platform/Toolkit.h"
 #include "platform/Utility.h"
 #include "ui_DownloadWindow.h"
@@ -52,14 +53,28 @@ int runOVDownloader(int argc, char** argv) {
   // The part files live in the application-support folder; that is what a
   // second copy must not share.
   SingleInstance guard(bundleIdentifier(), getApplicationSupportDirectory(true).toLocalFile());
-  if (!guard.acquire()) {
-    if (!guard.activateRunningInstance()) {
+  switch (guard.acquire()) {
+    case SingleInstance::Claim::Acquired:
+      break;
+    case SingleInstance::Claim::HeldElsewhere:
+      if (!guard.activateRunningInstance()) {
+        ov::Alert alert;
+        alert.message = Launcher::alreadyRunning();
+        alert.buttons = {IDS_BTNCAPTION_OK};
+        toolkit.runModalAlert(alert);
+      }
+      return 0;
+    case SingleInstance::Claim::Failed: {
+      // Nowhere to put the download: the same dialog as when the bundle cannot
+      // name its product, under the bundle's own name.
       ov::Alert alert;
-      alert.message = Launcher::alreadyRunning();
+      alert.message = ov::formatString(
+          IDS_SERVER_ERROR,
+          {ov::Bundle::main().infoString(QStringLiteral("CFBundleName")).value_or(QString())});
       alert.buttons = {IDS_BTNCAPTION_OK};
       toolkit.runModalAlert(alert);
+      return 1;
     }
-    return 0;
   }
 
   TerminationSignals terminationSignals;

@@ -28,19 +28,20 @@ SingleInstance::~SingleInstance() {
   release();
 }
 
-bool SingleInstance::acquire() {
-  if (lock_ && lock_->isLocked()) return true;
-  if (!QDir().mkpath(folder_)) return false;
+SingleInstance::Claim SingleInstance::acquire() {
+  if (lock_ && lock_->isLocked()) return Claim::Acquired;
+  if (!QDir().mkpath(folder_)) return Claim::Failed;
   lock_ = std::make_unique<QLockFile>(lockPath_);
   // The lock lasts as long as the download, however long: only a lock whose
   // process has gone counts as stale.
   lock_->setStaleLockTime(0);
-  if (!lock_->tryLock(0)) return false;
+  if (!lock_->tryLock(0))
+    return lock_->error() == QLockFile::LockFailedError ? Claim::HeldElsewhere : Claim::Failed;
   // Holding the lock, any socket of that name is a leftover of a dead copy.
   QLocalServer::removeServer(serverName_);
   server_.setSocketOptions(QLocalServer::UserAccessOption);
   server_.listen(serverName_);
-  return true;
+  return Claim::Acquired;
 }
 
 void SingleInstance::release() {

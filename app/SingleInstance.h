@@ -24,10 +24,12 @@ class SingleInstance : public QObject {
   SingleInstance(const QString& key, const QString& folder, QObject* parent = nullptr);
   ~SingleInstance() override;
 
-  // True when this process is now the only copy; it then listens for later
-  // launches. False when another copy holds the lock (or the folder cannot be
-  // written, in which case nothing could be downloaded there either).
-  bool acquire();
+  enum class Claim {
+    Acquired,       // this process is now the only copy; it listens for later launches
+    HeldElsewhere,  // another copy holds the lock
+    Failed,         // the folder or the lock file cannot be made: nothing could be downloaded there either
+  };
+  Claim acquire();
   // Gives the lock up (also done by the destructor).
   void release();
 

@@ -21,33 +21,40 @@ class SingleInstanceTest : public ::testing::Test {
 
 TEST_F(SingleInstanceTest, ASecondCopyFindsTheLockTakenUntilTheFirstLetsGo) {
   SingleInstance first(QStringLiteral("com.orvalen.OVDownloader"), parts());
-  ASSERT_TRUE(first.acquire());
+  ASSERT_EQ(first.acquire(), SingleInstance::Claim::Acquired);
   EXPECT_TRUE(QFile::exists(first.lockFilePath()));
 
   SingleInstance second(QStringLiteral("com.orvalen.OVDownloader"), parts());
-  EXPECT_FALSE(second.acquire());
+  EXPECT_EQ(second.acquire(), SingleInstance::Claim::HeldElsewhere);
 
   first.release();
-  EXPECT_TRUE(second.acquire());
+  EXPECT_EQ(second.acquire(), SingleInstance::Claim::Acquired);
+}
+
+TEST_F(SingleInstanceTest, AFolderThatCannotBeMadeIsAFailureNotAnotherCopy) {
+  QFile blocker(parts());
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  SingleInstance copy(QStringLiteral("com.orvalen.OVDownloader"), parts() + QStringLiteral("/inside"));
+  EXPECT_EQ(copy.acquire(), SingleInstance::Claim::Failed);
 }
 
 TEST_F(SingleInstanceTest, CopiesOfOtherFoldersDoNotMeet) {
   SingleInstance first(QStringLiteral("com.orvalen.OVDownloader"), parts());
   SingleInstance other(QStringLiteral("com.orvalen.OVDownloader"),
                        folder_.path() + QStringLiteral("/elsewhere"));
-  ASSERT_TRUE(first.acquire());
-  EXPECT_TRUE(other.acquire());
+  ASSERT_EQ(first.acquire(), SingleInstance::Claim::Acquired);
+  EXPECT_EQ(other.acquire(), SingleInstance::Claim::Acquired);
   EXPECT_NE(first.serverName(), other.serverName());
 }
 
 TEST_F(SingleInstanceTest, TheSecondCopyBringsTheFirstOnesWindowForward) {
   SingleInstance first(QStringLiteral("com.orvalen.OVDownloader"), parts());
-  ASSERT_TRUE(first.acquire());
+  ASSERT_EQ(first.acquire(), SingleInstance::Claim::Acquired);
   int requests = 0;
   QObject::connect(&first, &SingleInstance::activationRequested, [&] { ++requests; });
 
   SingleInstance second(QStringLiteral("com.orvalen.OVDownloader"), parts());
-  ASSERT_FALSE(second.acquire());
+  ASSERT_EQ(second.acquire(), SingleInstance::Claim::HeldElsewhere);
   // The first copy answers from its event loop, which this thread runs.
   auto answered = std::async(std::launch::async, [&] { return second.activateRunningInstance(5s); });
   ASSERT_TRUE(
@@ -69,7 +76,7 @@ TEST_F(SingleInstanceTest, ALockLeftByADeadProcessIsTakenOver) {
   stale.write("4999999\nOVDownloader\n" + QSysInfo::machineHostName().toUtf8() + "\n");
   stale.close();
   SingleInstance copy(QStringLiteral("com.orvalen.OVDownloader"), parts());
-  EXPECT_TRUE(copy.acquire());
+  EXPECT_EQ(copy.acquire(), SingleInstance::Claim::Acquired);
 }
 
 }  // namespace

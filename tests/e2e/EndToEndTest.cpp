@@ -88,6 +88,15 @@ std::vector<std::string> conversation(const std::vector<RequestRecord>& records)
   return lines;
 }
 
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(50ms);
+  }
+  return true;
+}
+
 class Sizes : public EndToEnd, public ::testing::WithParamInterface<std::int64_t> {};
 
 TEST_P(Sizes, TheInstallerArrivesIntactAndIsHandedOver) {
@@ -209,6 +218,48 @@ TEST_F(EndToEnd, TerminationDuringTheTransferReportsTheCancelAndCleansUp) {
   expectNoTemporaryFolder();
   EXPECT_FALSE(QFile::exists(landed()));
   EXPECT_TRUE(program->opened().isEmpty());
+}
+
+TEST_F(EndToEnd, ATerminationSignalEndsTheProgramWhileItWaitsForASlowService) {
+  // Every report trickles at a byte a second, so the completion waits.
+  serve(3 * 1024 * 1024, [](auto& s) { s.slowReports = true; });
+  program->start();
+  ASSERT_TRUE(waitUntil([&] { return QFile::exists(landed()); }, kRunLimit))
+      << program->output().toStdString();
+  std::this_thread::sleep_for(200ms);
+  const auto signalled = std::chrono::steady_clock::now();
+  program->terminate();
+  ASSERT_TRUE(program->waitForExit(10s));
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, 5s);
+  EXPECT_TRUE(program->opened().isEmpty());
+  expectNoTemporaryFolder();
+}
+
+TEST_F(EndToEnd, AfterACrashTheNextLaunchFetchesOnlyWhatWasMissing) {
+  constexpr std::int64_t kChunk = 5 * 1024 * 1024;
+  constexpr std::int64_t kSize = 10 * kChunk + 123'456;  // a round of ten, then one more chunk
+  serve(kSize, [](auto& s) { s.installer.rateLimit = 2'000'000; });
+  program->start();
+  // The second round has begun: the first ten chunks are in the installer.
+  ASSERT_TRUE(service->waitForRequests(
+      [](const auto& records) {
+        return std::count_if(records.begin(), records.end(),
+                             [](const auto& r) { return r.method == "GET"; }) > 10;
+      },
+      kRunLimit))
+      << program->output().toStdString();
+  program->kill();
+  service->clearRequests();
+  service->updateScenario([](auto& s) { s.installer.rateLimit = 0; });
+
+  program->start();
+  ASSERT_TRUE(program->waitForExit(kRunLimit)) << program->output().toStdString();
+  expectByteIdentical();
+  std::vector<std::string> ranges;
+  for (const auto& r : service->requests())
+    if (r.method == "GET") ranges.push_back(r.range);
+  EXPECT_EQ(ranges, std::vector<std::string>{"bytes=" + std::to_string(10 * kChunk) + "-" +
+                                             std::to_string(kSize - 1)});
 }
 
 }  // namespace

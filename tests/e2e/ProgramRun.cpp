@@ -87,6 +87,11 @@ void ProgramRun::terminate() {
   ::kill(static_cast<pid_t>(process_->processId()), SIGTERM);
 }
 
+void ProgramRun::kill() {
+  process_->kill();
+  process_->waitForFinished(10000);
+}
+
 qint64 ProgramRun::pid() const {
   return process_->processId();
 }

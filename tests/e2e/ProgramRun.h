@@ -24,6 +24,7 @@ class ProgramRun {
   // Waits for the program to end by itself; false when it is still running after `limit`.
   bool waitForExit(std::chrono::milliseconds limit);
   void terminate();  // SIGTERM, as the system sends it
+  void kill();       // SIGKILL: a crash, as far as the program can tell
   qint64 pid() const;
   int exitCode() const;
   QProcess::ExitStatus exitStatus() const;

@@ -30,6 +30,7 @@
 #include "platform/Clock.h"
 #include "platform/Dispatch.h"
 #include "platform/HttpClient.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Utility.h"
 #include "service/ServiceRequest.h"
 #include "tests/support/EventLoop.h"
@@ -197,6 +198,11 @@ class EngineTest : public ::testing::Test {
     mgr_->downloadSessionConfiguration.resourceTimeout = std::chrono::seconds(60);
     mgr_->downloadSessionConfiguration.connectTimeout = std::chrono::seconds(5);
     mgr_->downloadSessionConfiguration.progressInterval = std::chrono::milliseconds(20);
+    mgr_->chunkRetryPolicy.delays = {std::chrono::milliseconds(20), std::chrono::milliseconds(40),
+                                     std::chrono::milliseconds(80)};
+    Connectivity::setReachabilityForTesting([] { return true; });
+    DiskSpaceUtility::setFreeSpaceForTesting([](const QString&) { return std::int64_t{50'000'000'000}; });
+    readyToken_ = ov::NotificationCenter::defaultCenter().addObserver(ReadyToDownload, [this] { ++ready_; });
   }
 
   void TearDown() override {
@@ -211,6 +217,9 @@ class EngineTest : public ::testing::Test {
     }
     releaseNoSleepAssertion();
     setNoSleepBackendForTesting(std::nullopt);
+    ov::NotificationCenter::defaultCenter().removeObserver(readyToken_);
+    Connectivity::setReachabilityForTesting(nullptr);
+    DiskSpaceUtility::setFreeSpaceForTesting(nullptr);
     ov::setClockForTesting({});
     service_.reset();
     log_.reset();
@@ -243,6 +252,18 @@ class EngineTest : public ::testing::Test {
     }
     mgr_->i64FileSize = size;
     service_->clearRequests();
+  }
+
+  // The whole preparation, as the window starts it: the link query, the
+  // heartbeat, the probe and the start reports against the service. True
+  // when the download became ready; false after one reported failure.
+  bool prepareForReal() {
+    ov::globalUtilityQueue().async([this] {
+      mgr_->initDownloadMgr(proxy_, QStringLiteral("BrindleCutter"), QStringLiteral("SR-1"),
+                            QStringLiteral("21.0"), QStringLiteral("Retail"));
+    });
+    const bool settled = waitFor([&] { return ready_ > 0 || !proxy_->failures().empty(); });
+    return settled && ready_ > 0;
   }
 
   // DownloadFile() on the global utility queue, as the window calls it.
@@ -324,6 +345,8 @@ class EngineTest : public ::testing::Test {
   std::shared_ptr<RecordingProxy> proxy_;
   std::unique_ptr<OVDownloadMgr> mgr_;
   std::atomic<int> assertionsHeld_{0};
+  int ready_ = 0;
+  ov::NotificationCenter::Token readyToken_ = 0;
   std::atomic<int> assertionsMade_{0};
 
  private:

@@ -88,6 +88,8 @@ TEST_F(DurationTest, PausedStretchesAreLeftOut) {
   std::async(std::launch::async, [mgr = mgr_.get()] { mgr->DownloadFile(); }).get();
   EXPECT_EQ(mgr_->previousStartTime, t0_);
   EXPECT_EQ(mgr_->previousDownloadDuration, 0.0);
+  // The start's size report reads the duration too; it has gone out before the pause.
+  ASSERT_TRUE(waitForStatusReports(1));
 
   at(10);
   mgr_->PauseDownload();
