@@ -1,17 +1,13 @@
 #include "platform/Reachability.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QList>
-#include <QNetworkInformation>
 #include <QNetworkInterface>
 #include <algorithm>
-#include <atomic>
 #include <mutex>
 #include <optional>
+#include <tuple>
 
-#include "platform/Dispatch.h"
-#include "platform/Log.h"
 #include "platform/Utility.h"
 
 namespace ov {
@@ -53,63 +49,17 @@ bool ipv6DefaultRoute(const QByteArray& table) {
   return false;
 }
 
-std::optional<QByteArray> readProcFile(const char* path) {
-  QFile file(QString::fromLatin1(path));
+std::optional<QByteArray> readFile(const QString& path) {
+  QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
   // Files under /proc report a size of 0, so read until the end.
   return file.readAll();
 }
 
-// Qt's network-information backend, loaded once on the main thread (its object
-// lives there and is updated there). Other threads read only the atomic copy.
-enum class BackendState { NotTried, Loading, Loaded, Unavailable };
-std::atomic<BackendState> backendState{BackendState::NotTried};
-std::atomic<int> backendReachability{static_cast<int>(QNetworkInformation::Reachability::Unknown)};
-
-void loadBackendOnMainThread() {
-  if (!QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
-    backendState = BackendState::Unavailable;
-    return;
-  }
-  QNetworkInformation* info = QNetworkInformation::instance();
-  backendReachability = static_cast<int>(info->reachability());
-  QObject::connect(info, &QNetworkInformation::reachabilityChanged, info,
-                   [](QNetworkInformation::Reachability r) { backendReachability = static_cast<int>(r); });
-  backendState = BackendState::Loaded;
-}
-
-void ensureBackend() {
-  BackendState expected = BackendState::NotTried;
-  if (QCoreApplication::instance() == nullptr ||
-      !backendState.compare_exchange_strong(expected, BackendState::Loading))
-    return;
-  if (isMainThread()) {
-    loadBackendOnMainThread();
-    return;
-  }
-  // A background caller (preparation) waits briefly for the main thread; if
-  // the main thread is busy, this query does without and a later one benefits.
-  auto loaded = std::make_shared<Semaphore>();
-  mainQueue().async([loaded] {
-    loadBackendOnMainThread();
-    loaded->signal();
-  });
-  loaded->waitFor(std::chrono::seconds(2));
-}
-
-// Reachable means a route beyond the local network: Site (limited, a portal)
-// or Online. Local means connected to a network without a route out.
-std::optional<bool> backendAnswer() {
-  ensureBackend();
-  if (backendState != BackendState::Loaded) return std::nullopt;
-  const auto r = static_cast<QNetworkInformation::Reachability>(backendReachability.load());
-  if (r == QNetworkInformation::Reachability::Unknown) return std::nullopt;
-  return r == QNetworkInformation::Reachability::Site || r == QNetworkInformation::Reachability::Online;
-}
-
 struct TestAnswer {
   std::mutex mutex;
   std::function<bool()> answer;
+  std::optional<std::pair<QString, QString>> routeTables;
 };
 
 TestAnswer& testAnswer() {
@@ -137,8 +87,15 @@ bool hasUsableInterface() {
 }
 
 bool systemReachability() {
-  const std::optional<QByteArray> ipv4 = readProcFile("/proc/net/route");
-  const std::optional<QByteArray> ipv6 = readProcFile("/proc/net/ipv6_route");
+  QString ipv4Path = QStringLiteral("/proc/net/route");
+  QString ipv6Path = QStringLiteral("/proc/net/ipv6_route");
+  {
+    TestAnswer& t = testAnswer();
+    std::lock_guard lk(t.mutex);
+    if (t.routeTables) std::tie(ipv4Path, ipv6Path) = *t.routeTables;
+  }
+  const std::optional<QByteArray> ipv4 = readFile(ipv4Path);
+  const std::optional<QByteArray> ipv6 = readFile(ipv6Path);
   if (ipv4 || ipv6) return hasDefaultRoute(ipv4.value_or(QByteArray()), ipv6.value_or(QByteArray()));
   return hasUsableInterface();
 }
@@ -151,13 +108,9 @@ bool Connectivity::isConnectedToInternet() {
     std::lock_guard lk(t.mutex);
     if (t.answer) return t.answer();
   }
-  if (const std::optional<bool> answer = ov::backendAnswer()) return *answer;
-  static std::once_flag logged;
-  std::call_once(logged, [] {
-    ov::systemLog(
-        QStringLiteral("[OVDownloader]No network information backend; reachability is taken from the "
-                       "system's default route"));
-  });
+  // Asked afresh every time, as a reachability monitor made for one query
+  // would be: after "no connection", the user's Retry must see the route
+  // that came back. Reading two small kernel tables never waits.
   return ov::systemReachability();
 }
 
@@ -166,3 +119,13 @@ void Connectivity::setReachabilityForTesting(std::function<bool()> answer) {
   std::lock_guard lk(t.mutex);
   t.answer = std::move(answer);
 }
+
+namespace ov {
+
+void setRouteTablesForTesting(std::optional<std::pair<QString, QString>> paths) {
+  TestAnswer& t = testAnswer();
+  std::lock_guard lk(t.mutex);
+  t.routeTables = std::move(paths);
+}
+
+}  // namespace ov

@@ -36,11 +36,9 @@ class DiskSpaceUtility {
 
 class Connectivity {
  public:
-  // Whether the machine has a route to the internet at all (no particular host).
-  // Asks Qt's network-information backend (loaded once, on the main thread);
-  // where none loads or it cannot tell, the system's default route decides
-  // (see platform/Reachability.h). Any thread; never waits more than a few
-  // seconds for a busy main thread.
+  // Whether the machine has a route to the internet at all (no particular
+  // host): a default route, read afresh from the kernel at every call (see
+  // platform/Reachability.h). Any thread; never waits.
   static bool isConnectedToInternet();
   static void setReachabilityForTesting(std::function<bool()> answer);
 };

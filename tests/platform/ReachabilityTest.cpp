@@ -1,14 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QFile>
-#include <atomic>
+#include <QTemporaryDir>
 
-#include "platform/Dispatch.h"
 #include "platform/Reachability.h"
 #include "platform/Utility.h"
-#include "tests/support/EventLoop.h"
-#include "tests/support/LogCapture.h"
 
 namespace ov {
 namespace {
@@ -67,50 +63,24 @@ INSTANTIATE_TEST_SUITE_P(
         RouteCase{"Nothing", QByteArray(), QByteArray(), false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Connectivity, TestAnswerReplacesTheQueryUntilCleared) {
-  Connectivity::setReachabilityForTesting([] { return false; });
-  EXPECT_FALSE(Connectivity::isConnectedToInternet());
-  Connectivity::setReachabilityForTesting([] { return true; });
-  EXPECT_TRUE(Connectivity::isConnectedToInternet());
-  Connectivity::setReachabilityForTesting(nullptr);
-}
-
-// Preparation asks from a background thread; the answer must not depend on
-// the thread and the call must come back even though the backend lives on
-// the main thread.
-TEST(Connectivity, AnswersTheSameFromAWorkerAsFromTheMainThread) {
-  std::atomic<int> fromWorker{-1};
-  globalUtilityQueue().async([&] { fromWorker = Connectivity::isConnectedToInternet() ? 1 : 0; });
-  ASSERT_TRUE(test::runEventLoopUntil([&] { return fromWorker != -1; }));
-  EXPECT_EQ(fromWorker == 1, Connectivity::isConnectedToInternet());
-}
-
-TEST(Connectivity, SystemViewAgreesWithTheRoutingTableWhereOneExists) {
-  QFile routes(QStringLiteral("/proc/net/route"));
-  if (!routes.open(QIODevice::ReadOnly)) GTEST_SKIP() << "no /proc/net/route here";
-  QFile routes6(QStringLiteral("/proc/net/ipv6_route"));
-  const QByteArray v6 = routes6.open(QIODevice::ReadOnly) ? routes6.readAll() : QByteArray();
-  EXPECT_EQ(systemReachability(), hasDefaultRoute(routes.readAll(), v6));
-}
-
-// Containers and CI machines have no NetworkManager; there the answer comes
-// from the routing table, and the system log says so once. The plugins are
-// hidden in a child process, since a loaded backend stays for the process.
-TEST(ConnectivityDeathTest, WithoutABackendTheSystemViewAnswersAndTheLogSaysSoOnce) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        QCoreApplication::setLibraryPaths({QStringLiteral("/nonexistent-plugin-folder")});
-        test::LogCapture log;
-        const bool first = Connectivity::isConnectedToInternet();
-        const bool second = Connectivity::isConnectedToInternet();
-        const QStringList expectedLog{
-            QStringLiteral("[OVDownloader]No network information backend; reachability is taken from the "
-                           "system's default route")};
-        std::exit(first == systemReachability() && second == first && log.systemLines() == expectedLog ? 0
-                                                                                                       : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
+// No connection, then the route comes back and the user presses Retry: the
+// next question must see it, and the one after that its going away again.
+TEST(Connectivity, EveryQuestionSeesTheRoutesOfThatMoment) {
+  QTemporaryDir folder;
+  const QString v4 = folder.filePath(QStringLiteral("route"));
+  const QString v6 = folder.filePath(QStringLiteral("ipv6_route"));
+  const auto write = [](const QString& path, const QByteArray& text) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+  };
+  setRouteTablesForTesting(std::pair{v4, v6});
+  write(v6, QByteArray());
+  for (const bool routed : {false, true, false}) {
+    write(v4, routed ? ipv4({"eth0\t00000000\t0100A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0"}) : kIpv4Header);
+    EXPECT_EQ(Connectivity::isConnectedToInternet(), routed);
+  }
+  setRouteTablesForTesting(std::nullopt);
 }
 
 }  // namespace
