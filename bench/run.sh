@@ -37,7 +37,7 @@
 # failed, is listed and left out of the medians. Medians are printed.
 #
 # usage: bench/run.sh <release build dir> [--size MiB] [--runs N] [--keep]
-set -euo pipefail
+set -Eeuo pipefail
 
 # --- Settings and paths -------------------------------------------------------
 
@@ -109,6 +109,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+trap 'echo "bench/run.sh: line $LINENO: a command failed" >&2' ERR
 
 # --- Servers --------------------------------------------------------------------
 
@@ -284,8 +285,8 @@ run_program() {
   requests=$(program_requests "$first_line")
   [ -f opened.txt ] && opened=$(head -n 1 opened.txt | cut -d' ' -f1)
   if [ -n "$requests" ]; then
-    first_start=$(echo "$requests" | sort -n | head -n 1 | cut -d' ' -f1)
-    last_end=$(echo "$requests" | sort -n -k2 | tail -n 1 | cut -d' ' -f2)
+    first_start=$(echo "$requests" | awk 'NR == 1 || $1 < m {m = $1} END {print m}')
+    last_end=$(echo "$requests" | awk '$2 > m {m = $2} END {print m}')
     echo "$requests" | awk '$3 != 206 { bad = 1 } END { exit bad }' || reason="$reason,a-range-answer-was-not-206"
   else
     reason="$reason,no-range-requests"
