@@ -481,6 +481,8 @@ proxy_port=$(free_port $((nginx_port + 1)))
 echo "making a ${size_mib} MiB installer..."
 head -c "$size" /dev/urandom > "www/$name"
 source_sha=$(sha256sum < "www/$name" | cut -d' ' -f1)
+# The first run must not pay for writing the source back.
+sync
 start_nginx
 start_service
 start_proxy
