@@ -374,13 +374,14 @@ figure() {
   awk -v s="$1" -v c="$2" -v k="$3" '$1 == s && $2 == c && $3 == "ok" {print $k}' results.txt | median
 }
 
-# verdict <value> <le|ge> <target>: the value with "ok" or "MISS" beside it.
+# verdict <value> <le|ge> <target>: the value with "ok" or "MISS" beside it,
+# with three decimals, so that a value shown as the target never misses it.
 verdict() {
   local value=$1 op=$2 target=$3
   [ "$value" = - ] && { echo "-"; return; }
   awk -v v="$value" -v o="$op" -v t="$target" 'BEGIN {
     pass = (o == "ge") ? v >= t : v <= t
-    printf "%.2f %s", v, pass ? "ok" : "MISS" }'
+    printf "%.3f %s", v, pass ? "ok" : "MISS" }'
 }
 
 # num <value> <printf format>: the value formatted, or "-".
@@ -428,7 +429,9 @@ print_table() {
     row "CPU s (user+sys), $c" "${cells[@]}" ""
   done
   cells=()
-  for s in $settings; do cells+=("$(verdict "$(ratio "$(figure "$s" program 5)" "$(figure "$s" aria2c 5)")" le 1.3)"); done
+  for s in $settings; do
+    cells+=("$(verdict "$(ratio "$(figure "$s" program 5)" "$(figure "$s" aria2c 5)")" le 1.3)")
+  done
   row "  program / aria2c" "${cells[@]}" "<= 1.3"
   cells=()
   for s in $settings; do
