@@ -53,9 +53,16 @@ std::int64_t InstallerAssembly::appendedParts() const {
 }
 
 std::optional<std::int64_t> InstallerAssembly::checkpoint(QString& error) {
-  std::lock_guard lk(mutex_);
-  if (!file_.isOpen() || !file_.sync(error)) return std::nullopt;
-  return appended_;
+  std::int64_t appended = 0;
+  {
+    std::lock_guard lk(mutex_);
+    if (!file_.isOpen()) return std::nullopt;
+    appended = appended_;
+  }
+  // Flushed without the lock: appends go on meanwhile, and only what was
+  // appended before is counted.
+  if (!file_.sync(error)) return std::nullopt;
+  return appended;
 }
 
 InstallerAssembly::Outcome InstallerAssembly::finish(QString& error) {

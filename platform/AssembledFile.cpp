@@ -71,7 +71,7 @@ AssembledFile::~AssembledFile() {
 }
 
 void AssembledFile::abandon() {
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  if (const int fd = fd_.exchange(-1); fd >= 0) ::close(fd);
 }
 
 bool AssembledFile::open(const QString& path, bool truncate, QString& error) {
@@ -94,6 +94,15 @@ bool AssembledFile::reserve(std::int64_t size, QString& error) {
 
 bool AssembledFile::copyFrom(const QString& part, std::int64_t offset, std::int64_t length,
                              QCryptographicHash* hash, QString& error) {
+  if (!copy(part, offset, length, hash, error)) return false;
+  // The disk starts on these pages now rather than all at once in the final
+  // flush, which would otherwise stand between the last byte and the user.
+  ::sync_file_range(fd_, offset, length, SYNC_FILE_RANGE_WRITE);
+  return true;
+}
+
+bool AssembledFile::copy(const QString& part, std::int64_t offset, std::int64_t length, QCryptographicHash* hash,
+                         QString& error) {
   const ReadOnly in(part);
   if (in.get() < 0) return failed(error, part);
   struct stat info {};
@@ -131,13 +140,20 @@ bool AssembledFile::hashPrefix(std::int64_t length, QCryptographicHash& hash, QS
   return readAndWrite(fd_, 0, -1, 0, length, &hash, path_, error);
 }
 
-bool AssembledFile::sync(QString& error) {
-  if (::fdatasync(fd_) != 0) return failed(error, path_);
+bool AssembledFile::sync(QString& error) const {
+  // A descriptor of its own, so that a close meanwhile cannot hand the number
+  // to another file.
+  const int fd = ::dup(fd_.load());
+  if (fd < 0) return failed(error, path_);
+  const bool synced = ::fdatasync(fd) == 0;
+  const int code = errno;
+  ::close(fd);
+  if (!synced) return failed(error, path_, code);
   return true;
 }
 
 bool AssembledFile::close(QString& error) {
-  const int fd = std::exchange(fd_, -1);
+  const int fd = fd_.exchange(-1);
   const bool synced = ::fsync(fd) == 0;
   const int syncError = errno;
   if (::close(fd) != 0) return failed(error, path_);

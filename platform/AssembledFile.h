@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 
 class QCryptographicHash;
@@ -36,8 +37,9 @@ class AssembledFile {
   // Adds the file's first `length` bytes to `hash`.
   bool hashPrefix(std::int64_t length, QCryptographicHash& hash, QString& error);
 
-  // Flushes the written bytes to the disk.
-  bool sync(QString& error);
+  // Flushes the written bytes to the disk. May run on another thread while
+  // copyFrom() writes more (what it wrote before the call is flushed).
+  bool sync(QString& error) const;
 
   // Flushes everything to the disk and closes; reports a failure that only
   // the flush or the close sees (a full disk on a network file system).
@@ -47,7 +49,10 @@ class AssembledFile {
   void abandon();
 
  private:
-  int fd_ = -1;
+  bool copy(const QString& part, std::int64_t offset, std::int64_t length, QCryptographicHash* hash,
+            QString& error);
+
+  std::atomic<int> fd_{-1};
   QString path_;
 };
 

@@ -69,7 +69,9 @@ class FaultTable : public EngineTest, public ::testing::WithParamInterface<Fault
       mounted_ = true;
       QFile filler(sandbox_->dataHome() + QStringLiteral("/filler"));
       ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-      if (volume > bytes) ASSERT_EQ(::fallocate(filler.handle(), 0, 0, volume - bytes), 0);
+      if (volume > bytes) {
+        ASSERT_EQ(::fallocate(filler.handle(), 0, 0, volume - bytes), 0);
+      }
       return;
     }
     std::signal(SIGXFSZ, SIG_IGN);
