@@ -1,8 +1,7 @@
 #include "ini/IniWriter.h"
 
 #include <QSaveFile>
-
-#include "platform/Log.h"
+#include <cstdio>
 
 QString formatINI(const Config& config) {
   QString text;
@@ -19,5 +18,8 @@ void saveINI(const QString& filename, const Config& config) {
   const QByteArray bytes = formatINI(config).toUtf8();
   QSaveFile file(filename);
   const bool saved = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-  if (!saved) ov::outputLine(QStringLiteral("save ") + filename + QStringLiteral(" failed"));
+  if (saved) return;
+  // Straight to standard output: the INI library leans on nothing else of the program.
+  std::fprintf(stdout, "save %s failed\n", filename.toUtf8().constData());
+  std::fflush(stdout);
 }

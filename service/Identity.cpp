@@ -1,13 +1,12 @@
 #include "service/Identity.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <QCryptographicHash>
 #include <QLocale>
 #include <QSysInfo>
 #include <mutex>
 #include <vector>
+
+#include "platform/UserAccount.h"
 
 namespace {
 
@@ -22,15 +21,6 @@ std::optional<QString> platformUuidText() {
   const QByteArray id = QSysInfo::machineUniqueId();
   if (id.isEmpty()) return std::nullopt;
   return QString::fromLatin1(id);
-}
-
-QString loginName() {
-  std::vector<char> buffer(16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
-    return QString::fromLocal8Bit(found->pw_name);
-  return qEnvironmentVariable("USER");
 }
 
 // The user's preferred UI languages, most preferred first.
@@ -59,7 +49,7 @@ QString getUUID() {
   {
     std::lock_guard lk(seamMutex);
     uuid = uuidSource ? uuidSource() : platformUuidText();
-    user = loginSource ? loginSource() : loginName();
+    user = loginSource ? loginSource() : ov::loginName();
   }
   if (!uuid || uuid->isEmpty()) return QString();
   const QByteArray digest = QCryptographicHash::hash((*uuid + user).toUtf8(), QCryptographicHash::Sha256);

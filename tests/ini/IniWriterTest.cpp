@@ -9,7 +9,6 @@
 
 #include "ini/IniReader.h"
 #include "ini/IniWriter.h"
-#include "platform/Log.h"
 #include "tests/ini/IniTestSupport.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -18,17 +17,11 @@ namespace {
 
 class IniWriterTest : public IniSandbox {
  protected:
-  void TearDown() override { ov::setLogObserver({}); }
-
-  void captureOutput() {
-    ov::setLogObserver([this](ov::LogChannel channel, const QString& line) {
-      if (channel == ov::LogChannel::Output) output_ << line;
-    });
+  void captureOutput() { testing::internal::CaptureStdout(); }
+  // The lines written to standard output since captureOutput().
+  QStringList output() const {
+    return QString::fromStdString(testing::internal::GetCapturedStdout()).split(u'\n', Qt::SkipEmptyParts);
   }
-  const QStringList& output() const { return output_; }
-
- private:
-  QStringList output_;
 };
 
 TEST_F(IniWriterTest, WritesHeaderSettingsAndAnEmptyLineInCrLf) {
