@@ -13,6 +13,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Toolkit.h"
 #include "platform/Utility.h"
 
@@ -46,6 +47,7 @@ void AppDelegate::applicationWillFinishLaunching() {
 }
 
 AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate() {
+  OV_ON_MAIN_THREAD();
   if (bIsTerminating) return TerminateReply::TerminateNow;
 
   ov::Alert alert;
@@ -64,6 +66,7 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate() {
 }
 
 void AppDelegate::terminateOnSignal() {
+  OV_ON_MAIN_THREAD();
   if (bIsTerminating) return;
   if (signalReceived_) {
     terminateOVDownloader(std::any(this));

@@ -7,6 +7,7 @@
 #include "app/Strings.h"
 #include "app/ViewController.h"
 #include "engine/OVDownloadMgr.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Toolkit.h"
 
 namespace {
@@ -28,6 +29,7 @@ int ViewController::runAlert(const QString& message, std::initializer_list<QStri
 }
 
 void ViewController::onDownloadFailed(ERROR_Code code) {
+  OV_ON_MAIN_THREAD();
   switch (code) {
     case ERROR_Code::E_NO_CONNECTION:
       return handleNoConnection();
@@ -88,7 +90,9 @@ void ViewController::handleNeedUpdate() {
 void ViewController::handleDownloadFailed() {
   switch (runAlert(IDS_INTERNET_CONNECTION, {IDS_BTNCAPTION_RETRY, IDS_BTNCAPTION_CANCEL})) {
     case 0:
-      return restartDownload();
+      // What arrived before the failure stays: the transfer goes on from there.
+      setPauseButtonTitle(IDS_BTNCAPTION_PAUSE);
+      return startDownload();
     case 1:
       hideOwnWindow();
       return cancelWithReportThenTerminate();
@@ -115,6 +119,8 @@ void ViewController::handleSizeCheckFailed() {
   handleSignCheckFailed();
 }
 
+// A failed installer check trusts nothing on disk: everything goes, and the
+// transfer starts over.
 void ViewController::restartDownload() {
   manager_.CancelDownload(false, nullptr);
   setPauseButtonTitle(IDS_BTNCAPTION_PAUSE);

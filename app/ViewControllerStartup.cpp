@@ -14,6 +14,7 @@
 #include "platform/Bundle.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Toolkit.h"
 
 namespace {
@@ -118,6 +119,7 @@ QString ViewController::hanldeSourceSession(const QString& source) {
 }
 
 void ViewController::handleReadyToDownload() {
+  OV_ON_MAIN_THREAD();
   ov::outputLine(QStringLiteral("Receive ReadyToDownload notification"));
   i64FileSize = manager_.i64FileSize.load();
   fileLocation = manager_.getDownloadedFileLocation();

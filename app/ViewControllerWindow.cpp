@@ -11,6 +11,7 @@
 #include "app/ViewController.h"
 #include "engine/OVDownloadMgr.h"
 #include "platform/Dispatch.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Toolkit.h"
 
 namespace {
@@ -20,6 +21,7 @@ constexpr double kBytesPerMegabyte = 1048576.0;
 }  // namespace
 
 void ViewController::startDownload() {
+  OV_ON_MAIN_THREAD();
   stopCountDown();
   OVDownloadMgr* manager = &manager_;
   ov::globalUtilityQueue().async([manager] { manager->DownloadFile(); });
@@ -75,6 +77,7 @@ void ViewController::cancelWithReportThenTerminate() {
 }
 
 void ViewController::onDownloadProgress(double dProgress) {
+  OV_ON_MAIN_THREAD();
   // The engine's fraction is trusted for neither range nor finiteness.
   const double fraction = std::isfinite(dProgress) ? std::clamp(dProgress, 0.0, 1.0) : 0.0;
   const double total = totalMegabytes();
@@ -83,6 +86,7 @@ void ViewController::onDownloadProgress(double dProgress) {
 }
 
 void ViewController::onFileCompleteDownload() {
+  OV_ON_MAIN_THREAD();
   const double total = totalMegabytes();
   showSizeProgress(total, total);
   progressIndicator->setValue(100);

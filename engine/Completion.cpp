@@ -6,6 +6,7 @@
 #include "engine/OVDownloadMgr.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Toolkit.h"
 #include "platform/Utility.h"
 #include "service/StatusReport.h"
@@ -34,6 +35,7 @@ QString freeNameFor(const QString& destination) {
 }  // namespace
 
 void OVDownloadMgr::completeDownload() {
+  OV_ON_MAIN_THREAD();
   releaseNoSleepAssertion();
   installerPath_.reset();
   // Checked before the move, so that a wrong file never replaces the user's
@@ -73,6 +75,7 @@ bool OVDownloadMgr::verifyInstallerSize() {
 }
 
 void OVDownloadMgr::moveInstallerToDownloads() {
+  OV_ON_MAIN_THREAD();
   installerPath_ = QString();
   const QString destination = getDownloadedFileLocation();
   const QString target = destination.isEmpty() ? QString() : freeNameFor(destination);
@@ -99,6 +102,7 @@ QString OVDownloadMgr::getDownloadedFileLocation() {
 }
 
 void OVDownloadMgr::runInstaller() {
+  OV_ON_MAIN_THREAD();
   // Only the verified installer at its final place is ever opened.
   const QString installer = installerPath_.value_or(QString());
   if (!installer.isEmpty() && ov::toolkit().openWithDefaultHandler(QUrl::fromLocalFile(installer))) {

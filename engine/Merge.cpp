@@ -5,6 +5,7 @@
 #include "engine/OVDownloadMgr.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Utility.h"
 
 namespace {
@@ -63,6 +64,7 @@ QString OVDownloadMgr::statePath() const {
 }
 
 bool OVDownloadMgr::mergeChunkedFiles() {
+  OV_OFF_MAIN_THREAD();
   if (bCancel) return false;
   // The parts were appended as they arrived; what is left is the last of them
   // and the flush to disk, so that a power loss after the hand-off cannot

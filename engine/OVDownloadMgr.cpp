@@ -4,6 +4,7 @@
 
 #include "platform/Log.h"
 #include "platform/TerminationSignals.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Utility.h"
 
 OVDownloadMgr& OVDownloadMgr::shared() {
@@ -52,6 +53,7 @@ void OVDownloadMgr::notifyDelegate(std::function<void(DownloadProxy&)> call) {
 }
 
 void OVDownloadMgr::runOnMainAndWait(std::function<void()> task) {
+  OV_OFF_MAIN_THREAD();
   auto done = std::make_shared<ov::Semaphore>(0);
   ov::mainQueue().async([alive = alive_, task = std::move(task), done] {
     if (*alive) task();

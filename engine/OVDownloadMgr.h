@@ -150,6 +150,10 @@ class OVDownloadMgr {
                             const QString& strCancelReason);
   void sendLog_UpdateSize();  // returns at once
   bool getBuildInfo(const QString& sourceUrl);
+  // The product's fields every request to the service names it by:
+  // PRODUCTNAME, PRODUCTVERSION, VERSIONTYPE and SR; with `andAgent` also VID,
+  // LANGUAGE, platform and ostype. Any thread.
+  ov::FormFields productFields(bool andAgent) const;
 
   // --- Progress and duration -------------------------------------------------
   double getCurrentDownloadDuration();  // any thread
@@ -193,9 +197,12 @@ class OVDownloadMgr {
   // Background: what a failed round or an earlier process left that this run
   // can keep. Sets up the assembly; false (reported) when the disk refused.
   bool restoreFromDisk(std::vector<bool>& onDisk);
-  // Task queue: records how many parts the installer safely holds, at most
-  // every few seconds unless `now`.
+  // Records how many parts the installer safely holds, at most every few
+  // seconds unless `now`. Blocks while the installer is flushed; any thread
+  // but the main one.
   void checkpoint(bool now);
+  // The same, as a task of its own on downloadTaskQueue.
+  void scheduleCheckpoint(bool now);
   // Cancels the chunk requests still in flight or parked.
   void cancelChunkRequests();
   // The installer does not match what the service announced: reported as a

@@ -2,10 +2,12 @@
 #include "platform/Clock.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Utility.h"
 #include "service/StatusReport.h"
 
 void OVDownloadMgr::PauseDownload() {
+  OV_ON_MAIN_THREAD();
   ov::systemLog(QStringLiteral("[OVDownloader]Pause Download"));
   releaseNoSleepAssertion();
   bPause = true;
@@ -30,10 +32,11 @@ void OVDownloadMgr::PauseDownload() {
     request->suspend();
   }
   // A pause may last until the machine is switched off: what arrived is kept.
-  downloadTaskQueue->async([this, work = beginAsyncWork()] { checkpoint(true); });
+  scheduleCheckpoint(true);
 }
 
 void OVDownloadMgr::ResumeDownload() {
+  OV_ON_MAIN_THREAD();
   acquireNoSleepAssertion();
   ov::systemLog(QStringLiteral("[OVDownloader]Resume Download"));
   bPause = false;
@@ -48,6 +51,7 @@ void OVDownloadMgr::ResumeDownload() {
 
 void OVDownloadMgr::CancelDownload(bool bSendCancelLog,
                                    std::function<void()> sendCancelLog_CompletionHandler) {
+  OV_ON_MAIN_THREAD();
   ov::systemLog(QStringLiteral("[OVDownloader]Cancel Download"));
   releaseNoSleepAssertion();
   bCancel = true;

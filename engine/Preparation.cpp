@@ -6,6 +6,7 @@
 #include "platform/Bundle.h"
 #include "platform/Dispatch.h"
 #include "platform/NotificationCenter.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Utility.h"
 #include "service/Identity.h"
 #include "service/StatusReport.h"
@@ -36,6 +37,7 @@ void OVDownloadMgr::failPreparation(ERROR_Code code) {
 void OVDownloadMgr::initDownloadMgr(const std::shared_ptr<DownloadProxy>& downloadProxyDelegate,
                                     const QString& product, const QString& sr, const QString& version,
                                     const QString& versionType) {
+  OV_OFF_MAIN_THREAD();
   downloadDelegate.set(downloadProxyDelegate);
   this->sr = sr;
   this->product = product;

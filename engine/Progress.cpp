@@ -3,8 +3,10 @@
 #include "engine/OVDownloadMgr.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 
 void OVDownloadMgr::onUpdateProgress() {
+  OV_ON_MAIN_THREAD();
   double progress = 0.0;
   if (!listProgress.empty()) {
     const double sum = std::accumulate(listProgress.begin(), listProgress.end(), 0.0);

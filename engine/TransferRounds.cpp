@@ -7,6 +7,7 @@
 #include "platform/FileOps.h"
 #include "platform/HttpResumeRange.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 #include "platform/Toolkit.h"
 #include "platform/Utility.h"
 #include "service/StatusReport.h"
@@ -37,6 +38,7 @@ std::tuple<QString, QString, QString> OVDownloadMgr::splitFilename(const QUrl& u
 }
 
 void OVDownloadMgr::startTimers() {
+  OV_ON_MAIN_THREAD();
   // A retry after a failed round still has the old run's timers; two
   // heartbeats would double the size reports.
   stopTimers();
@@ -49,6 +51,7 @@ void OVDownloadMgr::startTimers() {
 }
 
 void OVDownloadMgr::stopTimers() {
+  OV_ON_MAIN_THREAD();
   if (progressTimer) progressTimer->invalidate();
   progressTimer = nullptr;
   if (heartbeatsTimer) heartbeatsTimer->invalidate();
@@ -56,6 +59,7 @@ void OVDownloadMgr::stopTimers() {
 }
 
 void OVDownloadMgr::DownloadFile() {
+  OV_OFF_MAIN_THREAD();
   ov::systemLog(QStringLiteral("[OVDownloader]Download begin"));
   acquireNoSleepAssertion();
   {
@@ -140,6 +144,7 @@ void OVDownloadMgr::DownloadFile() {
 }
 
 bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
+  OV_OFF_MAIN_THREAD();
   const QString target = fileUrl->toLocalFile();
   const auto partLength = [this](std::int64_t i) {
     return std::min(kChunkLength, i64FileSize.load() - i * kChunkLength);
@@ -200,6 +205,11 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
   return true;
 }
 
+void OVDownloadMgr::scheduleCheckpoint(bool now) {
+  // Apart from the round: the flush must not hold up its end or the next start.
+  downloadTaskQueue->async([this, now, work = beginAsyncWork()] { checkpoint(now); });
+}
+
 void OVDownloadMgr::checkpoint(bool now) {
   // Nothing could be reused without a strong tag, so nothing is recorded.
   if (!isStrongEtag(szETag)) return;
@@ -215,6 +225,7 @@ void OVDownloadMgr::checkpoint(bool now) {
 }
 
 void OVDownloadMgr::processTasks() {
+  OV_OFF_MAIN_THREAD();
   {
     std::lock_guard round(roundMutex_);
     handledTaskInARound = 0;
@@ -289,6 +300,7 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
   options.progressQueue = ov::mainQueueHandle();
   options.progress = [this, task, run, alive = alive_](const std::shared_ptr<ov::DownloadRequest>& request,
                                                        double fraction) {
+    OV_ON_MAIN_THREAD();
     // A report of an earlier run, still queued, must neither park a dead
     // request nor touch the new plan's list.
     if (!*alive || run != transferRun_.load()) return;
@@ -305,6 +317,7 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
 
   options.completionQueue = downloadTaskQueue;
   options.completion = [this, task, run, work = beginAsyncWork()](const ov::DownloadResponse& answer) {
+    OV_ON_QUEUE("DownloadMgrTaskQueue");
     if (run != transferRun_.load()) return;
     if (answer.error) ov::outputLine(QString::fromStdString(answer.error->description));
     const bool fetched = !answer.error && ov::regularFileSize(answer.destination) == task.length();
@@ -326,7 +339,7 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
       QString error;
       appended = assembly_.partArrived(task.partIndex, error);
       if (appended) {
-        checkpoint(false);
+        scheduleCheckpoint(false);
       } else if (!bCancel && !appendFailed_.exchange(true)) {
         ov::outputLine(
             QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
@@ -365,6 +378,7 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
 }
 
 void OVDownloadMgr::checkTasksStatus() {
+  OV_OFF_MAIN_THREAD();
   if (bCancel) return;
   {
     std::lock_guard round(roundMutex_);
@@ -391,7 +405,7 @@ void OVDownloadMgr::checkTasksStatus() {
     tasksCountInCurrentRound = static_cast<int>(std::min<size_t>(kMaxRequestsPerRound, remaining));
     if (bCancel) return;
     // A crash during the next round costs at most that round.
-    checkpoint(true);
+    scheduleCheckpoint(true);
     ov::outputLine(
         QStringLiteral("OVDownloadMgr::checkTasksStatus(), lstTask is not empty, Do next round!!"));
     processTasks();
@@ -411,6 +425,7 @@ void OVDownloadMgr::checkTasksStatus() {
 }
 
 void OVDownloadMgr::failSizeCheck() {
+  OV_OFF_MAIN_THREAD();
   sendReports([this] { sendLog_UpdateStatus(statusName(STATUS_ID::SI_MD5FAILED), QString(), QString()); });
   discardPartialDownload();
   notifyDelegateAndWait(ERROR_Code::E_SIZE_CHECK_FAILED);

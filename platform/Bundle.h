@@ -11,9 +11,9 @@ class Bundle {
  public:
   static Bundle& main();
 
-  QString bundlePath() const;                   // without trailing slash
-  QString resourcePath() const;                 // <bundle>/Contents/Resources
-  std::optional<QString> identifier() const;    // CFBundleIdentifier
+  QString bundlePath() const;                                   // without trailing slash
+  QString resourcePath() const;                                 // <bundle>/Contents/Resources
+  std::optional<QString> identifier() const;                    // CFBundleIdentifier
   std::optional<QString> infoString(const QString& key) const;  // a text value of Info.plist
 
   // Tests point the main bundle elsewhere; an empty path restores the real one.

@@ -63,6 +63,7 @@ void CurlDownloadRequest::cancel() {
 }
 
 void CurlDownloadRequest::start() {
+  OV_ON_MULTI_THREAD();
   self_ = shared_from_this();
   stage_ = Stage::Detached;
   if (!isFetchableUrl(url_)) {
@@ -85,6 +86,7 @@ void CurlDownloadRequest::start() {
 }
 
 void CurlDownloadRequest::sync() {
+  OV_ON_MULTI_THREAD();
   const bool wantSuspended = suspended_.load();
   if (wantSuspended && stage_ == Stage::Attached) {
     detach();
@@ -147,6 +149,7 @@ bool CurlDownloadRequest::prepareAttempt() {
 }
 
 void CurlDownloadRequest::onDone(CURLcode result) {
+  OV_ON_MULTI_THREAD();
   stage_ = Stage::Detached;
   activeBefore_ += Clock::now() - attachedAt_;
   if (problem_) {
@@ -194,12 +197,14 @@ bool CurlDownloadRequest::retryLater(const HttpError& error,
 }
 
 void CurlDownloadRequest::retryNow(std::uint64_t wait) {
+  OV_ON_MULTI_THREAD();
   if (stage_ != Stage::Waiting || wait != wait_) return;
   stage_ = Stage::Detached;
   sync();
 }
 
 Clock::time_point CurlDownloadRequest::onTick(Clock::time_point now) {
+  OV_ON_MULTI_THREAD();
   if (stage_ != Stage::Attached) return Clock::time_point::max();
   const auto idleDeadline = lastActivity_ + configuration_.requestTimeout;
   const auto resourceDeadline = attachedAt_ + (configuration_.resourceTimeout - activeBefore_);
@@ -232,6 +237,7 @@ void CurlDownloadRequest::fail(HttpError error) {
 }
 
 void CurlDownloadRequest::finish(DownloadResponse response) {
+  OV_ON_MULTI_THREAD();
   const auto keep = std::move(self_);
   stage_ = Stage::Finished;
   if (easy_ != nullptr) {

@@ -40,6 +40,7 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   }
 
   void start() {
+    OV_ON_MULTI_THREAD();
     if (!isFetchableUrl(url_)) {
       fail({HttpError::Kind::UnsupportedUrl, "only http and https URLs are fetched: " + url_});
       return;
@@ -74,11 +75,13 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   }
 
   void cancel() {
+    OV_ON_MULTI_THREAD();
     Multi::instance().detach(easy_);
     fail({HttpError::Kind::Cancelled, "cancelled"}, false);
   }
 
   void onDone(CURLcode result) override {
+    OV_ON_MULTI_THREAD();
     if (tooLarge_) {
       fail(
           {HttpError::Kind::Other, "the answer is larger than " + std::to_string(kLargestAnswer) + " bytes"});
@@ -141,6 +144,7 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
 
   // Hands the answer to the caller's queue exactly once and lets go of the request.
   void deliver(DataResponse answer) {
+    OV_ON_MULTI_THREAD();
     if (delivered_) return;
     delivered_ = true;
     if (easy_ != nullptr) {

@@ -35,6 +35,7 @@ Multi::Multi() {
   multi_ = curl_multi_init();
   curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kCachedConnections);
   thread_ = std::thread([this] { run(); });
+  threadId_ = thread_.get_id();
 }
 
 void Multi::post(std::function<void()> command) {
@@ -56,12 +57,14 @@ void Multi::postAt(Clock::time_point when, std::function<void()> command) {
 }
 
 bool Multi::attach(CURL* easy, std::shared_ptr<Transfer> transfer) {
+  OV_ON_MULTI_THREAD();
   if (curl_multi_add_handle(multi_, easy) != CURLM_OK) return false;
   attached_[easy] = std::move(transfer);
   return true;
 }
 
 void Multi::detach(CURL* easy) {
+  OV_ON_MULTI_THREAD();
   const auto found = attached_.find(easy);
   if (found == attached_.end()) return;
   curl_multi_remove_handle(multi_, easy);

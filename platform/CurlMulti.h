@@ -11,6 +11,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/ThreadCheck.h"
+
 namespace ov::curl {
 
 using Clock = std::chrono::steady_clock;
@@ -49,6 +51,9 @@ class Multi {
   // off in the middle gives up its connection.
   void detach(CURL* easy);
 
+  // Whether the caller is the multi thread.
+  bool isMultiThread() const { return std::this_thread::get_id() == threadId_; }
+
   Multi(const Multi&) = delete;
   Multi& operator=(const Multi&) = delete;
 
@@ -70,6 +75,11 @@ class Multi {
   bool stopping_ = false;                                          // guarded by mutex_
   std::unordered_map<CURL*, std::shared_ptr<Transfer>> attached_;  // multi thread only
   std::thread thread_;
+  std::thread::id threadId_;
 };
 
 }  // namespace ov::curl
+
+// Everything a transfer does between libcurl and its handlers happens there.
+#define OV_ON_MULTI_THREAD() \
+  OV_EXPECT_THREAD(::ov::curl::Multi::instance().isMultiThread(), "the HTTP client's thread")

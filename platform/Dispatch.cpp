@@ -13,6 +13,20 @@
 namespace ov {
 namespace {
 
+// The label of the queue whose task this thread runs, if any.
+thread_local const std::string* runningQueue = nullptr;
+
+class QueueScope {
+ public:
+  explicit QueueScope(const std::string& label) : previous_(std::exchange(runningQueue, &label)) {}
+  ~QueueScope() { runningQueue = previous_; }
+  QueueScope(const QueueScope&) = delete;
+  QueueScope& operator=(const QueueScope&) = delete;
+
+ private:
+  const std::string* previous_;
+};
+
 // Blocking is normal here (preparation, reports and the round end wait on
 // semaphores), so a fixed pool the size of the machine would deadlock on two
 // cores. Workers are started whenever no idle one can take a task, and leave
@@ -85,12 +99,19 @@ class WorkerPool {
 
 class ConcurrentQueue final : public DispatchQueue {
  public:
-  explicit ConcurrentQueue(std::string label) : label_(std::move(label)) {}
-  void async(Task task) override { WorkerPool::instance().submit(std::move(task)); }
-  const std::string& label() const override { return label_; }
+  explicit ConcurrentQueue(std::string label)
+      : label_(std::make_shared<const std::string>(std::move(label))) {}
+  void async(Task task) override {
+    WorkerPool::instance().submit([label = label_, task = std::move(task)]() mutable {
+      const QueueScope scope(*label);
+      task();
+    });
+  }
+  const std::string& label() const override { return *label_; }
 
  private:
-  std::string label_;
+  // Shared with the tasks in flight, which may outlive the queue object.
+  std::shared_ptr<const std::string> label_;
 };
 
 // Tasks run one at a time, in the order posted, on the shared worker pool.
@@ -121,6 +142,7 @@ class SerialQueue final : public DispatchQueue, public std::enable_shared_from_t
         task = std::move(tasks_.front());
         tasks_.pop_front();
       }
+      const QueueScope scope(label_);
       task();
     }
   }
@@ -208,6 +230,11 @@ DispatchQueue& mainQueue() {
 std::shared_ptr<DispatchQueue> mainQueueHandle() {
   static std::shared_ptr<DispatchQueue> handle(&mainQueue(), [](DispatchQueue*) {});
   return handle;
+}
+
+bool isOnQueue(std::string_view label) {
+  if (label == "main") return isMainThread();
+  return runningQueue != nullptr && *runningQueue == label;
 }
 
 bool isMainThread() {

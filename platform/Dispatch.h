@@ -1,10 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <semaphore>
+#include <mutex>
 #include <string>
+#include <string_view>
 
 namespace ov {
 
@@ -24,6 +26,9 @@ class DispatchQueue {
 DispatchQueue& mainQueue();
 std::shared_ptr<DispatchQueue> mainQueueHandle();  // the same queue, for APIs that take a shared queue
 bool isMainThread();
+// Whether the calling code runs as a task of a queue with this label
+// ("main" for the main queue).
+bool isOnQueue(std::string_view label);
 
 // The process-wide concurrent queue of utility priority.
 DispatchQueue& globalUtilityQueue();
@@ -40,16 +45,35 @@ std::shared_ptr<DispatchQueue> makeSerialQueue(std::string label);
 // How many worker threads the shared pool holds right now (for tests).
 int workerThreadCount();
 
-// A counting semaphore in the dispatch style: signal() adds one, wait() takes one.
+// A counting semaphore in the dispatch style: signal() adds one, wait() takes
+// one. (std::counting_semaphore would do, but clang's tools cannot read
+// libstdc++'s.)
 class Semaphore {
  public:
-  explicit Semaphore(int initial = 0) : sem_(initial) {}
-  void signal() { sem_.release(); }
-  void wait() { sem_.acquire(); }
-  bool waitFor(std::chrono::milliseconds timeout) { return sem_.try_acquire_for(timeout); }
+  explicit Semaphore(int initial = 0) : count_(initial) {}
+  void signal() {
+    // Notified under the lock: a waiter that returns may destroy the
+    // semaphore at once, and must not find the signal still touching it.
+    std::lock_guard lk(mutex_);
+    ++count_;
+    available_.notify_one();
+  }
+  void wait() {
+    std::unique_lock lk(mutex_);
+    available_.wait(lk, [this] { return count_ > 0; });
+    --count_;
+  }
+  bool waitFor(std::chrono::milliseconds timeout) {
+    std::unique_lock lk(mutex_);
+    if (!available_.wait_for(lk, timeout, [this] { return count_ > 0; })) return false;
+    --count_;
+    return true;
+  }
 
  private:
-  std::counting_semaphore<> sem_;
+  std::mutex mutex_;
+  std::condition_variable available_;
+  int count_;
 };
 
 }  // namespace ov

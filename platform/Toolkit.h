@@ -31,7 +31,8 @@ class Toolkit {
   virtual void postToMain(Task task) { mainQueue().async(std::move(task)); }
 
   // A repeating timer on the main loop that also fires inside modal loops.
-  virtual std::shared_ptr<RepeatingTimer> scheduleRepeatingTimer(double seconds, std::function<void()> action) {
+  virtual std::shared_ptr<RepeatingTimer> scheduleRepeatingTimer(double seconds,
+                                                                 std::function<void()> action) {
     return RepeatingTimer::scheduled(seconds, std::move(action));
   }
 
