@@ -101,8 +101,8 @@ bool AssembledFile::copyFrom(const QString& part, std::int64_t offset, std::int6
   return true;
 }
 
-bool AssembledFile::copy(const QString& part, std::int64_t offset, std::int64_t length, QCryptographicHash* hash,
-                         QString& error) {
+bool AssembledFile::copy(const QString& part, std::int64_t offset, std::int64_t length,
+                         QCryptographicHash* hash, QString& error) {
   const ReadOnly in(part);
   if (in.get() < 0) return failed(error, part);
   struct stat info {};

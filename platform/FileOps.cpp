@@ -53,6 +53,21 @@ int makeTemporaryBeside(const QString& path, QByteArray& name) {
   return fd;
 }
 
+// Puts the written temporary file `fd` (named `temporary`) in place of
+// `path`: flushed, closed, renamed over it, the folder flushed. With `ok`
+// already false, or on any failure, the temporary file goes instead.
+bool replaceWithTemporary(int fd, const QByteArray& temporary, const QString& path, bool ok, QString& error) {
+  if (ok && ::fsync(fd) != 0) ok = failed(error, path);
+  if (::close(fd) != 0 && ok) ok = failed(error, path);
+  if (ok && ::rename(temporary.constData(), native(path).constData()) != 0) ok = failed(error, path);
+  if (!ok) {
+    ::unlink(temporary.constData());
+    return false;
+  }
+  syncFolderOf(path);
+  return true;
+}
+
 bool copyAcrossVolumes(const QString& from, const QString& to, QString& error) {
   const int in = ::open(native(from).constData(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return failed(error, from);
@@ -74,14 +89,7 @@ bool copyAcrossVolumes(const QString& from, const QString& to, QString& error) {
     if (n == 0) break;
   }
   ::close(in);
-  if (ok && ::fsync(out) != 0) ok = failed(error, to);
-  if (::close(out) != 0 && ok) ok = failed(error, to);
-  if (ok && ::rename(temporary.constData(), native(to).constData()) != 0) ok = failed(error, to);
-  if (!ok) {
-    ::unlink(temporary.constData());
-    return false;
-  }
-  syncFolderOf(to);
+  if (!replaceWithTemporary(out, temporary, to, ok, error)) return false;
   ::unlink(native(from).constData());
   return true;
 }
@@ -122,16 +130,9 @@ bool writeFileDurably(const QString& path, const QByteArray& bytes, QString& err
   QByteArray temporary;
   const int fd = makeTemporaryBeside(path, temporary);
   if (fd < 0) return failed(error, QStringLiteral("a temporary file beside ") + path);
-  bool ok = writeAll(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) && ::fsync(fd) == 0;
-  if (!ok) failed(error, path);
-  if (::close(fd) != 0 && ok) ok = failed(error, path);
-  if (ok && ::rename(temporary.constData(), native(path).constData()) != 0) ok = failed(error, path);
-  if (!ok) {
-    ::unlink(temporary.constData());
-    return false;
-  }
-  syncFolderOf(path);
-  return true;
+  const bool written = writeAll(fd, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  if (!written) failed(error, path);
+  return replaceWithTemporary(fd, temporary, path, written, error);
 }
 
 bool removeTree(const QString& path, QString& error) {

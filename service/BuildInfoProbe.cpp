@@ -3,6 +3,7 @@
 #include "engine/OVDownloadMgr.h"
 #include "platform/AsciiText.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 #include "service/ServiceRequest.h"
 
 namespace {
@@ -37,33 +38,29 @@ std::optional<QByteArray> announcedSha256(const ov::HttpResponse& response) {
 }  // namespace
 
 bool OVDownloadMgr::getBuildInfo(const QString& sourceUrl) {
+  OV_OFF_MAIN_THREAD();
   bool result = false;
-  ov::Semaphore semaphore(0);
   // The same representation the ranges will fetch: the installer's bytes as
   // stored, never a compressed variant with a size and tag of its own.
   const ov::HttpHeaders headers{{"Accept-Encoding", "identity"}};
-  ov::sharedHttpClient().request(
-      sourceUrl, ov::HttpMethod::Head, {}, headers, ov::makeConcurrentQueue("orvalen"),
-      [&](const ov::DataResponse& answer) {
-        if (answer.response) {
-          // Read whatever the status: a 404 that names a length still sets the size.
-          if (const auto length = answer.response->value("Content-Length"))
-            i64FileSize = parseDecimalInteger(QString::fromStdString(*length)).value_or(0);
-          if (const auto tag = answer.response->value("Etag")) szETag = QString::fromStdString(*tag);
-          installerSha256 = announcedSha256(*answer.response);
+  sendAndWait(sourceUrl, ov::HttpMethod::Head, {}, headers, [&](const ov::DataResponse& answer) {
+    if (answer.response) {
+      // Read whatever the status: a 404 that names a length still sets the size.
+      if (const auto length = answer.response->value("Content-Length"))
+        i64FileSize = parseDecimalInteger(QString::fromStdString(*length)).value_or(0);
+      if (const auto tag = answer.response->value("Etag")) szETag = QString::fromStdString(*tag);
+      installerSha256 = announcedSha256(*answer.response);
 
-          ov::outputLine(QStringLiteral("SendHttpPostRequset to getBuildInfo, Status Code = ") +
-                         QString::number(answer.response->statusCode));
-          if (answer.response->statusCode != 200) {
-            ov::systemLog(QStringLiteral("[OVDownloader]getBuildInfo failed!"));
-          } else {
-            ov::systemLog(QStringLiteral("[OVDownloader]getBuildInfo succeed! File Size : ") +
-                          QString::number(i64FileSize.load()) + QStringLiteral(", ETag : ") + szETag);
-            result = true;
-          }
-        }
-        semaphore.signal();
-      });
-  semaphore.wait();
+      ov::outputLine(QStringLiteral("SendHttpPostRequset to getBuildInfo, Status Code = ") +
+                     QString::number(answer.response->statusCode));
+      if (answer.response->statusCode != 200) {
+        ov::systemLog(QStringLiteral("[OVDownloader]getBuildInfo failed!"));
+      } else {
+        ov::systemLog(QStringLiteral("[OVDownloader]getBuildInfo succeed! File Size : ") +
+                      QString::number(i64FileSize.load()) + QStringLiteral(", ETag : ") + szETag);
+        result = true;
+      }
+    }
+  });
   return result;
 }

@@ -1,5 +1,6 @@
 #include "engine/OVDownloadMgr.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 #include "service/ServiceRequest.h"
 
 namespace {
@@ -14,17 +15,25 @@ QString withHttpsScheme(QString text) {
 
 }  // namespace
 
-QString OVDownloadMgr::queryDownLoadURL() {
-  const ov::FormFields fields{
+ov::FormFields OVDownloadMgr::productFields(bool andAgent) const {
+  ov::FormFields fields{
       {QStringLiteral("PRODUCTNAME"), product.value_or(QString())},
       {QStringLiteral("PRODUCTVERSION"), version.value_or(QString())},
       {QStringLiteral("VERSIONTYPE"), versionType.value_or(QString())},
       {QStringLiteral("SR"), sr.value_or(QString())},
-      {QStringLiteral("VID"), vid},
-      {QStringLiteral("LANGUAGE"), language.value_or(QString())},
-      {QStringLiteral("platform"), platform},
-      {QStringLiteral("ostype"), ostype},
   };
+  if (andAgent) {
+    fields.emplace(QStringLiteral("VID"), vid);
+    fields.emplace(QStringLiteral("LANGUAGE"), language.value_or(QString()));
+    fields.emplace(QStringLiteral("platform"), platform);
+    fields.emplace(QStringLiteral("ostype"), ostype);
+  }
+  return fields;
+}
+
+QString OVDownloadMgr::queryDownLoadURL() {
+  OV_OFF_MAIN_THREAD();
+  const ov::FormFields fields = productFields(true);
 
   // The markers are tested in this order, so "ERROR: 000" wins over
   // everything and an update demand without a link is a server error.

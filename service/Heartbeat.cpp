@@ -1,15 +1,12 @@
 #include "engine/OVDownloadMgr.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 #include "service/ServiceRequest.h"
 
 std::int64_t OVDownloadMgr::queryHeartbeatTime() {
-  const ov::FormFields fields{
-      {QStringLiteral("PRODUCTNAME"), product.value_or(QString())},
-      {QStringLiteral("PRODUCTVERSION"), version.value_or(QString())},
-      {QStringLiteral("VERSIONTYPE"), versionType.value_or(QString())},
-      {QStringLiteral("SR"), sr.value_or(QString())},
-  };
+  OV_OFF_MAIN_THREAD();
+  const ov::FormFields fields = productFields(false);
   std::int64_t interval = defaultHeartBeats;
   const bool answered = SendHttpPostRequsetString(
       serviceBase() + QStringLiteral("/prog/util/downloader/heartbeat.jsp"), standardServiceHeaders(), fields,
@@ -30,6 +27,7 @@ std::int64_t OVDownloadMgr::queryHeartbeatTime() {
 }
 
 void OVDownloadMgr::onHeartbeatTimer() {
+  OV_ON_MAIN_THREAD();
   // The tick only hands the report on, so a slow service never delays the next tick.
   ov::globalUtilityQueue().async([this, work = beginAsyncWork()] { sendLog_UpdateSize(); });
 }

@@ -8,6 +8,7 @@
 #include "BuildConfig.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 
 namespace {
 
@@ -36,16 +37,27 @@ ov::HttpHeaders standardServiceHeaders() {
   return {{"Content-Type", "application/x-www-form-urlencoded"}, {"Accept-Encoding", "gzip, deflate"}};
 }
 
+void sendAndWait(const QString& url, ov::HttpMethod method, const ov::FormFields& fields,
+                 const ov::HttpHeaders& headers,
+                 const std::function<void(const ov::DataResponse&)>& onAnswer) {
+  OV_OFF_MAIN_THREAD();
+  // The answer runs on a queue of its own, never on this thread, so waiting
+  // here cannot deadlock whoever calls us.
+  ov::Semaphore answered(0);
+  ov::sharedHttpClient().request(url, method, fields, headers, ov::makeConcurrentQueue("orvalen"),
+                                 [&](const ov::DataResponse& answer) {
+                                   onAnswer(answer);
+                                   answered.signal();
+                                 });
+  answered.wait();
+}
+
 bool SendHttpPostRequsetString(const QString& url, const std::optional<ov::HttpHeaders>& headers,
                                const ov::FormFields& parameters,
                                const std::function<bool(const QString&)>& responseDataHandler) {
-  // The answer runs on a queue of its own, never on this thread, so waiting
-  // here cannot deadlock whoever calls us.
-  auto answerQueue = ov::makeConcurrentQueue("orvalen");
-  ov::Semaphore semaphore(0);
   bool result = false;
-  ov::sharedHttpClient().request(
-      url, ov::HttpMethod::Post, parameters, headers.value_or(ov::HttpHeaders{}), answerQueue,
+  sendAndWait(
+      url, ov::HttpMethod::Post, parameters, headers.value_or(ov::HttpHeaders{}),
       [&](const ov::DataResponse& answer) {
         if (answer.text) {
           result = responseDataHandler(*answer.text);
@@ -56,9 +68,7 @@ bool SendHttpPostRequsetString(const QString& url, const std::optional<ov::HttpH
         if (answer.response)
           ov::outputLine(QStringLiteral("SendHttpPostRequsetString() Status Code = ") +
                          QString::number(answer.response->statusCode));
-        semaphore.signal();
       });
-  semaphore.wait();
   return result;
 }
 

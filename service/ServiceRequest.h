@@ -17,6 +17,14 @@ void setServiceHostForTesting(const std::optional<QString>& host);
 // "Content-Type: application/x-www-form-urlencoded", then "Accept-Encoding: gzip, deflate".
 ov::HttpHeaders standardServiceHeaders();
 
+// Sends one request of the shared client and blocks until `onAnswer` has
+// handled its answer (or failure) on the call's own "orvalen" queue, never on
+// the calling thread. What the service's blocking calls (the two queries, the
+// probe, the start and status reports) have in common. Never on the main thread.
+void sendAndWait(const QString& url, ov::HttpMethod method, const ov::FormFields& fields,
+                 const ov::HttpHeaders& headers,
+                 const std::function<void(const ov::DataResponse&)>& onAnswer);
+
 // POSTs `parameters` form-encoded to `url` and blocks until the answer has
 // been handled. `responseDataHandler` gets the body as text (whatever the
 // status code) on the call's own "orvalen" queue; the result is its answer, or

@@ -6,6 +6,7 @@
 #include "engine/OVDownloadMgr.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
+#include "platform/ThreadCheck.h"
 #include "service/ServiceRequest.h"
 
 std::optional<STATUS_ID> STATUS_IDFromRaw(int raw) {
@@ -32,14 +33,8 @@ const std::map<STATUS_ID, QString>& STATUS_NAME_Dict() {
 namespace {
 
 // Reports are one-way: the status code is logged and nothing else of the
-// answer is read. `onAnswer` runs on the report's own "orvalen" queue.
-void postReport(const QString& path, const ov::FormFields& fields,
-                std::function<void(const ov::DataResponse&)> onAnswer) {
-  ov::sharedHttpClient().request(serviceBase() + path, ov::HttpMethod::Post, fields, standardServiceHeaders(),
-                                 ov::makeConcurrentQueue("orvalen"), std::move(onAnswer));
-}
-
-// Logs the status line and, when a response arrived, the success or failure line.
+// answer is read. Logs the status line and, when a response arrived, the
+// success or failure line.
 void logReportAnswer(const ov::DataResponse& answer, const QString& report,
                      const std::function<QString()>& successLine) {
   if (!answer.response) return;
@@ -54,34 +49,24 @@ void logReportAnswer(const ov::DataResponse& answer, const QString& report,
 }  // namespace
 
 void OVDownloadMgr::sendLog_UpdateInfo() {
-  const ov::FormFields fields{
-      {QStringLiteral("TokenID"), szTokenID.value_or(QString())},
-      {QStringLiteral("PRODUCTNAME"), product.value_or(QString())},
-      {QStringLiteral("PRODUCTVERSION"), version.value_or(QString())},
-      {QStringLiteral("VERSIONTYPE"), versionType.value_or(QString())},
-      {QStringLiteral("SR"), sr.value_or(QString())},
-      {QStringLiteral("VID"), vid},
-      {QStringLiteral("LANGUAGE"), language.value_or(QString())},
-      {QStringLiteral("platform"), platform},
-      {QStringLiteral("ostype"), ostype},
-      {QStringLiteral("Locale"), locale.value_or(QString())},
-      {QStringLiteral("UUID"), szUUID.value_or(QString())},
-      {QStringLiteral("url"), sourceUrl.value_or(QString())},
-  };
-  ov::Semaphore semaphore(0);
-  postReport(QStringLiteral("/prog/util/downloader/update-info.jsp"), fields,
-             [&](const ov::DataResponse& answer) {
-               logReportAnswer(answer, QStringLiteral("sendLog_UpdateInfo"), [&] {
-                 return QStringLiteral("[OVDownloader]sendLog_UpdateInfo succeed! TokenID : ") +
-                        szTokenID.value_or(QString());
-               });
-               semaphore.signal();
-             });
-  semaphore.wait();
+  OV_OFF_MAIN_THREAD();
+  ov::FormFields fields = productFields(true);
+  fields.emplace(QStringLiteral("TokenID"), szTokenID.value_or(QString()));
+  fields.emplace(QStringLiteral("Locale"), locale.value_or(QString()));
+  fields.emplace(QStringLiteral("UUID"), szUUID.value_or(QString()));
+  fields.emplace(QStringLiteral("url"), sourceUrl.value_or(QString()));
+  sendAndWait(serviceBase() + QStringLiteral("/prog/util/downloader/update-info.jsp"), ov::HttpMethod::Post,
+              fields, standardServiceHeaders(), [&](const ov::DataResponse& answer) {
+                logReportAnswer(answer, QStringLiteral("sendLog_UpdateInfo"), [&] {
+                  return QStringLiteral("[OVDownloader]sendLog_UpdateInfo succeed! TokenID : ") +
+                         szTokenID.value_or(QString());
+                });
+              });
 }
 
 void OVDownloadMgr::sendLog_UpdateStatus(const QString& strStatus, const QString& strDetailStatus,
                                          const QString& strCancelReason) {
+  OV_OFF_MAIN_THREAD();
   if (!szTokenID) return;
   const ov::FormFields fields{
       {QStringLiteral("TokenID"), *szTokenID},
@@ -89,18 +74,15 @@ void OVDownloadMgr::sendLog_UpdateStatus(const QString& strStatus, const QString
       {QStringLiteral("detail_status"), strDetailStatus},
       {QStringLiteral("CancelReason"), strCancelReason},
   };
-  ov::Semaphore semaphore(0);
-  postReport(QStringLiteral("/prog/util/downloader/update-status.jsp"), fields,
-             [&](const ov::DataResponse& answer) {
-               logReportAnswer(answer, QStringLiteral("sendLog_UpdateStatus"), [&] {
-                 return QStringLiteral("[OVDownloader]sendLog_UpdateStatus succeed! TokenID : ") +
-                        szTokenID.value_or(QString()) + QStringLiteral(", Status : ") + strStatus +
-                        QStringLiteral(", DetailStatus : ") + strDetailStatus +
-                        QStringLiteral(", CancelReason : ") + strCancelReason;
-               });
-               semaphore.signal();
-             });
-  semaphore.wait();
+  sendAndWait(serviceBase() + QStringLiteral("/prog/util/downloader/update-status.jsp"), ov::HttpMethod::Post,
+              fields, standardServiceHeaders(), [&](const ov::DataResponse& answer) {
+                logReportAnswer(answer, QStringLiteral("sendLog_UpdateStatus"), [&] {
+                  return QStringLiteral("[OVDownloader]sendLog_UpdateStatus succeed! TokenID : ") +
+                         szTokenID.value_or(QString()) + QStringLiteral(", Status : ") + strStatus +
+                         QStringLiteral(", DetailStatus : ") + strDetailStatus +
+                         QStringLiteral(", CancelReason : ") + strCancelReason;
+                });
+              });
 }
 
 void OVDownloadMgr::sendLog_UpdateSize() {
@@ -114,14 +96,16 @@ void OVDownloadMgr::sendLog_UpdateSize() {
   };
   // The size report does not wait for its answer; the answer is logged with
   // the values of the moment it arrives.
-  postReport(QStringLiteral("/prog/util/downloader/update-size-v2.jsp"), fields,
-             [this, work = beginAsyncWork()](const ov::DataResponse& answer) {
-               logReportAnswer(answer, QStringLiteral("sendLog_UpdateSize"), [this] {
-                 return QStringLiteral("[OVDownloader]sendLog_UpdateSize succeed! TokenID : ") +
-                        szTokenID.value_or(QString()) + QStringLiteral(", FileSize : ") +
-                        QString::number(i64FileSize.load()) + QStringLiteral(", current received size : ") +
-                        QString::number(currentReceivedSize.load()) + QStringLiteral(", Duration : ") +
-                        QString::number(static_cast<std::int64_t>(std::trunc(downloadDuration.load())));
-               });
-             });
+  ov::sharedHttpClient().request(
+      serviceBase() + QStringLiteral("/prog/util/downloader/update-size-v2.jsp"), ov::HttpMethod::Post,
+      fields, standardServiceHeaders(), ov::makeConcurrentQueue("orvalen"),
+      [this, work = beginAsyncWork()](const ov::DataResponse& answer) {
+        logReportAnswer(answer, QStringLiteral("sendLog_UpdateSize"), [this] {
+          return QStringLiteral("[OVDownloader]sendLog_UpdateSize succeed! TokenID : ") +
+                 szTokenID.value_or(QString()) + QStringLiteral(", FileSize : ") +
+                 QString::number(i64FileSize.load()) + QStringLiteral(", current received size : ") +
+                 QString::number(currentReceivedSize.load()) + QStringLiteral(", Duration : ") +
+                 QString::number(static_cast<std::int64_t>(std::trunc(downloadDuration.load())));
+        });
+      });
 }
