@@ -237,20 +237,27 @@ TEST_F(EndToEnd, ATerminationSignalEndsTheProgramWhileItWaitsForASlowService) {
 
 TEST_F(EndToEnd, AfterACrashTheNextLaunchFetchesOnlyWhatWasMissing) {
   constexpr std::int64_t kChunk = 5 * 1024 * 1024;
-  constexpr std::int64_t kSize = 10 * kChunk + 123'456;  // a round of ten, then one more chunk
-  serve(kSize, [](auto& s) { s.installer.rateLimit = 2'000'000; });
+  constexpr std::int64_t kSize = 10 * kChunk + 3 * 1024 * 1024;
+  // The first round's ten chunks land; the last one is answered 503 with a long
+  // Retry-After, so the program is killed while it waits to fetch it again.
+  serve(kSize, [](auto& s) {
+    s.installer.failAtByte = 10 * kChunk;
+    s.installer.failStatus = 503;
+    s.installer.retryAfter = 30;
+  });
   program->start();
-  // The second round has begun: the first ten chunks are in the installer.
-  ASSERT_TRUE(service->waitForRequests(
-      [](const auto& records) {
-        return std::count_if(records.begin(), records.end(),
-                             [](const auto& r) { return r.method == "GET"; }) > 10;
+  const QString state =
+      program->supportFolder() + QStringLiteral("/OrvalenSetup_TempFiles/OrvalenSetup.pkg.state");
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        QFile file(state);
+        return file.open(QIODevice::ReadOnly) && file.readAll().contains("appended = 10");
       },
       kRunLimit))
       << program->output().toStdString();
   program->kill();
   service->clearRequests();
-  service->updateScenario([](auto& s) { s.installer.rateLimit = 0; });
+  service->updateScenario([](auto& s) { s.installer.failAtByte.reset(); });
 
   program->start();
   ASSERT_TRUE(program->waitForExit(kRunLimit)) << program->output().toStdString();

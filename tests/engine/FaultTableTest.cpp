@@ -265,13 +265,12 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultTable,
                                            Fault{"FolderNamedLikeTheInstaller", kSmall,
                                                  [](Scenario&, auto&) {}, Outcome::Delivered,
                                                  Obstacle::FolderNamedLikeInstaller},
-                                           Fault{
-                                               "HiddenSaveName", kSmall,
-                                               [](Scenario& s, const std::string& base) {
-                                                 s.link = refservice::LinkAnswer::RawText;
-                                                 s.linkText = base + "/installers/.Setup.pkg\r\n";
-                                               },
-                                               Outcome::ServerError},
+                                           Fault{"HiddenSaveName", kSmall,
+                                                 [](Scenario& s, const std::string& base) {
+                                                   s.link = refservice::LinkAnswer::RawText;
+                                                   s.linkText = base + "/installers/.Setup.pkg\r\n";
+                                                 },
+                                                 Outcome::ServerError},
                                            Fault{"OverlongSaveName", kSmall,
                                                  [](Scenario& s, const std::string& base) {
                                                    s.link = refservice::LinkAnswer::RawText;
