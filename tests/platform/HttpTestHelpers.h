@@ -83,9 +83,11 @@ inline QStringList leftovers(const QString& folder, const QString& keep = QStrin
 class DownloadProbe {
  public:
   std::shared_ptr<ov::DownloadRequest> start(ov::DownloadSession& session, const QString& url,
-                                             const ov::HttpHeaders& headers, const QString& destination) {
+                                             const ov::HttpHeaders& headers, const QString& destination,
+                                             std::optional<ov::ExpectedRange> expected = std::nullopt) {
     auto state = state_;
     ov::DownloadOptions options;
+    options.expected = expected;
     options.url = url;
     options.headers = headers;
     options.destination = destination;

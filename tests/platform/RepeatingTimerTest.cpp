@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <limits>
 #include <memory>
 
 #include "platform/Dispatch.h"
@@ -57,27 +56,6 @@ TEST_P(RepeatingTimerStopTest, FiresOnTheMainThreadUntilStopped) {
 INSTANTIATE_TEST_SUITE_P(Ways, RepeatingTimerStopTest,
                          ::testing::Values(Stop::InvalidatedByItsAction, Stop::DroppedByItsAction,
                                            Stop::InvalidatedFromAWorker, Stop::Dropped));
-
-struct PeriodCase {
-  double requested;
-  double expected;  // with a fallback of 7 s
-};
-
-class RepeatingTimerPeriodTest : public ::testing::TestWithParam<PeriodCase> {};
-
-TEST_P(RepeatingTimerPeriodTest, UnsoundPeriodsUseTheFallback) {
-  EXPECT_DOUBLE_EQ(RepeatingTimer::scheduled(
-                       GetParam().requested, [] {}, 7.0)
-                       ->interval(),
-                   GetParam().expected);
-  EXPECT_DOUBLE_EQ(RepeatingTimer::scheduled(0, [] {})->interval(), 30.0) << "the fallback's default";
-}
-
-INSTANTIATE_TEST_SUITE_P(Periods, RepeatingTimerPeriodTest,
-                         ::testing::Values(PeriodCase{0.0, 7.0}, PeriodCase{-0.0001, 7.0},
-                                           PeriodCase{std::numeric_limits<double>::quiet_NaN(), 7.0},
-                                           PeriodCase{std::numeric_limits<double>::infinity(), 7.0},
-                                           PeriodCase{0.3, 0.3}, PeriodCase{30.0, 30.0}));
 
 }  // namespace
 }  // namespace ov
