@@ -167,8 +167,8 @@ TEST_P(HttpResumeFailureTest, AResumedAnswerThatIsNotTheRight206Fails) {
   configuration.progressInterval = 20ms;
   auto session = ov::makeDownloadSession(configuration);
   DownloadProbe probe;
-  const auto request =
-      probe.start(*session, server.url("/chunk"), {{"Range", "bytes=0-999999"}}, path("c.0"));
+  const auto request = probe.start(*session, server.url("/chunk"), {{"Range", "bytes=0-999999"}}, path("c.0"),
+                                   ov::ExpectedRange{0, 999999, 1000000});
   ASSERT_TRUE(probe.waitForFraction(0.05));
   request->suspend();
   ASSERT_TRUE(server.waitUntil([&] { return cut.load(); }, 10s)) << "the suspension gives up the connection";
