@@ -9,169 +9,87 @@
 namespace apptest {
 namespace {
 
-// The application's toolkit with its alerts answered by a script and the
-// quit itself recorded instead of performed.
-class RecordingWidgetsToolkit : public WidgetsToolkit {
- public:
-  using WidgetsToolkit::WidgetsToolkit;
-  std::vector<int> answers;
-  std::vector<ov::Alert> alerts;
-  int quits = 0;
+enum class Trigger { CancelButton, CloseButton, QuitNotification, QuitRequest, Signal };
 
-  int runModalAlert(const ov::Alert& alert) override {
-    alerts.push_back(alert);
-    if (answers.empty()) return 0;
-    const int answer = answers.front();
-    answers.erase(answers.begin());
-    return answer;
-  }
-
- protected:
-  void quitApplication() override { ++quits; }
+struct LeaveCase {
+  const char* name;
+  Trigger trigger;
+  int answer;  // to the leave confirmation
+  bool leaves;
 };
+void PrintTo(const LeaveCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
-class QuitProtocol : public AppTest {
- protected:
-  void loadShown() {
-    load();
-    vc().autoCountDownTimerInterval = 3600;
-    ASSERT_TRUE(waitForReady());
-    vc().showWindow();
-    ASSERT_TRUE(waitFor([&] { return delegate_->mainVC.lock() == controller_; }));
-  }
-  void delayReports(std::chrono::milliseconds delay) {
-    service_->updateScenario([delay](refservice::Scenario& s) { s.answerDelay = delay; });
-  }
-};
+class Leaving : public AppTest, public ::testing::WithParamInterface<LeaveCase> {};
 
-TEST_F(QuitProtocol, TheDelegateIsTheApplicationsAndKnowsTheWindowOnceShown) {
-  EXPECT_EQ(AppDelegate::current(), delegate_.get());
-  load();
-  EXPECT_TRUE(delegate_->mainVC.expired());
+// Every way out asks first (a signal cannot ask anyone). Leaving hides the
+// window at once, cancels with the report and quits only once it has returned.
+TEST_P(Leaving, AsksThenCancelsWithTheReportAndQuitsAfterIt) {
+  const LeaveCase& c = GetParam();
+  loadReady();
   vc().showWindow();
-  EXPECT_EQ(delegate_->mainVC.lock(), controller_);
-  waitForReady();
-}
-
-TEST_F(QuitProtocol, NoLeavesEverythingAsItWas) {
-  loadShown();
-  toolkit_->queueAlertAnswers({0});
-  EXPECT_EQ(delegate_->applicationShouldTerminate(), AppDelegate::TerminateReply::TerminateCancel);
-  ASSERT_EQ(toolkit_->alerts().size(), 1u);
-  const ov::Alert alert = toolkit_->alerts()[0];
-  EXPECT_EQ(alert.message, IDS_LEAVEAPP.text());
-  EXPECT_EQ(alert.buttons, (std::vector<QString>{IDS_BTNCAPTION_NO, IDS_BTNCAPTION_YES}));
-  EXPECT_EQ(alert.style, ov::AlertStyle::Warning);
-  settle();
-  EXPECT_TRUE(toolkit_->hiddenWindows().empty());
-  EXPECT_FALSE(mgr_->bCancel.load());
-  EXPECT_TRUE(vc().autoCountDownTimer);
+  ASSERT_TRUE(waitFor([&] { return delegate_->mainVC.lock() == controller_; }));
+  holdAfter(4096);
+  vc().startButton->click();
+  ASSERT_TRUE(waitFor([&] { return downloadsBegun() == 1; }));
+  delayAnswers(400ms);
+  toolkit_->queueAlertAnswers({c.answer});
+  switch (c.trigger) {
+    case Trigger::CancelButton:
+      vc().cancelButton->click();
+      break;
+    case Trigger::CloseButton:
+      EXPECT_FALSE(vc().window()->close());
+      break;
+    case Trigger::QuitNotification:
+      delegate_->onQuitOVDownloader();
+      break;
+    case Trigger::QuitRequest:
+      EXPECT_EQ(delegate_->applicationShouldTerminate(), AppDelegate::TerminateReply::TerminateCancel);
+      break;
+    case Trigger::Signal:
+      delegate_->terminateOnSignal();
+      break;
+  }
+  if (c.trigger == Trigger::Signal) {
+    EXPECT_TRUE(toolkit_->alerts().empty());
+  } else {
+    ASSERT_EQ(alertMessages(), std::vector<QString>{IDS_LEAVEAPP});
+    EXPECT_EQ(toolkit_->alerts()[0].buttons, (std::vector<QString>{IDS_BTNCAPTION_NO, IDS_BTNCAPTION_YES}));
+  }
+  EXPECT_EQ(toolkit_->hiddenWindows(),
+            c.leaves ? std::vector<QObject*>{vc().window()} : std::vector<QObject*>{});
+  EXPECT_EQ(mgr_->bCancel.load(), c.leaves);
   EXPECT_EQ(toolkit_->terminateCount(), 0);
-  EXPECT_EQ(cancelReports(), 0);
+  if (c.leaves) {
+    ASSERT_TRUE(waitForTerminate());
+    EXPECT_EQ(toolkit_->setTerminatingCount(), 1);
+  } else {
+    settle();
+    EXPECT_EQ(toolkit_->terminateCount(), 0);
+    EXPECT_TRUE(vc().window()->isVisible());
+  }
+  EXPECT_EQ(cancelReports(), c.leaves ? 1 : 0);
 }
 
-TEST_F(QuitProtocol, YesHidesTheWindowAndQuitsOnlyAfterTheReport) {
-  loadShown();
-  delayReports(500ms);
-  toolkit_->queueAlertAnswers({1});
-  EXPECT_EQ(delegate_->applicationShouldTerminate(), AppDelegate::TerminateReply::TerminateCancel);
-  EXPECT_EQ(toolkit_->hiddenWindows(), std::vector<QObject*>{vc().window()});
-  EXPECT_TRUE(mgr_->bCancel.load());
-  settle(200ms);
-  EXPECT_EQ(toolkit_->terminateCount(), 0);
-  ASSERT_TRUE(waitForTerminate());
-  EXPECT_EQ(cancelReports(), 1);
-  EXPECT_EQ(toolkit_->calls().back(), u"terminate"_qs);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Ways, Leaving,
+    ::testing::Values(LeaveCase{"CancelButtonNo", Trigger::CancelButton, 0, false},
+                      LeaveCase{"CancelButtonYes", Trigger::CancelButton, 1, true},
+                      LeaveCase{"CloseButtonNo", Trigger::CloseButton, 0, false},
+                      LeaveCase{"CloseButtonYes", Trigger::CloseButton, 1, true},
+                      LeaveCase{"QuitNotificationNo", Trigger::QuitNotification, 0, false},
+                      LeaveCase{"QuitNotificationYes", Trigger::QuitNotification, 1, true},
+                      LeaveCase{"QuitRequestNo", Trigger::QuitRequest, 0, false},
+                      LeaveCase{"QuitRequestUnanswered", Trigger::QuitRequest, -1, false},
+                      LeaveCase{"QuitRequestYes", Trigger::QuitRequest, 1, true},
+                      LeaveCase{"Signal", Trigger::Signal, 0, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(QuitProtocol, YesWithoutAWindowStillCancelsAndQuits) {
-  load();
-  ASSERT_TRUE(waitForReady());
-  ASSERT_TRUE(delegate_->mainVC.expired());
-  toolkit_->queueAlertAnswers({1});
-  delegate_->applicationShouldTerminate();
-  EXPECT_TRUE(toolkit_->hiddenWindows().empty());
-  ASSERT_TRUE(waitForTerminate());
-  EXPECT_EQ(cancelReports(), 1);
-}
-
-TEST_F(QuitProtocol, AQuitAfterTerminateIsGrantedWithoutAsking) {
-  delegate_->bIsTerminating = true;
-  EXPECT_EQ(delegate_->applicationShouldTerminate(), AppDelegate::TerminateReply::TerminateNow);
-  EXPECT_TRUE(toolkit_->alerts().empty());
-}
-
-TEST_F(QuitProtocol, TerminateOVDownloaderGoesThroughTheDelegateAndIsGranted) {
-  RecordingWidgetsToolkit widgets(*delegate_);
-  widgets.install();
-  terminateOVDownloader();
-  EXPECT_TRUE(delegate_->bIsTerminating);
-  EXPECT_TRUE(widgets.alerts.empty());
-  EXPECT_EQ(widgets.quits, 1);
-}
-
-TEST_F(QuitProtocol, TheQuitCommandAsksAndNoKeepsTheApplication) {
-  loadShown();
-  RecordingWidgetsToolkit widgets(*delegate_);
-  widgets.install();
-  widgets.answers = {0};
-  widgets.terminate();
-  ASSERT_EQ(widgets.alerts.size(), 1u);
-  EXPECT_EQ(widgets.alerts[0].message, IDS_LEAVEAPP.text());
-  EXPECT_EQ(widgets.quits, 0);
-  EXPECT_TRUE(vc().window()->isVisible());
-
-  // Yes: the window goes at once, the application once the report is back.
-  widgets.answers = {1};
-  widgets.terminate();
-  EXPECT_FALSE(vc().window()->isVisible());
-  EXPECT_EQ(widgets.quits, 0);
-  ASSERT_TRUE(waitFor([&] { return widgets.quits == 1; }));
-  EXPECT_TRUE(delegate_->bIsTerminating);
-  EXPECT_EQ(cancelReports(), 1);
-}
-
-TEST_F(QuitProtocol, ThePlatformsQuitRequestIsRefusedAndHandedToTheDelegate) {
-  load();
-  RecordingWidgetsToolkit widgets(*delegate_);
-  widgets.install();
-  widgets.answers = {0};
-  QEvent quit(QEvent::Quit);
-  QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
-  EXPECT_FALSE(quit.isAccepted());
-  ASSERT_TRUE(waitFor([&] { return widgets.alerts.size() == 1; }));
-  EXPECT_EQ(widgets.quits, 0);
-  waitForReady();
-}
-
-TEST_F(QuitProtocol, ASignalCancelsWithTheReportWithoutAsking) {
-  loadShown();
-  delayReports(400ms);
-  delegate_->terminateOnSignal();
-  EXPECT_TRUE(toolkit_->alerts().empty());
-  EXPECT_EQ(toolkit_->hiddenWindows(), std::vector<QObject*>{vc().window()});
-  EXPECT_TRUE(mgr_->bCancel.load());
-  EXPECT_EQ(toolkit_->terminateCount(), 0);
-  ASSERT_TRUE(waitForTerminate());
-  EXPECT_EQ(cancelReports(), 1);
-}
-
-TEST_F(QuitProtocol, ASignalWaitsForASilentServiceOnlySoLong) {
-  loadShown();
-  delayReports(10s);
-  delegate_->signalReportWait = 200ms;
-  delegate_->terminateOnSignal();
-  ASSERT_TRUE(waitFor([&] { return toolkit_->terminateCount() == 1; }, 3s));
-  // The report went out but had no answer yet.
-  const auto reports = requestsTo("/prog/util/downloader/update-status.jsp");
-  ASSERT_FALSE(reports.empty());
-  EXPECT_EQ(reports.back().outcome, refservice::Outcome::Pending);
-  service_->stop();
-}
-
-TEST_F(QuitProtocol, ASecondSignalTerminatesAtOnce) {
-  loadShown();
-  delayReports(10s);
+TEST_F(AppTest, ASecondSignalQuitsAtOnce) {
+  loadReady();
+  delayAnswers(10s);
   delegate_->terminateOnSignal();
   EXPECT_EQ(toolkit_->terminateCount(), 0);
   delegate_->terminateOnSignal();
@@ -179,16 +97,39 @@ TEST_F(QuitProtocol, ASecondSignalTerminatesAtOnce) {
   service_->stop();
 }
 
-struct AppearanceCase {
-  const char* name;
-  std::optional<ov::SystemVersion> version;
-  bool dark;
+// The application's toolkit with every alert answered No and the quit itself
+// recorded instead of performed.
+class RecordingWidgetsToolkit : public WidgetsToolkit {
+ public:
+  using WidgetsToolkit::WidgetsToolkit;
+  int alerts = 0;
+  int quits = 0;
+  int runModalAlert(const ov::Alert&) override {
+    ++alerts;
+    return 0;
+  }
+
+ protected:
+  void quitApplication() override { ++quits; }
 };
-void PrintTo(const AppearanceCase& c, std::ostream* out) {
-  *out << c.name;
+
+TEST_F(AppTest, TheQuitCommandAndThePlatformsQuitAskTheDelegateAndOnlyTheProgramsOwnIsGranted) {
+  loadReady();
+  RecordingWidgetsToolkit widgets(*delegate_);
+  widgets.install();
+  QEvent quit(QEvent::Quit);
+  QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+  EXPECT_FALSE(quit.isAccepted());
+  ASSERT_TRUE(waitFor([&] { return widgets.alerts == 1; }));
+  widgets.terminate();
+  EXPECT_EQ(widgets.alerts, 2);
+  EXPECT_EQ(widgets.quits, 0);
+  terminateOVDownloader();
+  EXPECT_EQ(widgets.alerts, 2);
+  EXPECT_EQ(widgets.quits, 1);
 }
 
-class Appearance : public ::testing::TestWithParam<AppearanceCase> {
+class Appearance : public ::testing::TestWithParam<std::pair<std::optional<ov::SystemVersion>, bool>> {
  protected:
   void TearDown() override {
     ov::setMacOSVersionForTesting({});
@@ -201,26 +142,19 @@ class Appearance : public ::testing::TestWithParam<AppearanceCase> {
 };
 
 TEST_P(Appearance, IsDarkFromMojaveOnAndOnSystemsWithoutAMacOSVersion) {
-  ov::setMacOSVersionForTesting([v = GetParam().version] { return v; });
-  AppDelegate delegate;
-  delegate.applicationWillFinishLaunching();
-  EXPECT_EQ(ov::isDarkAppearanceApplied(), GetParam().dark);
-  const QColor window = QApplication::palette().color(QPalette::Window);
-  if (GetParam().dark) {
-    EXPECT_LT(window.lightness(), 80);
-    EXPECT_GT(QApplication::palette().color(QPalette::WindowText).lightness(), 180);
-    EXPECT_EQ(QApplication::style()->name().toLower(), u"fusion"_qs);
-  } else {
-    EXPECT_EQ(window, savedPalette_.color(QPalette::Window));
-  }
+  ov::setMacOSVersionForTesting([v = GetParam().first] { return v; });
+  AppDelegate().applicationWillFinishLaunching();
+  const bool dark = GetParam().second;
+  EXPECT_EQ(ov::isDarkAppearanceApplied(), dark);
+  EXPECT_EQ(QApplication::palette().color(QPalette::Window).lightness() < 80, dark);
+  EXPECT_EQ(QApplication::palette().color(QPalette::WindowText).lightness() > 180, dark);
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, Appearance,
-                         ::testing::Values(AppearanceCase{"HighSierra", ov::SystemVersion{10, 13, 6}, false},
-                                           AppearanceCase{"Mojave", ov::SystemVersion{10, 14, 0}, true},
-                                           AppearanceCase{"Monterey", ov::SystemVersion{12, 3, 1}, true},
-                                           AppearanceCase{"Linux", std::nullopt, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(std::pair(std::optional(ov::SystemVersion{10, 13, 6}), false),
+                                           std::pair(std::optional(ov::SystemVersion{10, 14, 0}), true),
+                                           std::pair(std::optional(ov::SystemVersion{12, 3, 1}), true),
+                                           std::pair(std::optional<ov::SystemVersion>(), true)));
 
 }  // namespace
 }  // namespace apptest

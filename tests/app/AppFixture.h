@@ -11,32 +11,24 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
-#include <QString>
 #include <QTemporaryDir>
-#include <chrono>
-#include <cstdint>
-#include <functional>
 #include <future>
 #include <memory>
-#include <optional>
-#include <string>
 
 #include "app/AppDelegate.h"
 #include "app/DownloadWindow.h"
+#include "app/StringFormat.h"
 #include "app/Strings.h"
 #include "app/SystemVersion.h"
 #include "app/ViewController.h"
 #include "engine/OVDownloadMgr.h"
 #include "platform/Bundle.h"
-#include "platform/HttpClient.h"
 #include "platform/Utility.h"
-#include "service/ServiceRequest.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/LocalService.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
 #include "tests/support/ScriptedToolkit.h"
-#include "tools/refservice/ReferenceService.h"
 
 // Readable failure messages for texts.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -46,35 +38,25 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 namespace apptest {
 
 using namespace std::chrono_literals;
+using ov::formatString;
 
 inline constexpr std::int64_t kInstallerSize = 3 * 1048576 + 17;
 inline const QString kInstallerName = QStringLiteral("SampleSetup.pkg");
 
-inline const QByteArray kMakeInfo =
-    "[Ureg_Info]\nSR_No=SR-42\nProd_Name=SampleStudio\nDisplayProd_Name=Sample Studio\nProd_Ver=2.1\n"
-    "RegVType=Retail\n";
-
 // What the window shows at one moment, for comparing with the state table.
 struct WindowState {
-  bool startEnabled = false;
-  bool startHidden = false;
-  bool cancelEnabled = false;
-  bool cancelHidden = false;
-  bool pauseEnabled = false;
+  bool startEnabled, startHidden, cancelEnabled, cancelHidden, pauseEnabled;
   QString pauseTitle;
-  bool locationHidden = false;
-  QString state;
-  QString progress;
-  int bar = 0;
+  bool locationHidden;
+  QString state, progress;
+  int bar;
 
   bool operator==(const WindowState&) const = default;
-  friend std::ostream& operator<<(std::ostream& out, const WindowState& s) {
-    return out << "{start " << (s.startEnabled ? "on" : "off") << (s.startHidden ? "/hidden" : "")
-               << ", cancel " << (s.cancelEnabled ? "on" : "off") << (s.cancelHidden ? "/hidden" : "")
-               << ", pause " << (s.pauseEnabled ? "on" : "off") << " '" << s.pauseTitle.toStdString()
-               << "', location " << (s.locationHidden ? "hidden" : "shown") << ", state '"
-               << s.state.toStdString() << "', progress '" << s.progress.toStdString() << "', bar " << s.bar
-               << "}";
+  friend void PrintTo(const WindowState& s, std::ostream* out) {
+    *out << "{start " << s.startEnabled << s.startHidden << ", cancel " << s.cancelEnabled << s.cancelHidden
+         << ", pause " << s.pauseEnabled << " '" << s.pauseTitle.toStdString() << "', location hidden "
+         << s.locationHidden << ", '" << s.state.toStdString() << "', '" << s.progress.toStdString()
+         << "', bar " << s.bar << "}";
   }
 };
 
@@ -88,12 +70,9 @@ class AppTest : public ::testing::Test {
     sandbox_ = std::make_unique<ov::test::Sandbox>();
     toolkit_ = std::make_unique<ov::test::ScriptedToolkit>();
     log_ = std::make_unique<ov::test::LogCapture>();
-
-    installers_ = std::make_unique<QTemporaryDir>();
-    ASSERT_TRUE(installers_->isValid());
-    writeFile(installers_->path() + u'/' + kInstallerName, QByteArray(kInstallerSize, 'i'));
+    writeFile(installers_.path() + u'/' + kInstallerName, QByteArray(kInstallerSize, 'i'));
     refservice::ServiceOptions options;
-    options.installersFolder = installers_->path().toStdString();
+    options.installersFolder = installers_.path().toStdString();
     options.log = [](std::string_view) {};
     service_ = std::make_unique<ov::test::LocalService>(options);
 
@@ -106,10 +85,11 @@ class AppTest : public ::testing::Test {
                                                },
                                                [](std::uint32_t) {}});
     ov::setMacOSVersionForTesting([] { return std::optional<ov::SystemVersion>(); });
-
     bundle_ = sandbox_->path(QStringLiteral("Sample.app"));
     ov::Bundle::setMainBundlePathForTesting(bundle_);
-    writeMakeInfo(kMakeInfo);
+    writeMakeInfo(
+        "[Ureg_Info]\nSR_No=SR-42\nProd_Name=SampleStudio\nDisplayProd_Name=Sample Studio\nProd_Ver=2.1\n"
+        "RegVType=Retail\n");
 
     mgr_ = OVDownloadMgr::makeForTesting();
     mgr_->downloadSessionConfiguration.connectTimeout = 5s;
@@ -119,7 +99,7 @@ class AppTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (service_) service_->setHold(false);
+    service_->setHold(false);
     if (controller_) {
       // A preparation still under way holds the controller; it is deleted
       // (on this thread) once that call has returned.
@@ -127,13 +107,11 @@ class AppTest : public ::testing::Test {
       controller_.reset();
       ov::test::runEventLoopUntil([&] { return watch.isNull(); }, 60s);
     }
-    if (mgr_) {
-      if (mgr_->fileUrl) mgr_->CancelDownload(false);
-      // What the manager posted to the main queue runs while it still lives.
-      ov::test::runEventLoopFor(100ms);
-      auto ending = std::async(std::launch::async, [mgr = std::move(mgr_)]() mutable { mgr.reset(); });
-      ov::test::runEventLoopUntil([&] { return ending.wait_for(0s) == std::future_status::ready; }, 100s);
-    }
+    if (mgr_->fileUrl) mgr_->CancelDownload(false);
+    // What the manager posted to the main queue runs while it still lives.
+    ov::test::runEventLoopFor(100ms);
+    auto ending = std::async(std::launch::async, [mgr = std::move(mgr_)]() mutable { mgr.reset(); });
+    ov::test::runEventLoopUntil([&] { return ending.wait_for(0s) == std::future_status::ready; }, 100s);
     delegate_.reset();
     ov::test::runEventLoopFor(1ms);
     releaseNoSleepAssertion();
@@ -164,16 +142,28 @@ class AppTest : public ::testing::Test {
     controller_->loadView();
     return *controller_;
   }
+  // Loads the window and waits until the download is ready; the countdown
+  // ticks only when the test says so.
+  void loadReady(double countdownInterval = 3600) {
+    load();
+    vc().autoCountDownTimerInterval = countdownInterval;
+    ASSERT_TRUE(waitFor([&] { return vc().bReadyToDownload; }));
+  }
   ViewController& vc() { return *controller_; }
+
+  // Installer bodies stop after `bytes` until released.
+  void holdAfter(std::int64_t bytes) {
+    service_->updateScenario([bytes](refservice::Scenario& s) {
+      s.installer.hold = true;
+      s.installer.holdAfterBytes = bytes;
+    });
+  }
+  void delayAnswers(std::chrono::milliseconds delay) {
+    service_->updateScenario([delay](refservice::Scenario& s) { s.answerDelay = delay; });
+  }
 
   bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20s) {
     return ov::test::runEventLoopUntil(condition, limit);
-  }
-  bool waitForReady() {
-    return waitFor([&] { return controller_->bReadyToDownload; });
-  }
-  bool waitForAlerts(std::size_t count) {
-    return waitFor([&] { return toolkit_->alerts().size() >= count; });
   }
   bool waitForTerminate() {
     return waitFor([&] { return toolkit_->terminateCount() > 0; });
@@ -188,7 +178,6 @@ class AppTest : public ::testing::Test {
             c.locationLabel->isHidden(), c.stateLabel->text(),       c.progressLabel->text(),
             c.progressIndicator->value()};
   }
-
   double installerMegabytes() const { return double(kInstallerSize) / 1048576.0; }
 
   std::vector<refservice::RequestRecord> requestsTo(const std::string& path) const {
@@ -197,24 +186,25 @@ class AppTest : public ::testing::Test {
       if (record.path == path) found.push_back(std::move(record));
     return found;
   }
-  std::vector<std::string> statusReports() const {
-    std::vector<std::string> names;
-    for (const auto& record : requestsTo("/prog/util/downloader/update-status.jsp"))
-      names.push_back(record.field("status").value_or("?"));
-    return names;
-  }
   int cancelReports() const {
     int count = 0;
-    for (const auto& name : statusReports()) count += name == "Cancel" ? 1 : 0;
+    for (const auto& record : requestsTo("/prog/util/downloader/update-status.jsp"))
+      count += record.field("status") == "Cancel";
     return count;
   }
-  bool outputHas(const QString& line) const { return log_->outputLines().contains(line); }
-  bool systemHas(const QString& line) const { return log_->systemLines().contains(line); }
+  int downloadsBegun() const {
+    return static_cast<int>(log_->systemLines().count(u"[OVDownloader]Download begin"_qs));
+  }
+  std::vector<QString> alertMessages() const {
+    std::vector<QString> messages;
+    for (const auto& alert : toolkit_->alerts()) messages.push_back(alert.message);
+    return messages;
+  }
 
   std::unique_ptr<ov::test::Sandbox> sandbox_;
   std::unique_ptr<ov::test::ScriptedToolkit> toolkit_;
   std::unique_ptr<ov::test::LogCapture> log_;
-  std::unique_ptr<QTemporaryDir> installers_;
+  QTemporaryDir installers_;
   std::unique_ptr<ov::test::LocalService> service_;
   QString bundle_;
   std::unique_ptr<OVDownloadMgr> mgr_;

@@ -12,71 +12,46 @@
 namespace {
 
 using namespace std::chrono_literals;
+using Claim = SingleInstance::Claim;
 
-class SingleInstanceTest : public ::testing::Test {
- protected:
-  QTemporaryDir folder_;
-  QString parts() const { return folder_.path() + QStringLiteral("/com.orvalen.OVDownloader"); }
-};
+const QString kKey = QStringLiteral("com.orvalen.OVDownloader");
 
-TEST_F(SingleInstanceTest, ASecondCopyFindsTheLockTakenUntilTheFirstLetsGo) {
-  SingleInstance first(QStringLiteral("com.orvalen.OVDownloader"), parts());
-  ASSERT_EQ(first.acquire(), SingleInstance::Claim::Acquired);
-  EXPECT_TRUE(QFile::exists(first.lockFilePath()));
-
-  SingleInstance second(QStringLiteral("com.orvalen.OVDownloader"), parts());
-  EXPECT_EQ(second.acquire(), SingleInstance::Claim::HeldElsewhere);
-
-  first.release();
-  EXPECT_EQ(second.acquire(), SingleInstance::Claim::Acquired);
-}
-
-TEST_F(SingleInstanceTest, AFolderThatCannotBeMadeIsAFailureNotAnotherCopy) {
-  QFile blocker(parts());
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-  SingleInstance copy(QStringLiteral("com.orvalen.OVDownloader"), parts() + QStringLiteral("/inside"));
-  EXPECT_EQ(copy.acquire(), SingleInstance::Claim::Failed);
-}
-
-TEST_F(SingleInstanceTest, CopiesOfOtherFoldersDoNotMeet) {
-  SingleInstance first(QStringLiteral("com.orvalen.OVDownloader"), parts());
-  SingleInstance other(QStringLiteral("com.orvalen.OVDownloader"),
-                       folder_.path() + QStringLiteral("/elsewhere"));
-  ASSERT_EQ(first.acquire(), SingleInstance::Claim::Acquired);
-  EXPECT_EQ(other.acquire(), SingleInstance::Claim::Acquired);
-  EXPECT_NE(first.serverName(), other.serverName());
-}
-
-TEST_F(SingleInstanceTest, TheSecondCopyBringsTheFirstOnesWindowForward) {
-  SingleInstance first(QStringLiteral("com.orvalen.OVDownloader"), parts());
-  ASSERT_EQ(first.acquire(), SingleInstance::Claim::Acquired);
+// A second copy would download into the same part files as the first.
+TEST(SingleInstance, ASecondCopyOfTheFolderBringsTheFirstForwardAndWaitsForItsLock) {
+  QTemporaryDir folder;
+  SingleInstance first(kKey, folder.filePath(kKey));
+  ASSERT_EQ(first.acquire(), Claim::Acquired);
   int requests = 0;
   QObject::connect(&first, &SingleInstance::activationRequested, [&] { ++requests; });
+  SingleInstance elsewhere(kKey, folder.filePath(QStringLiteral("elsewhere")));
+  EXPECT_EQ(elsewhere.acquire(), Claim::Acquired) << "copies of other folders do not meet";
 
-  SingleInstance second(QStringLiteral("com.orvalen.OVDownloader"), parts());
-  ASSERT_EQ(second.acquire(), SingleInstance::Claim::HeldElsewhere);
+  SingleInstance second(kKey, folder.filePath(kKey));
+  ASSERT_EQ(second.acquire(), Claim::HeldElsewhere);
   // The first copy answers from its event loop, which this thread runs.
   auto answered = std::async(std::launch::async, [&] { return second.activateRunningInstance(5s); });
   ASSERT_TRUE(
-      ov::test::runEventLoopUntil([&] { return answered.wait_for(0s) == std::future_status::ready; }, 10s));
+      ov::test::runEventLoopUntil([&] { return answered.wait_for(0s) == std::future_status::ready; }));
   EXPECT_TRUE(answered.get());
   EXPECT_EQ(requests, 1);
+
+  first.release();
+  EXPECT_EQ(second.acquire(), Claim::Acquired);
+  EXPECT_FALSE(first.activateRunningInstance(200ms)) << "nobody answers for a copy that let go";
 }
 
-TEST_F(SingleInstanceTest, NobodyAnswersWhenNoCopyRuns) {
-  SingleInstance lone(QStringLiteral("com.orvalen.OVDownloader"), parts());
-  EXPECT_FALSE(lone.activateRunningInstance(200ms));
-}
-
-TEST_F(SingleInstanceTest, ALockLeftByADeadProcessIsTakenOver) {
-  QDir().mkpath(parts());
-  QFile stale(parts() + QStringLiteral("/.OVDownloader.lock"));
+TEST(SingleInstance, ALockOfADeadProcessIsTakenOverAndAnUnmakeableFolderIsAFailure) {
+  QTemporaryDir folder;
+  QDir().mkpath(folder.filePath(kKey));
+  QFile stale(folder.filePath(kKey + QStringLiteral("/.OVDownloader.lock")));
   ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
   // A process number beyond the kernel's limit cannot be running.
   stale.write("4999999\nOVDownloader\n" + QSysInfo::machineHostName().toUtf8() + "\n");
   stale.close();
-  SingleInstance copy(QStringLiteral("com.orvalen.OVDownloader"), parts());
-  EXPECT_EQ(copy.acquire(), SingleInstance::Claim::Acquired);
+  EXPECT_EQ(SingleInstance(kKey, folder.filePath(kKey)).acquire(), Claim::Acquired);
+  QFile blocker(folder.filePath(QStringLiteral("blocker")));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  EXPECT_EQ(SingleInstance(kKey, blocker.fileName() + QStringLiteral("/inside")).acquire(), Claim::Failed);
 }
 
 }  // namespace

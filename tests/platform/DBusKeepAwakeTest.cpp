@@ -2,16 +2,14 @@
 
 #include <QDBusConnection>
 #include <QDBusContext>
-#include <QDir>
 #include <QEventLoop>
-#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <atomic>
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <vector>
 
 #include "platform/DBusKeepAwake.h"
 #include "platform/Dispatch.h"
@@ -32,233 +30,182 @@ class FakeScreenSaver : public QObject, protected QDBusContext {
  public:
   std::atomic<bool> silent{false};
 
-  std::vector<std::pair<QString, QString>> inhibits() const {
+  QStringList calls() const {
     std::lock_guard lk(mutex_);
-    return inhibits_;
-  }
-  std::vector<uint> uninhibits() const {
-    std::lock_guard lk(mutex_);
-    return uninhibits_;
+    return calls_;
   }
   void clear() {
     std::lock_guard lk(mutex_);
-    inhibits_.clear();
-    uninhibits_.clear();
+    calls_.clear();
   }
 
  public slots:
   uint Inhibit(const QString& application, const QString& reason) {
     std::lock_guard lk(mutex_);
-    inhibits_.emplace_back(application, reason);
-    if (silent) {
-      setDelayedReply(true);
-      return 0;
-    }
-    return ++next_;
+    calls_ << QStringLiteral("Inhibit %1: %2").arg(application, reason);
+    if (silent) setDelayedReply(true);
+    return silent ? 0 : ++next_;
   }
   void UnInhibit(uint cookie) {
     std::lock_guard lk(mutex_);
-    uninhibits_.push_back(cookie);
+    calls_ << QStringLiteral("UnInhibit %1").arg(cookie);
   }
 
  private:
   mutable std::mutex mutex_;
-  std::vector<std::pair<QString, QString>> inhibits_;
-  std::vector<uint> uninhibits_;
+  QStringList calls_;
   uint next_ = 7000;
 };
 
 class ScopedVariable {
  public:
-  ScopedVariable(const char* name, std::optional<QByteArray> value) : name_(name) {
+  ScopedVariable(const char* name, const QString& value) : name_(name) {
     if (qEnvironmentVariableIsSet(name)) saved_ = qgetenv(name);
-    if (value)
-      qputenv(name, *value);
-    else
-      qunsetenv(name);
+    value.isNull() ? qunsetenv(name) : qputenv(name, value.toUtf8());
   }
-  ~ScopedVariable() {
-    if (saved_)
-      qputenv(name_, *saved_);
-    else
-      qunsetenv(name_);
-  }
+  ~ScopedVariable() { saved_ ? qputenv(name_, *saved_) : qunsetenv(name_); }
 
  private:
   const char* name_;
   std::optional<QByteArray> saved_;
 };
 
-// A private message bus with the fake service on it, for the whole suite.
-class DBusKeepAwakeTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    busFolder = new QTemporaryDir;
-    const QString addressFile = busFolder->filePath(QStringLiteral("address"));
-    busProcess = new test::ChildProcess(QStringLiteral("dbus-daemon"),
-                                        {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                         QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")},
-                                        addressFile);
-    if (!busProcess->started()) return;
-    QFile file(addressFile);
-    for (int i = 0; i < 500 && address.isEmpty(); ++i) {
+// A private message bus at <folder>/bus with the fake service on it, for one
+// suite. dbus-daemon comes with `./dev setup`: without it every test fails.
+struct PrivateBus {
+  PrivateBus() {
+    const QString printed = folder.filePath(QStringLiteral("address"));
+    daemon.emplace(
+        QStringLiteral("dbus-daemon"),
+        QStringList{QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+                    u"--address="_qs + address, QStringLiteral("--print-address=1")},
+        printed);
+    // The address is printed once the bus listens.
+    for (int i = 0; i < 1000 && daemon->started() && QFileInfo(printed).size() == 0; ++i)
       std::this_thread::sleep_for(10ms);
-      if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray text = file.readAll();
-        file.close();
-        if (text.endsWith('\n')) address = QString::fromUtf8(text.trimmed());
-      }
-    }
-    if (address.isEmpty()) return;
-
-    // The service's thread is a plain std::thread running its own event loop:
-    // its start, its end and the ready signal are then all visible to
-    // ThreadSanitizer, which QThread's would not be.
+    // The service's thread is a plain std::thread running its own event loop,
+    // so that ThreadSanitizer sees its start, its end and the ready signal.
     Semaphore ready;
-    bool registered = false;
-    serviceThread = new std::thread([&ready, &registered] {
+    thread = std::thread([this, &ready] {
       // Never destroyed: QtDBus finishes closing its connection on its own
       // thread and may still look at the object then.
-      auto& fake = *new FakeScreenSaver;
-      QEventLoop loop;
-      QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("fake-screensaver"));
-      registered = bus.isConnected() &&
-                   bus.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &fake,
-                                      QDBusConnection::ExportAllSlots) &&
-                   bus.registerService(QStringLiteral("org.freedesktop.ScreenSaver"));
-      service = &fake;
-      const bool serve = registered;  // `registered` lives only until the signal
+      service = new FakeScreenSaver;
+      QDBusConnection connection = QDBusConnection::connectToBus(address, QStringLiteral("fake-screensaver"));
+      registered = connection.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), service,
+                                             QDBusConnection::ExportAllSlots) &&
+                   connection.registerService(QStringLiteral("org.freedesktop.ScreenSaver"));
       ready.signal();
-      // A tick wakes the loop now and then, so that the stop flag is seen.
-      QTimer tick;
+      QEventLoop loop;
+      QTimer tick;  // wakes the loop now and then, so that the stop flag is seen
       tick.start(10);
-      while (serve && !stopService) loop.processEvents(QEventLoop::WaitForMoreEvents);
-      bus.unregisterService(QStringLiteral("org.freedesktop.ScreenSaver"));
-      bus.unregisterObject(QStringLiteral("/org/freedesktop/ScreenSaver"));
+      while (registered && !stop) loop.processEvents(QEventLoop::WaitForMoreEvents);
       QDBusConnection::disconnectFromBus(QStringLiteral("fake-screensaver"));
     });
     ready.wait();
-    if (!registered) {
-      serviceThread->join();
-      delete serviceThread;
-      serviceThread = nullptr;
-      address.clear();
-    }
+  }
+  ~PrivateBus() {
+    stop = true;
+    thread.join();
   }
 
-  static void TearDownTestSuite() {
-    if (serviceThread != nullptr) {
-      stopService = true;
-      serviceThread->join();
-    }
-    delete serviceThread;
-    delete busProcess;
-    delete busFolder;
-    serviceThread = nullptr;
-    busProcess = nullptr;
-    busFolder = nullptr;
-  }
+  QTemporaryDir folder;
+  QString address = QStringLiteral("unix:path=") + folder.filePath(QStringLiteral("bus"));
+  std::optional<test::ChildProcess> daemon;
+  std::thread thread;
+  std::atomic<bool> stop{false};
+  std::atomic<bool> registered{false};
+  FakeScreenSaver* service = nullptr;
+};
+
+class DBusKeepAwakeTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { bus = std::make_unique<PrivateBus>(); }
+  static void TearDownTestSuite() { bus.reset(); }
 
   void SetUp() override {
-    if (address.isEmpty()) GTEST_SKIP() << "no private dbus-daemon could be started";
+    ASSERT_TRUE(bus->registered) << "no private dbus-daemon at " << address.toStdString()
+                                 << ": run ./dev setup";
     service->clear();
     service->silent = false;
   }
 
   static QDBusConnection serviceBus() { return QDBusConnection(QStringLiteral("fake-screensaver")); }
 
-  static inline QTemporaryDir* busFolder = nullptr;
-  static inline test::ChildProcess* busProcess = nullptr;
-  static inline std::thread* serviceThread = nullptr;
-  static inline std::atomic<bool> stopService{false};
-  static inline FakeScreenSaver* service = nullptr;
-  static inline QString address;
+  static inline std::unique_ptr<PrivateBus> bus;
+  const QString address = bus->address;
+  FakeScreenSaver* const service = bus->service;
 };
 
-TEST_F(DBusKeepAwakeTest, InhibitsAndReleasesThroughTheScreenSaverService) {
+TEST_F(DBusKeepAwakeTest, InhibitsAndReleasesOnceThroughTheScreenSaverService) {
   DBusKeepAwake keepAwake(address);
   std::uint32_t cookie = 0;
   EXPECT_EQ(keepAwake.inhibit(QStringLiteral("Unknown reason"), cookie), DBusKeepAwake::kSuccess);
-  EXPECT_EQ(cookie, 7001u);
-  using Call = std::pair<QString, QString>;
-  EXPECT_EQ(service->inhibits(),
-            (std::vector<Call>{{QStringLiteral("OVDownloader"), QStringLiteral("Unknown reason")}}));
+  EXPECT_NE(cookie, 0u);
   keepAwake.uninhibit(cookie);
-  EXPECT_EQ(service->uninhibits(), std::vector<uint>{7001});
-  // Released once; a second release of the same cookie says nothing to the bus.
   keepAwake.uninhibit(cookie);
-  EXPECT_EQ(service->uninhibits(), std::vector<uint>{7001});
-}
-
-TEST_F(DBusKeepAwakeTest, CookiesItDidNotObtainAreNotSentToTheService) {
-  DBusKeepAwake keepAwake(address);
   keepAwake.uninhibit(0);
-  keepAwake.uninhibit(4242);
-  EXPECT_TRUE(service->uninhibits().empty());
+  keepAwake.uninhibit(cookie + 1);  // never obtained
+  EXPECT_EQ(service->calls(), (QStringList{u"Inhibit OVDownloader: Unknown reason"_qs,
+                                           QStringLiteral("UnInhibit %1").arg(cookie)}));
 }
 
-TEST_F(DBusKeepAwakeTest, ABusWithoutTheServiceRefuses) {
-  ASSERT_TRUE(serviceBus().unregisterService(QStringLiteral("org.freedesktop.ScreenSaver")));
-  DBusKeepAwake keepAwake(address);
+enum class Failure { NoBus, NoService, Silent };
+
+class DBusKeepAwakeFailureTest : public DBusKeepAwakeTest,
+                                 public ::testing::WithParamInterface<std::pair<Failure, std::int32_t>> {};
+
+TEST_P(DBusKeepAwakeFailureTest, GivesItsStatusNoCookieAndReleasesNothing) {
+  const Failure failure = GetParam().first;
+  const QString where =
+      failure == Failure::NoBus ? u"unix:path="_qs + bus->folder.filePath(u"no-bus"_qs) : address;
+  service->silent = failure == Failure::Silent;
+  if (failure == Failure::NoService) {
+    ASSERT_TRUE(serviceBus().unregisterService(QStringLiteral("org.freedesktop.ScreenSaver")));
+  }
+  DBusKeepAwake keepAwake(where, 200ms);
   std::uint32_t cookie = 99;
+  const auto started = std::chrono::steady_clock::now();
   const std::int32_t status = keepAwake.inhibit(QStringLiteral("r"), cookie);
-  ASSERT_TRUE(serviceBus().registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
-  EXPECT_EQ(status, DBusKeepAwake::kRefused);
+  const auto took = std::chrono::steady_clock::now() - started;
+  if (failure == Failure::NoService) {
+    ASSERT_TRUE(serviceBus().registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
+  }
+  EXPECT_EQ(status, GetParam().second);
   EXPECT_EQ(cookie, 0u);
-}
-
-TEST_F(DBusKeepAwakeTest, AServiceThatNeverAnswersTimesOut) {
-  service->silent = true;
-  DBusKeepAwake keepAwake(address, 200ms);
-  std::uint32_t cookie = 99;
-  EXPECT_EQ(keepAwake.inhibit(QStringLiteral("r"), cookie), DBusKeepAwake::kTimedOut);
-  EXPECT_EQ(cookie, 0u);
+  EXPECT_LT(took, 2s);
   keepAwake.uninhibit(cookie);
-  EXPECT_TRUE(service->uninhibits().empty());
+  EXPECT_FALSE(service->calls().join(u' ').contains(u"UnInhibit"_qs));
 }
 
-TEST_F(DBusKeepAwakeTest, NoBusAtTheAddress) {
-  QTemporaryDir empty;
-  DBusKeepAwake keepAwake(QStringLiteral("unix:path=") + empty.path() + QStringLiteral("/no-bus"));
-  std::uint32_t cookie = 99;
-  EXPECT_EQ(keepAwake.inhibit(QStringLiteral("r"), cookie), DBusKeepAwake::kNoBus);
-  EXPECT_EQ(cookie, 0u);
-}
+INSTANTIATE_TEST_SUITE_P(Table, DBusKeepAwakeFailureTest,
+                         ::testing::Values(std::pair(Failure::NoBus, DBusKeepAwake::kNoBus),
+                                           std::pair(Failure::NoService, DBusKeepAwake::kRefused),
+                                           std::pair(Failure::Silent, DBusKeepAwake::kTimedOut)));
 
 // Without DBUS_SESSION_BUS_ADDRESS the session bus is $XDG_RUNTIME_DIR/bus,
 // and without that socket there is no bus (nothing is launched).
-TEST_F(DBusKeepAwakeTest, SessionBusFoundThroughTheRuntimeFolderOnly) {
-  const QString socket = address.section(QStringLiteral("unix:path="), 1).section(u',', 0, 0);
-  if (socket.isEmpty()) GTEST_SKIP() << "the private bus is not on a path socket: " << address.toStdString();
-  QTemporaryDir runtime;
-  ScopedVariable noAddress("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
-  ScopedVariable runtimeDir("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-  {
-    DBusKeepAwake keepAwake;
-    std::uint32_t cookie = 0;
-    EXPECT_EQ(keepAwake.inhibit(QStringLiteral("r"), cookie), DBusKeepAwake::kNoBus);
-  }
-  ASSERT_TRUE(QFile::link(socket, runtime.path() + QStringLiteral("/bus")));
-  DBusKeepAwake keepAwake;
+TEST_F(DBusKeepAwakeTest, TheSessionBusIsFoundThroughTheRuntimeFolderOnly) {
+  ScopedVariable noAddress("DBUS_SESSION_BUS_ADDRESS", QString());
+  QTemporaryDir empty;
   std::uint32_t cookie = 0;
-  EXPECT_EQ(keepAwake.inhibit(QStringLiteral("r"), cookie), DBusKeepAwake::kSuccess);
-  keepAwake.uninhibit(cookie);
-  EXPECT_EQ(service->uninhibits(), std::vector<uint>{cookie});
+  {
+    ScopedVariable runtime("XDG_RUNTIME_DIR", empty.path());
+    EXPECT_EQ(DBusKeepAwake().inhibit(QStringLiteral("r"), cookie), DBusKeepAwake::kNoBus);
+  }
+  ScopedVariable runtime("XDG_RUNTIME_DIR", bus->folder.path());
+  EXPECT_EQ(DBusKeepAwake().inhibit(QStringLiteral("r"), cookie), DBusKeepAwake::kSuccess);
 }
 
-TEST_F(DBusKeepAwakeTest, TheAssertionFunctionsUseTheSessionBusInhibitor) {
-  ScopedVariable sessionBus("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
-  ASSERT_FALSE(noSleepReturn.has_value());
+TEST_F(DBusKeepAwakeTest, TheAssertionFunctionsHoldOneInhibitionOnTheSessionBus) {
+  ScopedVariable sessionBus("DBUS_SESSION_BUS_ADDRESS", address);
   setNoSleepBackendForTesting(std::nullopt);
   acquireNoSleepAssertion();
   acquireNoSleepAssertion();
   EXPECT_EQ(noSleepReturn, DBusKeepAwake::kSuccess);
-  ASSERT_EQ(service->inhibits().size(), 1u);
-  EXPECT_EQ(service->inhibits().front().second, QStringLiteral("Unknown reason"));
-  const std::uint32_t id = noSleepAssertionID;
   releaseNoSleepAssertion();
   releaseNoSleepAssertion();
-  EXPECT_EQ(service->uninhibits(), std::vector<uint>{id});
+  EXPECT_EQ(service->calls(), (QStringList{u"Inhibit OVDownloader: Unknown reason"_qs,
+                                           QStringLiteral("UnInhibit %1").arg(noSleepAssertionID)}));
   EXPECT_FALSE(noSleepReturn.has_value());
 }
 

@@ -16,8 +16,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using ov::HttpError;
 using ov::HttpMethod;
+using Kind = ov::HttpError::Kind;
 using ovtest::fetch;
 using ovtest::TestHttpsServer;
 
@@ -41,8 +41,8 @@ class RawHttpListener {
   }
   ~RawHttpListener() { ::close(listener_); }
 
-  QString url(const std::string& path) const {
-    return QStringLiteral("http://127.0.0.1:%1").arg(port_) + path.c_str();
+  QString url() const {
+    return QStringLiteral("http://127.0.0.1:%1/prog/util/downloader/get-link.jsp").arg(port_);
   }
   int port() const { return port_; }
   std::string request() {
@@ -95,75 +95,59 @@ class HttpClientWireTest : public testing::TestWithParam<WireCase> {};
 
 TEST_P(HttpClientWireTest, PutsExactlyTheseBytesOnTheWire) {
   RawHttpListener listener;
-  const auto result = fetch(listener.url("/prog/util/downloader/get-link.jsp"), GetParam().method,
-                            GetParam().fields, GetParam().headers);
+  const auto answer = fetch(listener.url(), GetParam().method, GetParam().fields, GetParam().headers);
   QString expected = QString::fromStdString(GetParam().expected);
   expected.replace("PORT", QString::number(listener.port())).replace("AGENT", "OVDownloader/" OV_VERSION);
   EXPECT_EQ(listener.request(), expected.toStdString());
-  EXPECT_EQ(result.answer.text, GetParam().method == HttpMethod::Head ? QString("") : QString("ok"));
+  EXPECT_EQ(answer.text, GetParam().method == HttpMethod::Head ? QString("") : QString("ok"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, HttpClientWireTest,
-                         testing::Values(WireCase{"ServicePost",
-                                                  HttpMethod::Post,
-                                                  {{"Prod_Name", "Orvalen Suite"}, {"SR_No", "A&B=C"}},
-                                                  {{"Content-Type", "application/x-www-form-urlencoded"},
-                                                   {"Accept-Encoding", "gzip, deflate"}},
-                                                  "POST /prog/util/downloader/get-link.jsp HTTP/1.1\r\n"
-                                                  "Host: 127.0.0.1:PORT\r\n"
-                                                  "User-Agent: AGENT\r\n"
-                                                  "Content-Type: application/x-www-form-urlencoded\r\n"
-                                                  "Accept-Encoding: gzip, deflate\r\n"
-                                                  "Content-Length: 41\r\n"
-                                                  "\r\n"
-                                                  "Prod_Name=Orvalen%20Suite&SR_No=A%26B%3DC"},
-                                         WireCase{"HeadProbe",
-                                                  HttpMethod::Head,
-                                                  {},
-                                                  {},
-                                                  "HEAD /prog/util/downloader/get-link.jsp HTTP/1.1\r\n"
-                                                  "Host: 127.0.0.1:PORT\r\n"
-                                                  "User-Agent: AGENT\r\n"
-                                                  "Accept-Encoding: gzip, deflate\r\n"
-                                                  "\r\n"},
-                                         WireCase{
-                                             "CallerFieldsInCallerOrder",
-                                             HttpMethod::Get,
-                                             {{"ignored", "for GET"}},
-                                             {{"X-B", "2"}, {"Accept-Encoding", "identity"}, {"X-A", "1"}},
-                                             "GET /prog/util/downloader/get-link.jsp HTTP/1.1\r\n"
-                                             "Host: 127.0.0.1:PORT\r\n"
-                                             "User-Agent: AGENT\r\n"
-                                             "X-B: 2\r\n"
-                                             "Accept-Encoding: identity\r\n"
-                                             "X-A: 1\r\n"
-                                             "\r\n"}),
-                         [](const testing::TestParamInfo<WireCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Table, HttpClientWireTest,
+    testing::Values(
+        // Form encoding: UTF-8, and every byte but A-Z a-z 0-9 - . _ ~ percent-encoded.
+        WireCase{
+            "ServicePost",
+            HttpMethod::Post,
+            {{"Prod_Name", "Orvalen Suite"},
+             {"SR_No", "A&B=C"},
+             {"Empty", ""},
+             {"Text", QString::fromUtf8("Zoë ½+1/2\r\n~-._")}},
+            {{"Content-Type", "application/x-www-form-urlencoded"}, {"Accept-Encoding", "gzip, deflate"}},
+            "POST /prog/util/downloader/get-link.jsp HTTP/1.1\r\n"
+            "Host: 127.0.0.1:PORT\r\n"
+            "User-Agent: AGENT\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\n"
+            "Accept-Encoding: gzip, deflate\r\n"
+            "Content-Length: 89\r\n"
+            "\r\n"
+            "Empty=&Prod_Name=Orvalen%20Suite&SR_No=A%26B%3DC&Text=Zo%C3%AB%20%C2%BD%2B1%2F2%0D%0A~-._"},
+        WireCase{"HeadProbe",
+                 HttpMethod::Head,
+                 {},
+                 {},
+                 "HEAD /prog/util/downloader/get-link.jsp HTTP/1.1\r\n"
+                 "Host: 127.0.0.1:PORT\r\n"
+                 "User-Agent: AGENT\r\n"
+                 "Accept-Encoding: gzip, deflate\r\n"
+                 "\r\n"},
+        WireCase{"CallerFieldsInCallerOrder",
+                 HttpMethod::Get,
+                 {{"ignored", "for GET"}},
+                 {{"X-B", "2"}, {"Accept-Encoding", "identity"}, {"X-A", "1"}},
+                 "GET /prog/util/downloader/get-link.jsp HTTP/1.1\r\n"
+                 "Host: 127.0.0.1:PORT\r\n"
+                 "User-Agent: AGENT\r\n"
+                 "X-B: 2\r\n"
+                 "Accept-Encoding: identity\r\n"
+                 "X-A: 1\r\n"
+                 "\r\n"}),
+    [](const testing::TestParamInfo<WireCase>& info) { return info.param.name; });
 
-TEST(HttpClientTest, PostsReservedAndNonAsciiCharactersFormEncoded) {
-  TestHttpsServer server;
-  server.handle("POST", "/form", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("1", "text/plain");
-  });
-  const ov::FormFields fields = {{"name", QString::fromUtf8("Zoë & Ünal+1/2=½")}, {"empty", ""}};
-  const auto result = fetch(server.url("/form"), HttpMethod::Post, fields,
-                            {{"Content-Type", "application/x-www-form-urlencoded"}});
-  EXPECT_EQ(result.answer.text, QString("1"));
-  const auto requests = server.requestsTo("/form");
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].body, "empty=&name=Zo%C3%AB%20%26%20%C3%9Cnal%2B1%2F2%3D%C2%BD");
-  EXPECT_EQ(requests[0].form,
-            (std::map<std::string, std::string>{{"empty", ""}, {"name", "Zoë & Ünal+1/2=½"}}));
-  EXPECT_TRUE(result.onAnswerQueue);
-  EXPECT_FALSE(result.onCallingThread);
-}
-
-// HTTP's "deflate" is the zlib format, which qCompress writes after a 4-byte length.
-std::string deflated(const std::string& text) {
-  return qCompress(QByteArray::fromStdString(text)).mid(4).toStdString();
-}
-
-std::string gzipped(const std::string& text) {
+std::string encoded(const std::string& text, const std::string& encoding) {
+  // HTTP's "deflate" is the zlib format, which qCompress writes after a 4-byte length.
+  if (encoding == "deflate") return qCompress(QByteArray::fromStdString(text)).mid(4).toStdString();
+  if (encoding != "gzip") return text;
   std::string out;
   httplib::detail::gzip_compressor().compress(text.data(), text.size(), true,
                                               [&](const char* data, size_t size) {
@@ -173,98 +157,56 @@ std::string gzipped(const std::string& text) {
   return out;
 }
 
-class HttpClientEncodingTest : public testing::TestWithParam<std::string> {};
-
-TEST_P(HttpClientEncodingTest, DecodesCompressedAnswers) {
-  const std::string text = "https://download.example/Setup.pkg\n" + std::string(2000, 'x');
-  const std::string encoding = GetParam();
-  TestHttpsServer server;
-  server.handle("POST", "/link", [&](const httplib::Request&, httplib::Response& response) {
-    response.set_header("Content-Encoding", encoding);
-    response.set_content(encoding == "gzip" ? gzipped(text) : deflated(text), "application/octet-stream");
-  });
-  const auto result =
-      fetch(server.url("/link"), HttpMethod::Post, {{"a", "b"}},
-            {{"Content-Type", "application/x-www-form-urlencoded"}, {"Accept-Encoding", "gzip, deflate"}});
-  ASSERT_FALSE(result.answer.error.has_value()) << result.answer.error->description;
-  EXPECT_EQ(result.answer.text, QString::fromStdString(text));
-  EXPECT_EQ(server.requestsTo("/link").at(0).header("Accept-Encoding"), "gzip, deflate");
-}
-
-INSTANTIATE_TEST_SUITE_P(Encodings, HttpClientEncodingTest, testing::Values("gzip", "deflate"));
-
-TEST(HttpClientTest, HeadReadsHeaderFieldsWhateverTheirCase) {
-  TestHttpsServer server;
-  server.handle("GET", "/Setup.pkg", [](const httplib::Request&, httplib::Response& response) {
-    response.set_header("CONTENT-LENGTH", "1048576");
-    response.set_header("etag", "\"5f-abc\"");
-  });
-  const auto result = fetch(server.url("/Setup.pkg"), HttpMethod::Head);
-  ASSERT_TRUE(result.answer.response.has_value());
-  EXPECT_EQ(result.answer.response->statusCode, 200);
-  EXPECT_EQ(result.answer.response->value("Content-Length"), "1048576");
-  EXPECT_EQ(result.answer.response->value("Etag"), "\"5f-abc\"");
-  EXPECT_EQ(result.answer.text, QString(""));
-  EXPECT_EQ(server.requestsTo("/Setup.pkg").at(0).method, "HEAD");
-}
-
-struct StatusCase {
+struct AnswerCase {
+  std::string name;
   int status;
   std::string body;
   std::string contentType;
-  QString text;
+  std::string encoding;
+  std::optional<QString> text;  // nothing: a failure of kind Other that keeps the response
+  std::size_t copies = 1;       // of the body, sent one after the other
 };
 
-void PrintTo(const StatusCase& c, std::ostream* os) {
-  *os << c.status << " " << c.body;
+void PrintTo(const AnswerCase& c, std::ostream* os) {
+  *os << c.name;
 }
 
-class HttpClientStatusTest : public testing::TestWithParam<StatusCase> {};
+class HttpClientAnswerTest : public testing::TestWithParam<AnswerCase> {};
 
-TEST_P(HttpClientStatusTest, StatusCodesAreNotJudged) {
+TEST_P(HttpClientAnswerTest, TurnsTheBodyIntoTextWithoutJudgingTheStatus) {
+  const AnswerCase& c = GetParam();
   TestHttpsServer server;
-  server.handle("POST", "/status", [](const httplib::Request&, httplib::Response& response) {
-    const StatusCase& c = GetParam();
+  server.handle("POST", "/answer", [&](const httplib::Request&, httplib::Response& response) {
     response.status = c.status;
-    response.set_content(c.body, c.contentType);
+    if (!c.encoding.empty()) response.set_header("Content-Encoding", c.encoding);
+    std::string body;
+    for (std::size_t i = 0; i < c.copies; ++i) body += c.body;
+    response.set_content(encoded(body, c.encoding), c.contentType);
   });
-  const auto result = fetch(server.url("/status"), HttpMethod::Post, {{"a", "1"}});
-  ASSERT_TRUE(result.answer.response.has_value());
-  EXPECT_EQ(result.answer.response->statusCode, GetParam().status);
-  EXPECT_FALSE(result.answer.error.has_value());
-  EXPECT_EQ(result.answer.text, GetParam().text);
+  const auto answer = fetch(server.url("/answer"), HttpMethod::Post, {{"a", "1"}});
+  ASSERT_TRUE(answer.response.has_value());
+  EXPECT_EQ(answer.response->statusCode, c.status);
+  EXPECT_EQ(answer.text, c.text);
+  EXPECT_EQ(answer.error ? std::optional(answer.error->kind) : std::nullopt,
+            c.text ? std::nullopt : std::optional(Kind::Other));
 }
+
+const std::string kLink = "https://download.example/Setup.pkg\n" + std::string(2000, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, HttpClientStatusTest,
-    testing::Values(StatusCase{500, "ERROR: 000", "text/plain", "ERROR: 000"},
-                    StatusCase{404, "", "text/plain", ""},
-                    StatusCase{200, "caf\xE9", "text/plain; charset=ISO-8859-1", QString::fromUtf8("café")},
-                    StatusCase{200, "\xE2\x82\xAC 5", "text/plain", QString::fromUtf8("€ 5")}));
-
-TEST(HttpClientTest, InvalidUtf8IsAFailureWithTheResponse) {
-  TestHttpsServer server;
-  server.handle("POST", "/bad", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("caf\xE9", "text/plain; charset=utf-8");
-  });
-  const auto result = fetch(server.url("/bad"), HttpMethod::Post, {});
-  ASSERT_TRUE(result.answer.error.has_value());
-  EXPECT_EQ(result.answer.error->kind, HttpError::Kind::Other);
-  EXPECT_FALSE(result.answer.text.has_value());
-  ASSERT_TRUE(result.answer.response.has_value());
-  EXPECT_EQ(result.answer.response->statusCode, 200);
-}
-
-TEST(HttpClientTest, AnAnswerBeyond16MiBIsRefused) {
-  TestHttpsServer server;
-  server.handle("POST", "/huge", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content(std::string(16 * 1024 * 1024 + 1, 'x'), "text/plain");
-  });
-  const auto result = fetch(server.url("/huge"), HttpMethod::Post);
-  ASSERT_TRUE(result.answer.error.has_value());
-  EXPECT_EQ(result.answer.error->kind, HttpError::Kind::Other);
-  EXPECT_FALSE(result.answer.text.has_value());
-}
+    Table, HttpClientAnswerTest,
+    testing::Values(
+        AnswerCase{"ErrorStatus", 500, "ERROR: 000", "text/plain", "", QString("ERROR: 000")},
+        AnswerCase{"EmptyBody", 404, "", "text/plain", "", QString("")},
+        AnswerCase{"Utf8ByDefault", 200, "\xE2\x82\xAC 5", "text/plain", "", QString::fromUtf8("€ 5")},
+        AnswerCase{"Latin1", 200, "caf\xE9", "text/html;Charset=\"latin1\"", "", QString::fromUtf8("café")},
+        AnswerCase{"InvalidUtf8", 200, "caf\xE9", "text/plain; charset=utf-8", "", std::nullopt},
+        AnswerCase{"TruncatedUtf8", 200, "\xE2\x82", "text/plain", "", std::nullopt},
+        AnswerCase{"UnknownCharset", 200, "abc", "text/plain; charset=x-no-such-set", "", std::nullopt},
+        AnswerCase{"Gzip", 200, kLink, "text/plain", "gzip", QString::fromStdString(kLink)},
+        AnswerCase{"Deflate", 200, kLink, "text/plain", "deflate", QString::fromStdString(kLink)},
+        AnswerCase{"Beyond16MiB", 200, "x", "text/plain", "", std::nullopt, 16 * 1024 * 1024 + 1}),
+    [](const testing::TestParamInfo<AnswerCase>& info) { return info.param.name; });
 
 TEST(HttpClientTest, CancelAllEndsEveryRequestInFlightWithoutResponse) {
   std::atomic<bool> release{false};
@@ -273,30 +215,24 @@ TEST(HttpClientTest, CancelAllEndsEveryRequestInFlightWithoutResponse) {
     server.waitUntil([&] { return release.load(); }, 20s);
     response.set_content("late", "text/plain");
   });
-  constexpr int kRequests = 3;
-  std::vector<std::future<ovtest::FetchResult>> pending;
-  for (int i = 0; i < kRequests; ++i) {
+  std::vector<std::future<ov::DataResponse>> pending;
+  for (int i = 0; i < 3; ++i)
     pending.push_back(
         std::async(std::launch::async, [&] { return fetch(server.url("/slow"), HttpMethod::Post); }));
-  }
-  ASSERT_TRUE(server.waitUntil([&] { return server.requestsTo("/slow").size() == kRequests; }, 10s));
+  ASSERT_TRUE(server.waitUntil([&] { return server.requestsTo("/slow").size() == 3; }, 10s));
   ov::sharedHttpClient().cancelAllRequests();
   for (auto& future : pending) {
-    const auto result = future.get();
-    ASSERT_TRUE(result.answer.error.has_value());
-    EXPECT_EQ(result.answer.error->kind, HttpError::Kind::Cancelled);
-    EXPECT_FALSE(result.answer.response.has_value());
-    EXPECT_FALSE(result.answer.text.has_value());
+    const auto answer = future.get();
+    EXPECT_EQ(answer.error ? std::optional(answer.error->kind) : std::nullopt, Kind::Cancelled);
+    EXPECT_FALSE(answer.response.has_value());
+    EXPECT_FALSE(answer.text.has_value());
   }
   release = true;
-  server.handle("POST", "/fast", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("fine", "text/plain");
-  });
-  EXPECT_EQ(fetch(server.url("/fast"), HttpMethod::Post).answer.text, QString("fine"))
-      << "the client stays usable after a cancel";
+  EXPECT_EQ(fetch(server.url("/slow"), HttpMethod::Post).text, QString("late"))
+      << "still usable after a cancel";
 }
 
-TEST(HttpClientTest, NoDataForTheIdleTimeOutFails) {
+TEST(HttpClientTest, NoDataForTheIdleTimeOutFailsWithTheHeadersKept) {
   TestHttpsServer server;
   server.handle("GET", "/stall", [&](const httplib::Request&, httplib::Response& response) {
     response.set_chunked_content_provider("text/plain", [&](size_t offset, httplib::DataSink& sink) {
@@ -308,23 +244,22 @@ TEST(HttpClientTest, NoDataForTheIdleTimeOutFails) {
   const auto saved = ov::httpSettings();
   ov::httpSettings().sharedIdleTimeout = 300ms;
   const auto started = std::chrono::steady_clock::now();
-  const auto result = fetch(server.url("/stall"));
+  const auto answer = fetch(server.url("/stall"));
   ov::httpSettings().sharedIdleTimeout = saved.sharedIdleTimeout;
-  ASSERT_TRUE(result.answer.error.has_value());
-  EXPECT_EQ(result.answer.error->kind, HttpError::Kind::TimedOut);
+  EXPECT_EQ(answer.error ? std::optional(answer.error->kind) : std::nullopt, Kind::TimedOut);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
-  ASSERT_TRUE(result.answer.response.has_value()) << "the headers had arrived";
-  EXPECT_EQ(result.answer.response->statusCode, 200);
+  ASSERT_TRUE(answer.response.has_value());
+  EXPECT_EQ(answer.response->statusCode, 200);
 }
 
+// The service calls and the size probe share one connection: no TLS handshake each.
 TEST(HttpClientTest, RequestsReuseOneConnection) {
   TestHttpsServer server;
   server.handle("*", "/ping", [](const httplib::Request&, httplib::Response& response) {
     response.set_content("pong", "text/plain");
   });
-  for (const auto method : {HttpMethod::Post, HttpMethod::Head, HttpMethod::Post, HttpMethod::Get}) {
-    EXPECT_FALSE(fetch(server.url("/ping"), method).answer.error.has_value());
-  }
+  for (const auto method : {HttpMethod::Post, HttpMethod::Head, HttpMethod::Post, HttpMethod::Get})
+    EXPECT_FALSE(fetch(server.url("/ping"), method).error.has_value());
   EXPECT_EQ(server.requestsTo("/ping").size(), 4u);
   EXPECT_EQ(server.connectionCount(), 1);
 }

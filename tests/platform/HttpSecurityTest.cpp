@@ -20,16 +20,6 @@ using ovtest::TestHttpsServer;
 
 enum class Client { Shared, Download };
 
-enum class Case {
-  FileUrl,
-  RedirectToFile,
-  RedirectToHttp,
-  RedirectFollowed,
-  RedirectLoop,
-  CertificateFromAnotherCa,
-  ClosedPort
-};
-
 // A port on which nothing listens: bound, then released.
 int closedPort() {
   const int s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -45,45 +35,59 @@ int closedPort() {
 
 struct Outcome {
   std::optional<Kind> error;
-  std::optional<int> status;
+  std::optional<int> status;           // of the final answer, on success
   std::optional<std::string> content;  // the text, or the file written
+  std::size_t served = 0;              // requests that reached the server
+  bool operator==(const Outcome&) const = default;
 };
 
-class HttpSecurityTest : public testing::TestWithParam<std::tuple<Client, Case>> {
+void PrintTo(const Outcome& o, std::ostream* os) {
+  *os << "{error " << (o.error ? static_cast<int>(*o.error) : -1) << ", status " << o.status.value_or(0)
+      << ", content '" << o.content.value_or("(none)") << "', served " << o.served << "}";
+}
+
+struct SecurityCase {
+  const char* name;
+  const char* target;  // a path on the server, or "file" / "closed"
+  Outcome expected;
+  bool trustAnotherCa = false;
+};
+
+void PrintTo(const SecurityCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class HttpSecurityTest : public testing::TestWithParam<std::tuple<Client, SecurityCase>> {
  protected:
   Outcome run(const QString& url) {
+    Outcome outcome;
     if (std::get<Client>(GetParam()) == Client::Shared) {
-      const auto result = ovtest::fetch(url);
-      Outcome outcome;
-      if (result.answer.error) outcome.error = result.answer.error->kind;
-      if (result.answer.response) outcome.status = result.answer.response->statusCode;
-      if (result.answer.text) outcome.content = result.answer.text->toStdString();
+      const auto answer = ovtest::fetch(url);
+      if (answer.error) outcome.error = answer.error->kind;
+      if (answer.response && !answer.error) outcome.status = answer.response->statusCode;
+      if (answer.text) outcome.content = answer.text->toStdString();
       return outcome;
     }
     auto session = ov::makeDownloadSession();
     ovtest::DownloadProbe probe;
     const QString destination = folder_.filePath("out/file.bin");
     probe.start(*session, url, {}, destination);
-    if (!probe.waitForCompletion()) {
-      ADD_FAILURE() << "no completion";
-      return {};
+    if (!probe.waitForCompletion()) ADD_FAILURE() << "no completion";
+    if (const auto done = probe.completion(); done.response && !done.error)
+      outcome.status = done.response->statusCode;
+    if (const auto error = probe.completion().error) {
+      outcome.error = error->kind;
+      EXPECT_EQ(ovtest::leftovers(folder_.filePath("out")), QStringList()) << "a failure leaves nothing";
     }
-    Outcome outcome;
-    const auto done = probe.completion();
-    if (done.error) outcome.error = done.error->kind;
-    if (done.response) outcome.status = done.response->statusCode;
     if (QFile::exists(destination)) outcome.content = ovtest::readFile(destination);
-    if (done.error) {
-      EXPECT_EQ(ovtest::entriesBesides(folder_.filePath("out"), {}), QStringList())
-          << "a failure leaves nothing";
-    }
     return outcome;
   }
 
   QTemporaryDir folder_;
 };
 
-TEST_P(HttpSecurityTest, OnlyVerifiedHttpAndHttpsAreFetched) {
+TEST_P(HttpSecurityTest, OnlyVerifiedHttpsIsFollowed) {
+  const SecurityCase& c = std::get<SecurityCase>(GetParam());
   TestHttpsServer server;
   const QString secret = folder_.filePath("secret.txt");
   {
@@ -92,90 +96,51 @@ TEST_P(HttpSecurityTest, OnlyVerifiedHttpAndHttpsAreFetched) {
     file.write("secret");
   }
   const QString fileUrl = QUrl::fromLocalFile(secret).toString();
-  server.handle("GET", "/to-file", [&](const httplib::Request&, httplib::Response& response) {
-    response.set_redirect(fileUrl.toStdString(), 302);
-  });
-  server.handle("GET", "/to-http", [&](const httplib::Request&, httplib::Response& response) {
-    // Plain http on the same port: whoever is on the path could answer it.
-    response.set_redirect(
-        server.url("/new").replace(QStringLiteral("https:"), QStringLiteral("http:")).toStdString(), 302);
-  });
-  server.handle("GET", "/old", [](const httplib::Request&, httplib::Response& response) {
-    response.set_redirect("/new", 301);
-  });
+  const auto redirect = [&](const std::string& path, const QString& to) {
+    server.handle("GET", path, [to = to.toStdString()](const httplib::Request&, httplib::Response& response) {
+      response.set_redirect(to, 302);
+    });
+  };
+  redirect("/to-file", fileUrl);
+  // Plain http on the same port: whoever is on the path could answer it.
+  redirect("/to-http", server.url("/new").replace(QStringLiteral("https:"), QStringLiteral("http:")));
+  redirect("/old", QStringLiteral("/new"));
+  redirect("/loop", QStringLiteral("/loop"));
   server.handle("GET", "/new", [](const httplib::Request&, httplib::Response& response) {
     response.set_content("moved", "text/plain");
   });
-  server.handle("GET", "/loop", [](const httplib::Request&, httplib::Response& response) {
-    response.set_redirect("/loop", 302);
-  });
-
-  Outcome outcome;
-  switch (std::get<Case>(GetParam())) {
-    case Case::FileUrl:
-      outcome = run(fileUrl);
-      EXPECT_EQ(outcome.error, Kind::UnsupportedUrl);
-      EXPECT_FALSE(outcome.status.has_value());
-      EXPECT_FALSE(outcome.content.has_value());
-      break;
-    case Case::RedirectToFile:
-      outcome = run(server.url("/to-file"));
-      EXPECT_EQ(outcome.error, Kind::UnsupportedUrl);
-      EXPECT_FALSE(outcome.content.has_value());
-      break;
-    case Case::RedirectToHttp:
-      outcome = run(server.url("/to-http"));
-      EXPECT_EQ(outcome.error, Kind::UnsupportedUrl);
-      EXPECT_FALSE(outcome.content.has_value());
-      EXPECT_TRUE(server.requestsTo("/new").empty());
-      break;
-    case Case::RedirectFollowed:
-      outcome = run(server.url("/old"));
-      EXPECT_EQ(outcome.error, std::nullopt);
-      EXPECT_EQ(outcome.status, 200) << "the final response is reported";
-      EXPECT_EQ(outcome.content, "moved");
-      break;
-    case Case::RedirectLoop:
-      outcome = run(server.url("/loop"));
-      EXPECT_EQ(outcome.error, Kind::Other);
-      EXPECT_EQ(server.requestsTo("/loop").size(), 11u) << "the first request and 10 redirects";
-      break;
-    case Case::CertificateFromAnotherCa: {
-      QTemporaryDir otherFolder;
-      ov::httpSettings().caFile =
-          QString::fromStdString(ovcerts::makeCertificates(otherFolder.path().toStdString()).caCertificate);
-      outcome = run(server.url("/new"));
-      ov::httpSettings().caFile = QString::fromStdString(server.caFile());
-      EXPECT_EQ(outcome.error, Kind::Tls);
-      EXPECT_FALSE(outcome.status.has_value());
-      EXPECT_TRUE(server.requestsTo("/new").empty());
-      break;
-    }
-    case Case::ClosedPort:
-      outcome = run(QStringLiteral("https://127.0.0.1:%1/x").arg(closedPort()));
-      EXPECT_EQ(outcome.error, Kind::Connection);
-      EXPECT_FALSE(outcome.status.has_value());
-      break;
+  if (c.trustAnotherCa) {
+    QTemporaryDir other;
+    ov::httpSettings().caFile =
+        QString::fromStdString(ovcerts::makeCertificates(other.path().toStdString()).caCertificate);
   }
-  QFile file(secret);
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  EXPECT_EQ(file.readAll(), "secret");
+  const std::string target = c.target;
+  Outcome outcome = run(target == "file"     ? fileUrl
+                        : target == "closed" ? QStringLiteral("https://127.0.0.1:%1/x").arg(closedPort())
+                                             : server.url(target));
+  ov::httpSettings().caFile = QString::fromStdString(server.caFile());
+  outcome.served = server.requests().size();
+  EXPECT_EQ(outcome, c.expected);
+  EXPECT_EQ(ovtest::readFile(secret), "secret");
 }
 
-std::string caseName(const testing::TestParamInfo<std::tuple<Client, Case>>& info) {
-  static const char* const kCases[] = {"FileUrl",          "RedirectToFile", "RedirectToHttp",
-                                       "RedirectFollowed", "RedirectLoop",   "CertificateFromAnotherCa",
-                                       "ClosedPort"};
-  return std::string(std::get<Client>(info.param) == Client::Shared ? "Shared" : "Download") +
-         kCases[static_cast<int>(std::get<Case>(info.param))];
-}
+const SecurityCase kCases[] = {
+    {"FileUrl", "file", {Kind::UnsupportedUrl, std::nullopt, std::nullopt, 0}},
+    {"RedirectToFile", "/to-file", {Kind::UnsupportedUrl, std::nullopt, std::nullopt, 1}},
+    {"RedirectToHttp", "/to-http", {Kind::UnsupportedUrl, std::nullopt, std::nullopt, 1}},
+    {"RedirectFollowed", "/old", {std::nullopt, 200, "moved", 2}},
+    {"RedirectLoopEndsAfterTen", "/loop", {Kind::Other, std::nullopt, std::nullopt, 11}},
+    {"CertificateFromAnotherCa", "/new", {Kind::Tls, std::nullopt, std::nullopt, 0}, true},
+    {"ClosedPort", "closed", {Kind::Connection, std::nullopt, std::nullopt, 0}},
+};
 
 INSTANTIATE_TEST_SUITE_P(Table, HttpSecurityTest,
                          testing::Combine(testing::Values(Client::Shared, Client::Download),
-                                          testing::Values(Case::FileUrl, Case::RedirectToFile,
-                                                          Case::RedirectToHttp, Case::RedirectFollowed,
-                                                          Case::RedirectLoop, Case::CertificateFromAnotherCa,
-                                                          Case::ClosedPort)),
-                         caseName);
+                                          testing::ValuesIn(kCases)),
+                         [](const auto& info) {
+                           return std::string(std::get<Client>(info.param) == Client::Shared ? "Shared"
+                                                                                             : "Download") +
+                                  std::get<SecurityCase>(info.param).name;
+                         });
 
 }  // namespace
