@@ -4,37 +4,23 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
-#include <QThread>
+#include <stdexcept>
+
+#include "tests/support/ChildProcess.h"
 
 namespace ov::test {
-namespace {
-
-void copyFolder(const QString& from, const QString& to) {
-  QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-  QDir().mkpath(to);
-  while (it.hasNext()) {
-    const QString source = it.next();
-    const QString target = to + source.mid(from.size());
-    if (it.fileInfo().isDir()) {
-      QDir().mkpath(target);
-    } else {
-      QFile::copy(source, target);
-      QFile(target).setPermissions(QFile(source).permissions());
-    }
-  }
-}
-
-}  // namespace
 
 ProgramRun::ProgramRun(Sandbox& sandbox, const refservice::ReferenceService& service)
     : sandbox_(sandbox), service_(service) {
   // A copy in the sandbox: the bundle must run wherever it is.
   bundle_ = sandbox_.path(QStringLiteral("Apps/OVDownloader.app"));
-  copyFolder(QStringLiteral(OV_BUILD_BUNDLE), bundle_);
+  QDir().mkpath(sandbox_.path(QStringLiteral("Apps")));
+  if (ChildProcess::run(QStringLiteral("cp"),
+                        {QStringLiteral("-a"), QStringLiteral(OV_BUILD_BUNDLE), bundle_}) != 0)
+    throw std::runtime_error("cannot copy the bundle");
   const QString opener =
       sandbox_.writeFile(QStringLiteral("bin/xdg-open"),
                          "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$(dirname \"$0\")/opened.txt\"\n");
@@ -90,10 +76,6 @@ void ProgramRun::terminate() {
 void ProgramRun::kill() {
   process_->kill();
   process_->waitForFinished(10000);
-}
-
-qint64 ProgramRun::pid() const {
-  return process_->processId();
 }
 
 int ProgramRun::exitCode() const {

@@ -25,7 +25,6 @@ class ProgramRun {
   bool waitForExit(std::chrono::milliseconds limit);
   void terminate();  // SIGTERM, as the system sends it
   void kill();       // SIGKILL: a crash, as far as the program can tell
-  qint64 pid() const;
   int exitCode() const;
   QProcess::ExitStatus exitStatus() const;
   QByteArray output() const;  // standard output and error so far

@@ -1,9 +1,10 @@
 // The size check, the move into Downloads, the reports and the hand-off to
 // the opener.
 
-#include "tests/engine/EngineFixture.h"
+#include "platform/Utility.h"
+#include "tests/support/ServiceTest.h"
 
-namespace enginetest {
+namespace ov::test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -27,10 +28,10 @@ void PrintTo(const CompletionCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class Completion : public EngineTest, public ::testing::WithParamInterface<CompletionCase> {
+class Completion : public ServiceTest, public ::testing::WithParamInterface<CompletionCase> {
  public:
   QString downloads(const QString& name) const { return downloadsPath(name); }
-  ov::test::Sandbox& sandbox() { return *sandbox_; }
+  Sandbox& sandbox() { return *sandbox_; }
 };
 
 TEST_P(Completion, DeliversTheRightSizeUnderAFreeNameOrNothing) {
@@ -47,9 +48,12 @@ TEST_P(Completion, DeliversTheRightSizeUnderAFreeNameOrNothing) {
   toolkit_->setOpenAnswer(c.opens);
   acquireNoSleepAssertion();
   mgr_->completeDownload();
-  ASSERT_TRUE(waitFor([&] { return toolkit_->terminateCount() > 0 || !proxy_->failures().empty(); }));
+  ASSERT_TRUE(waitForEnd());
   ASSERT_TRUE(waitForStatusReports(c.landsAs.isEmpty() || !c.opens ? 1 : 2));
-  settle(std::chrono::milliseconds(100));
+  if (!c.landsAs.isEmpty()) {
+    ASSERT_TRUE(waitForPosts("update-size-v2.jsp", 1));
+  }
+  settle(100ms);
 
   EXPECT_EQ(assertionsHeld_.load(), 0);
   EXPECT_FALSE(QFileInfo::exists(saveLocation())) << "moved, or nothing kept";
@@ -72,7 +76,7 @@ TEST_P(Completion, DeliversTheRightSizeUnderAFreeNameOrNothing) {
   EXPECT_THAT(proxy_->failures(), IsEmpty());
   EXPECT_EQ(proxy_->completions(), 1);
   EXPECT_TRUE(log_->systemLines().contains(QStringLiteral("[OVDownloader]Download complete")));
-  EXPECT_EQ(sizeReportCount(), 1);
+  EXPECT_EQ(posts("update-size-v2.jsp").size(), 1u);
   if (c.opens) {
     EXPECT_THAT(statusReports(), ElementsAre(Report{"Complete", "Complete"}, Report{"Complete", "Install"}));
     EXPECT_THAT(toolkit_->calls(), ElementsAre("openWithDefaultHandler", "setTerminating", "terminate"));
@@ -87,49 +91,38 @@ TEST_P(Completion, DeliversTheRightSizeUnderAFreeNameOrNothing) {
 const auto kFolderInTheWay = [](Completion& t) {
   t.sandbox().writeFile(QStringLiteral("Downloads/Setup.pkg/inside.txt"), "mine");
 };
+const auto kSetup = QStringLiteral("Setup.pkg");
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Completion,
-    ::testing::Values(
-        CompletionCase{"RightSize", kAnnounced, kAnnounced, nullptr, QStringLiteral("Setup.pkg")},
-        CompletionCase{"OlderFileReplaced", kAnnounced, kAnnounced,
-                       [](Completion& t) {
-                         writeWholeFile(t.downloads(QStringLiteral("Setup.pkg")),
-                                        QByteArray(kAnnounced + 5, 'o'));
-                       },
-                       QStringLiteral("Setup.pkg")},
-        CompletionCase{"FolderInTheWay", kAnnounced, kAnnounced, kFolderInTheWay,
-                       QStringLiteral("Setup (1).pkg")},
-        CompletionCase{"LinkInTheWay", kAnnounced, kAnnounced,
-                       [](Completion& t) {
-                         QFile::link(t.downloads(QStringLiteral("notes.txt")),
-                                     t.downloads(QStringLiteral("Setup.pkg")));
-                       },
-                       QStringLiteral("Setup (1).pkg")},
-        CompletionCase{"FirstFreeName", kAnnounced, kAnnounced,
-                       [](Completion& t) {
-                         kFolderInTheWay(t);
-                         writeWholeFile(t.downloads(QStringLiteral("Setup (1).pkg")), "an earlier copy");
-                       },
-                       QStringLiteral("Setup (2).pkg")},
-        CompletionCase{"OpenerRefuses", kAnnounced, kAnnounced, nullptr, QStringLiteral("Setup.pkg"), false},
-        CompletionCase{"OneByteShort", kAnnounced - 1, kAnnounced, nullptr, QString()},
-        CompletionCase{"OneByteLong", kAnnounced + 1, kAnnounced, nullptr, QString()},
-        CompletionCase{"NegativeAnnounced", 0, -1, nullptr, QString()},
-        CompletionCase{"NoAssembledFile", std::nullopt, 0, nullptr, QString()},
-        // The move fails: nothing is at the only place an installer is opened from.
-        CompletionCase{"DownloadsIsNoFolder", kAnnounced, kAnnounced,
-                       [](Completion& t) {
-                         QDir(t.sandbox().downloads()).removeRecursively();
-                         writeWholeFile(t.sandbox().downloads(), "not a folder");
-                       },
-                       QString()}),
-    [](const auto& info) { return std::string(info.param.name); });
+const std::vector<CompletionCase> kCases = {
+    {"RightSize", kAnnounced, kAnnounced, nullptr, kSetup},
+    {"OlderFileReplaced", kAnnounced, kAnnounced,
+     [](Completion& t) { writeWholeFile(t.downloads(kSetup), QByteArray(kAnnounced + 5, 'o')); }, kSetup},
+    {"FolderInTheWay", kAnnounced, kAnnounced, kFolderInTheWay, QStringLiteral("Setup (1).pkg")},
+    {"LinkInTheWay", kAnnounced, kAnnounced,
+     [](Completion& t) { QFile::link(t.downloads(QStringLiteral("notes.txt")), t.downloads(kSetup)); },
+     QStringLiteral("Setup (1).pkg")},
+    {"FirstFreeName", kAnnounced, kAnnounced,
+     [](Completion& t) {
+       kFolderInTheWay(t);
+       writeWholeFile(t.downloads(QStringLiteral("Setup (1).pkg")), "an earlier copy");
+     },
+     QStringLiteral("Setup (2).pkg")},
+    {"OpenerRefuses", kAnnounced, kAnnounced, nullptr, kSetup, false},
+    {"OneByteShort", kAnnounced - 1, kAnnounced, nullptr, QString()},
+    {"OneByteLong", kAnnounced + 1, kAnnounced, nullptr, QString()},
+    {"NegativeAnnounced", 0, -1, nullptr, QString()},
+    {"NoAssembledFile", std::nullopt, 0, nullptr, QString()},
+    // The move fails: nothing is at the only place an installer is opened from.
+    {"DownloadsIsNoFolder", kAnnounced, kAnnounced,
+     [](Completion& t) {
+       QDir(t.sandbox().downloads()).removeRecursively();
+       writeWholeFile(t.sandbox().downloads(), "not a folder");
+     },
+     QString()},
+};
 
-TEST_F(EngineTest, ANameWithoutExtensionLandsUnderItsOwnName) {
-  mgr_->fileUrl = mgr_->getSaveFileUrl(QStringLiteral("https://127.0.0.1/x/Setup"));
-  EXPECT_EQ(mgr_->getDownloadedFileLocation(), downloadsPath(QStringLiteral("Setup")));
-}
+INSTANTIATE_TEST_SUITE_P(Cases, Completion, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace enginetest
+}  // namespace ov::test

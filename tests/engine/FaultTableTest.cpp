@@ -10,9 +10,9 @@
 #include <QDirIterator>
 #include <csignal>
 
-#include "tests/engine/EngineFixture.h"
+#include "tests/support/ServiceTest.h"
 
-namespace enginetest {
+namespace ov::test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -33,7 +33,8 @@ enum class Obstacle {
 struct Fault {
   const char* name;
   std::int64_t size;
-  std::function<void(refservice::Scenario&, const std::string& baseUrl)> scenario;
+  using Change = std::function<void(refservice::Scenario&, const std::string& baseUrl)>;
+  Change scenario;
   Outcome outcome;
   Obstacle obstacle = Obstacle::None;
 };
@@ -42,18 +43,14 @@ void PrintTo(const Fault& fault, std::ostream* out) {
   *out << fault.name;
 }
 
-class FaultTable : public EngineTest, public ::testing::WithParamInterface<Fault> {
+class FaultTable : public ServiceTest, public ::testing::WithParamInterface<Fault> {
  protected:
   void TearDown() override {
     // The download ends before its volume goes, and the volume before the sandbox.
-    if (mgr_) {
-      if (mgr_->fileUrl) mgr_->CancelDownload(false);
-      settle(std::chrono::milliseconds(200));
-      mgr_.reset();
-    }
+    endManager();
     if (limited_) ::setrlimit(RLIMIT_FSIZE, &previousLimit_);
     if (mounted_) ::umount2(QFile::encodeName(sandbox_->dataHome()).constData(), MNT_DETACH);
-    EngineTest::TearDown();
+    ServiceTest::TearDown();
   }
 
   // The application-support volume has only `bytes` free: a tmpfs of
@@ -109,18 +106,16 @@ TEST_P(FaultTable, TheUserGetsTheExactInstallerOrADialogAndNothingOfTheirsIsLost
   if (fault.obstacle == Obstacle::DiskFullForAChunk)
     limitDisk(fault.size + kChunk / 2, fault.size + kChunk / 2);
   if (fault.obstacle == Obstacle::DiskFullForTheInstaller) limitDisk(fault.size + kChunk, fault.size / 2);
-  if (fault.obstacle == Obstacle::SlowService)
-    ov::httpSettings().sharedTotalTimeout = std::chrono::seconds(2);
-  service_->updateScenario([&](refservice::Scenario& s) { fault.scenario(s, service_->baseUrl()); });
+  if (fault.obstacle == Obstacle::SlowService) httpSettings().sharedTotalTimeout = 2s;
+  setScenario([&](refservice::Scenario& s) { fault.scenario(s, service_->baseUrl()); });
 
   const bool ready = prepareForReal();
   if (ready) {
     startDownload();
-    ASSERT_TRUE(waitFor([&] { return toolkit_->terminateCount() > 0 || !proxy_->failures().empty(); },
-                        std::chrono::seconds(60)));
+    ASSERT_TRUE(waitForEnd());
   }
   settle();
-  ov::httpSettings().sharedTotalTimeout = std::chrono::seconds(60);
+  httpSettings().sharedTotalTimeout = 60s;
 
   const QString landed =
       downloadsPath(fault.obstacle == Obstacle::FolderNamedLikeInstaller ? QStringLiteral("Setup (1).pkg")
@@ -189,106 +184,66 @@ TEST_P(FaultTable, TheUserGetsTheExactInstallerOrADialogAndNothingOfTheirsIsLost
   }
 }
 
-using refservice::Scenario;
 constexpr std::int64_t kSmall = 3 * kChunk + 1234;
+using Faults = refservice::InstallerFaults;
 
-INSTANTIATE_TEST_SUITE_P(Faults, FaultTable,
-                         ::testing::Values(Fault{"DropMidChunkOnce", kSmall,
-                                                 [](Scenario& s, auto&) {
-                                                   s.installer.dropAfterBytes = 100'000;
-                                                   s.installer.dropRepeat = refservice::Repeat::Once;
-                                                 },
-                                                 Outcome::Delivered},
-                                           Fault{"NotFoundChunk", kSmall,
-                                                 [](Scenario& s, auto&) { s.installer.failAtByte = kChunk; },
-                                                 Outcome::DownloadFailed},
-                                           Fault{"ServerErrorChunk", kSmall,
-                                                 [](Scenario& s, auto&) {
-                                                   s.installer.failAtByte = kChunk;
-                                                   s.installer.failStatus = 500;
-                                                 },
-                                                 Outcome::DownloadFailed},
-                                           Fault{"RangeIgnoredOneChunk", 70'000,
-                                                 [](Scenario& s, auto&) { s.installer.ignoreRange = true; },
-                                                 Outcome::Delivered},
-                                           Fault{"RangeIgnoredTwentyChunks", 20 * kChunk,
-                                                 [](Scenario& s, auto&) { s.installer.ignoreRange = true; },
-                                                 Outcome::DownloadFailed},
-                                           Fault{"ShortBody", kSmall,
-                                                 [](Scenario& s, auto&) { s.installer.shortenBodyBy = 10; },
-                                                 Outcome::DownloadFailed},
-                                           // The probe is the first installer request; every GET sees another
-                                           // tag.
-                                           Fault{"EtagChangedAfterTheProbe", kSmall,
-                                                 [](Scenario& s, auto&) { s.installer.etagChangesAfter = 1; },
-                                                 Outcome::DownloadFailed},
-                                           Fault{"WeakEtag", kSmall,
-                                                 [](Scenario& s, auto&) { s.installer.weakEtag = true; },
-                                                 Outcome::Delivered},
-                                           Fault{"HeadOneByteLarger", kSmall,
-                                                 [](Scenario& s, auto&) { s.installer.headSizeDelta = 1; },
-                                                 Outcome::SizeCheckFailed},
-                                           Fault{"HeadOneChunkSmaller", kSmall,
-                                                 [](Scenario& s, auto&) {
-                                                   s.installer.headSizeDelta = -kChunk;
-                                                 },
-                                                 Outcome::SizeCheckFailed},
-                                           Fault{"RedirectToHttp", kSmall,
-                                                 [](Scenario& s, auto&) {
-                                                   s.installer.redirect = refservice::Redirect::ToHttp;
-                                                 },
-                                                 Outcome::ServerError},
-                                           Fault{"RedirectToAnotherHttpsHost", kSmall,
-                                                 [](Scenario& s, auto&) {
-                                                   s.installer.redirect = refservice::Redirect::ToOtherHost;
-                                                 },
-                                                 Outcome::Delivered},
-                                           Fault{"DigestRight", kSmall,
-                                                 [](Scenario& s, auto&) {
-                                                   s.installer.digest = refservice::DigestHeader::Right;
-                                                 },
-                                                 Outcome::Delivered},
-                                           Fault{"LegacyDigestRight", kSmall,
-                                                 [](Scenario& s, auto&) {
-                                                   s.installer.digest = refservice::DigestHeader::LegacyRight;
-                                                 },
-                                                 Outcome::Delivered},
-                                           Fault{"DigestWrong", kSmall,
-                                                 [](Scenario& s, auto&) {
-                                                   s.installer.digest = refservice::DigestHeader::Wrong;
-                                                 },
-                                                 Outcome::SizeCheckFailed},
-                                           Fault{"DiskFullForAChunk", kSmall, [](Scenario&, auto&) {},
-                                                 Outcome::DownloadFailed, Obstacle::DiskFullForAChunk},
-                                           Fault{"DiskFullForTheInstaller", kSmall, [](Scenario&, auto&) {},
-                                                 Outcome::DownloadFailed, Obstacle::DiskFullForTheInstaller},
-                                           Fault{"FolderNamedLikeTheInstaller", kSmall,
-                                                 [](Scenario&, auto&) {}, Outcome::Delivered,
-                                                 Obstacle::FolderNamedLikeInstaller},
-                                           Fault{"HiddenSaveName", kSmall,
-                                                 [](Scenario& s, const std::string& base) {
-                                                   s.link = refservice::LinkAnswer::RawText;
-                                                   s.linkText = base + "/installers/.Setup.pkg\r\n";
-                                                 },
-                                                 Outcome::ServerError},
-                                           Fault{"OverlongSaveName", kSmall,
-                                                 [](Scenario& s, const std::string& base) {
-                                                   s.link = refservice::LinkAnswer::RawText;
-                                                   s.linkText = base + "/installers/" +
-                                                                std::string(252, 'S') + ".pkg\r\n";
-                                                 },
-                                                 Outcome::ServerError},
-                                           Fault{"BidiOverrideInSaveName", kSmall,
-                                                 [](Scenario& s, const std::string& base) {
-                                                   s.link = refservice::LinkAnswer::RawText;
-                                                   s.linkText =
-                                                       base + "/installers/Setup%E2%80%AEgkp.exe\r\n";
-                                                 },
-                                                 Outcome::ServerError},
-                                           Fault{"ServiceAnswersAByteASecond", kSmall,
-                                                 [](Scenario& s, auto&) { s.slowReports = true; },
-                                                 Outcome::Delivered, Obstacle::SlowService}),
+Fault::Change on(std::function<void(Faults&)> change) {
+  return [change](refservice::Scenario& s, const std::string&) { change(s.installer); };
+}
+
+// The link names the installer under another name.
+Fault::Change savedAs(const std::string& name) {
+  return [name](refservice::Scenario& s, const std::string& base) {
+    s.link = refservice::LinkAnswer::RawText;
+    s.linkText = base + "/installers/" + name + "\r\n";
+  };
+}
+
+const Fault::Change kNoChange = [](refservice::Scenario&, const std::string&) {};
+
+const std::vector<Fault> kFaults = {
+    {"DropMidChunkOnce", kSmall,
+     on([](Faults& f) { f.dropAfterBytes = 100'000, f.dropRepeat = refservice::Repeat::Once; }),
+     Outcome::Delivered},
+    {"NotFoundChunk", kSmall, on([](Faults& f) { f.failAtByte = kChunk; }), Outcome::DownloadFailed},
+    {"ServerErrorChunk", kSmall, on([](Faults& f) { f.failAtByte = kChunk, f.failStatus = 500; }),
+     Outcome::DownloadFailed},
+    {"RangeIgnoredOneChunk", 70'000, on([](Faults& f) { f.ignoreRange = true; }), Outcome::Delivered},
+    {"RangeIgnoredTwentyChunks", 20 * kChunk, on([](Faults& f) { f.ignoreRange = true; }),
+     Outcome::DownloadFailed},
+    {"ShortBody", kSmall, on([](Faults& f) { f.shortenBodyBy = 10; }), Outcome::DownloadFailed},
+    // The probe is the first installer request; every GET sees another tag.
+    {"EtagChangedAfterTheProbe", kSmall, on([](Faults& f) { f.etagChangesAfter = 1; }),
+     Outcome::DownloadFailed},
+    {"WeakEtag", kSmall, on([](Faults& f) { f.weakEtag = true; }), Outcome::Delivered},
+    {"HeadOneByteLarger", kSmall, on([](Faults& f) { f.headSizeDelta = 1; }), Outcome::SizeCheckFailed},
+    {"HeadOneChunkSmaller", kSmall, on([](Faults& f) { f.headSizeDelta = -kChunk; }),
+     Outcome::SizeCheckFailed},
+    {"RedirectToHttp", kSmall, on([](Faults& f) { f.redirect = refservice::Redirect::ToHttp; }),
+     Outcome::ServerError},
+    {"RedirectToAnotherHttpsHost", kSmall,
+     on([](Faults& f) { f.redirect = refservice::Redirect::ToOtherHost; }), Outcome::Delivered},
+    {"DigestRight", kSmall, on([](Faults& f) { f.digest = refservice::DigestHeader::Right; }),
+     Outcome::Delivered},
+    {"LegacyDigestRight", kSmall, on([](Faults& f) { f.digest = refservice::DigestHeader::LegacyRight; }),
+     Outcome::Delivered},
+    {"DigestWrong", kSmall, on([](Faults& f) { f.digest = refservice::DigestHeader::Wrong; }),
+     Outcome::SizeCheckFailed},
+    {"DiskFullForAChunk", kSmall, kNoChange, Outcome::DownloadFailed, Obstacle::DiskFullForAChunk},
+    {"DiskFullForTheInstaller", kSmall, kNoChange, Outcome::DownloadFailed,
+     Obstacle::DiskFullForTheInstaller},
+    {"FolderNamedLikeTheInstaller", kSmall, kNoChange, Outcome::Delivered,
+     Obstacle::FolderNamedLikeInstaller},
+    {"HiddenSaveName", kSmall, savedAs(".Setup.pkg"), Outcome::ServerError},
+    {"OverlongSaveName", kSmall, savedAs(std::string(252, 'S') + ".pkg"), Outcome::ServerError},
+    {"BidiOverrideInSaveName", kSmall, savedAs("Setup%E2%80%AEgkp.exe"), Outcome::ServerError},
+    {"ServiceAnswersAByteASecond", kSmall,
+     [](refservice::Scenario& s, const std::string&) { s.slowReports = true; }, Outcome::Delivered,
+     Obstacle::SlowService},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultTable, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace enginetest
+}  // namespace ov::test

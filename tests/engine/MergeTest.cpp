@@ -1,47 +1,16 @@
-// Part file names, the merge of the parts and the temporary folder.
+// The merge of the parts, their names and the installer's name.
 
 #include <sys/resource.h>
 
 #include <csignal>
 
-#include "platform/RepeatingTimer.h"
-#include "tests/engine/EngineFixture.h"
+#include "tests/support/ServiceTest.h"
 
-namespace enginetest {
+namespace ov::test {
 namespace {
 
 using ::testing::ElementsAre;
-
-struct SplitCase {
-  QString path;
-  QString directory;
-  QString filenameOnly;
-  QString ext;
-};
-
-void PrintTo(const SplitCase& c, std::ostream* out) {
-  *out << c.path.toStdString();
-}
-
-class SplitFilenameTest : public ::testing::TestWithParam<SplitCase> {};
-
-TEST_P(SplitFilenameTest, SplitsFolderNameAndExtension) {
-  const auto [directory, filenameOnly, ext] =
-      OVDownloadMgr::splitFilename(QUrl::fromLocalFile(GetParam().path));
-  EXPECT_EQ(directory, GetParam().directory);
-  EXPECT_EQ(filenameOnly, GetParam().filenameOnly);
-  EXPECT_EQ(ext, GetParam().ext);
-}
-
-INSTANTIATE_TEST_SUITE_P(Names, SplitFilenameTest,
-                         ::testing::Values(SplitCase{QStringLiteral("/a/b/Setup.pkg"), QStringLiteral("/a/b"),
-                                                     QStringLiteral("Setup"), QStringLiteral("pkg")},
-                                           SplitCase{QStringLiteral("/a/b/Setup"), QStringLiteral("/a/b"),
-                                                     QStringLiteral("Setup"), QString()},
-                                           SplitCase{QStringLiteral("/a/Setup.tar.gz"), QStringLiteral("/a"),
-                                                     QStringLiteral("Setup.tar"), QStringLiteral("gz")},
-                                           SplitCase{QStringLiteral("/a/.profile"), QStringLiteral("/a"),
-                                                     QStringLiteral(".profile"), QString()}));
+using namespace Qt::Literals::StringLiterals;
 
 // The installer put together while the rounds run: each part is appended as
 // soon as every part before it is there, and removed right after.
@@ -57,11 +26,11 @@ void PrintTo(const MergeCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class MergeAsYouGo : public EngineTest, public ::testing::WithParamInterface<MergeCase> {
+class MergeAsYouGo : public ServiceTest, public ::testing::WithParamInterface<MergeCase> {
  protected:
   void TearDown() override {
     if (limited_) ::setrlimit(RLIMIT_FSIZE, &previous_);
-    EngineTest::TearDown();
+    ServiceTest::TearDown();
   }
   rlimit previous_{};
   bool limited_ = false;
@@ -73,7 +42,7 @@ TEST_P(MergeAsYouGo, TheInstallerIsExactOrNothingIsLeft) {
   const QString served = installerPath(QStringLiteral("Setup.pkg"));
   prepare(QString::fromStdString(service_->installerUrl("Setup.pkg")), c.size);
   if (c.end != MergeEnd::Delivered)
-    service_->updateScenario([](refservice::Scenario& s) { s.installer.rateLimit = 8'000'000; });
+    setScenario([](refservice::Scenario& s) { s.installer.rateLimit = 8'000'000; });
   startDownload();
   if (c.end == MergeEnd::AppendFails) {
     // Once the installer's space is reserved, writes past 6 MiB fail: part 1
@@ -126,24 +95,17 @@ TEST_P(MergeAsYouGo, TheInstallerIsExactOrNothingIsLeft) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, MergeAsYouGo,
-                         ::testing::Values(MergeCase{"OneByte", 1}, MergeCase{"OneChunk", kChunk},
-                                           MergeCase{"OneChunkAndAByte", kChunk + 1},
-                                           MergeCase{"TwentyFiveChunks", 25 * kChunk - 7},
-                                           MergeCase{"AppendFails", 3 * kChunk, MergeEnd::AppendFails},
-                                           MergeCase{"CancelledWhileAppending", 25 * kChunk,
-                                                     MergeEnd::Cancelled}),
-                         [](const auto& info) { return std::string(info.param.name); });
+const std::vector<MergeCase> kMerges = {
+    {"OneByte", 1},
+    {"OneChunk", kChunk},
+    {"OneChunkAndAByte", kChunk + 1},
+    {"TwentyFiveChunks", 25 * kChunk - 7},
+    {"AppendFails", 3 * kChunk, MergeEnd::AppendFails},
+    {"CancelledWhileAppending", 25 * kChunk, MergeEnd::Cancelled},
+};
 
-TEST_F(EngineTest, RemovingTempFilesWithNothingThereDoesNothing) {
-  mgr_->removeTempFiles();
-  mgr_->fileUrl = mgr_->getSaveFileUrl(QStringLiteral("https://127.0.0.1/x/Setup.pkg"));
-  mgr_->removeTempFiles();
-  writeWholeFile(tempFolder() + QStringLiteral("/sub/Setup.pkg.0"), "x");
-  mgr_->removeTempFiles();
-  EXPECT_FALSE(QFileInfo::exists(tempFolder()));
-  EXPECT_TRUE(log_->outputLines().isEmpty());
-}
+INSTANTIATE_TEST_SUITE_P(Sizes, MergeAsYouGo, ::testing::ValuesIn(kMerges),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct SaveNameCase {
   const char* name;
@@ -156,7 +118,7 @@ void PrintTo(const SaveNameCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class SaveNameTest : public EngineTest, public ::testing::WithParamInterface<SaveNameCase> {};
+class SaveNameTest : public ServiceTest, public ::testing::WithParamInterface<SaveNameCase> {};
 
 TEST_P(SaveNameTest, TheInstallerKeepsTheNameOfItsLink) {
   const SaveNameCase& c = GetParam();
@@ -171,19 +133,19 @@ TEST_P(SaveNameTest, TheInstallerKeepsTheNameOfItsLink) {
   EXPECT_EQ(QDir(sandbox_->downloads()).entryList(QDir::Files), QStringList{c.saved});
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, SaveNameTest,
-                         ::testing::Values(SaveNameCase{"NoExtension", QStringLiteral("Setup"),
-                                                        QStringLiteral("Setup"), QStringLiteral("Setup")},
-                                           SaveNameCase{"Query", QStringLiteral("Setup.pkg"),
-                                                        QStringLiteral("Setup.pkg?k=v"),
-                                                        QStringLiteral("Setup.pkg")}),
+const std::vector<SaveNameCase> kLinks = {
+    {"NoExtension", u"Setup"_s, u"Setup"_s, u"Setup"_s},
+    {"Query", u"Setup.pkg"_s, u"Setup.pkg?k=v"_s, u"Setup.pkg"_s},
+};
+
+INSTANTIATE_TEST_SUITE_P(Links, SaveNameTest, ::testing::ValuesIn(kLinks),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(EngineTest, PartsOfANameWithoutExtensionHaveTwoDots) {
+TEST_F(ServiceTest, PartsOfANameWithoutExtensionHaveTwoDots) {
   const QString link = addInstaller(QStringLiteral("Setup"), kChunk + 10);
   prepare(link, kChunk + 10);
   // Part 1 waits on disk for the part 0 that never comes.
-  service_->updateScenario([](refservice::Scenario& s) { s.installer.failAtByte = 0; });
+  setScenario([](refservice::Scenario& s) { s.installer.failAtByte = 0; });
   startDownload();
   ASSERT_TRUE(waitForOutcome());
 
@@ -194,4 +156,4 @@ TEST_F(EngineTest, PartsOfANameWithoutExtensionHaveTwoDots) {
 }
 
 }  // namespace
-}  // namespace enginetest
+}  // namespace ov::test

@@ -2,24 +2,24 @@
 // fetched twice: not by a retry, not by the Retry after a failed round, not by
 // the next launch.
 
-#include "tests/engine/EngineFixture.h"
+#include "tests/support/ServiceTest.h"
 
-namespace enginetest {
+namespace ov::test {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using namespace std::chrono_literals;
 
 std::string range(std::int64_t first, std::int64_t last) {
   return "bytes=" + std::to_string(first) + "-" + std::to_string(last);
 }
 
+constexpr std::int64_t kOneMegabyte = 1'000'000;
+
 enum class During { Nothing, PauseAWhile, Cancel };
 
 struct RetryCase {
   const char* name;
-  std::int64_t size;
   std::function<void(refservice::Scenario&)> scenario;
   bool delivered;
   int requests;  // GETs the service sees
@@ -33,28 +33,28 @@ void PrintTo(const RetryCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class Retry : public EngineTest, public ::testing::WithParamInterface<RetryCase> {};
+class Retry : public ServiceTest, public ::testing::WithParamInterface<RetryCase> {};
 
 TEST_P(Retry, TransientFaultsHealInsideTheRoundOthersFailAtOnce) {
   const RetryCase& c = GetParam();
-  addInstaller(QStringLiteral("Setup.pkg"), c.size);
+  addInstaller(QStringLiteral("Setup.pkg"), kOneMegabyte);
   const QString served = installerPath(QStringLiteral("Setup.pkg"));
-  prepare(QString::fromStdString(service_->installerUrl("Setup.pkg")), c.size);
-  service_->updateScenario(c.scenario);
+  prepare(QString::fromStdString(service_->installerUrl("Setup.pkg")), kOneMegabyte);
+  setScenario(c.scenario);
   startDownload();
   const QString retryLine = QStringLiteral("OVDownloadMgr::doDownload() retry");
   const auto retriesSeen = [&] { return log_->outputLines().filter(retryLine).size(); };
   if (c.during == During::PauseAWhile) {
     ASSERT_TRUE(waitFor([&] { return retriesSeen() == 1; }));
     mgr_->PauseDownload();
-    settle(1500ms);  // longer than the Retry-After of 1 s
+    settle(2500ms);  // longer than the Retry-After
     EXPECT_EQ(chunkRequests().size(), 1u) << "no retry while paused";
     mgr_->ResumeDownload();
   }
   if (c.during == During::Cancel) {
     ASSERT_TRUE(waitFor([&] { return retriesSeen() == 1; }));
     mgr_->CancelDownload(false);
-    settle(1500ms);
+    settle(2500ms);
   } else {
     ASSERT_TRUE(waitForOutcome());
     settle();
@@ -76,74 +76,48 @@ TEST_P(Retry, TransientFaultsHealInsideTheRoundOthersFailAtOnce) {
   for (std::size_t i = 1; i < requests.size(); ++i) {
     EXPECT_EQ(requests[i].header("If-Range"), mgr_->szETag.toStdString());
     if (c.narrowed) {
-      EXPECT_NE(requests[i].range, range(0, c.size - 1));
-      EXPECT_TRUE(requests[i].range.ends_with("-" + std::to_string(c.size - 1))) << requests[i].range;
+      EXPECT_NE(requests[i].range, range(0, kOneMegabyte - 1));
+      EXPECT_TRUE(requests[i].range.ends_with("-" + std::to_string(kOneMegabyte - 1))) << requests[i].range;
     }
     EXPECT_GE(requests[i].sinceStart - requests[i - 1].sinceStart, c.gap);
   }
 }
 
-constexpr std::int64_t kOneMegabyte = 1'000'000;
+using Faults = refservice::InstallerFaults;
 
-RetryCase statusOnce(const char* name, int status) {
-  return {name,
-          kOneMegabyte,
-          [status](refservice::Scenario& s) {
-            s.installer.failAtRequest = 1;
-            s.installer.failStatus = status;
-          },
-          true,
-          2,
-          1};
+std::function<void(refservice::Scenario&)> on(std::function<void(Faults&)> change) {
+  return [change](refservice::Scenario& s) { change(s.installer); };
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, Retry,
-    ::testing::Values(RetryCase{"DropOnce", kOneMegabyte,
-                                [](refservice::Scenario& s) {
-                                  s.installer.dropAfterBytes = 100'000;
-                                  s.installer.dropRepeat = refservice::Repeat::Once;
-                                },
-                                true, 2, 1, During::Nothing, true},
-                      // Each attempt gets 100,000 bytes further; the fourth drop is one too many.
-                      RetryCase{"DropsBeyondTheRetries", kOneMegabyte,
-                                [](refservice::Scenario& s) { s.installer.dropAfterBytes = 100'000; }, false,
-                                4, 3},
-                      RetryCase{"NotFoundIsNotRetried", kOneMegabyte,
-                                [](refservice::Scenario& s) { s.installer.failAtRequest = 1; }, false, 1, 0},
-                      statusOnce("RequestTimeout408", 408), statusOnce("TooManyRequests429", 429),
-                      statusOnce("ServerError500", 500), statusOnce("BadGateway502", 502),
-                      statusOnce("GatewayTimeout504", 504),
-                      RetryCase{"ServiceUnavailableWithRetryAfter", kOneMegabyte,
-                                [](refservice::Scenario& s) {
-                                  s.installer.failAtRequest = 1;
-                                  s.installer.failStatus = 503;
-                                  s.installer.retryAfter = 1;
-                                },
-                                true, 2, 1, During::Nothing, false, 900ms},
-                      // The probe was installer request 1, the first GET 2: the retry meets a new tag.
-                      RetryCase{"ChangedEtagIsNotRetried", kOneMegabyte,
-                                [](refservice::Scenario& s) {
-                                  s.installer.dropAfterBytes = 100'000;
-                                  s.installer.dropRepeat = refservice::Repeat::Once;
-                                  s.installer.etagChangesAfter = 2;
-                                },
-                                false, 2, 1},
-                      RetryCase{"PausedDuringTheBackOff", kOneMegabyte,
-                                [](refservice::Scenario& s) {
-                                  s.installer.failAtRequest = 1;
-                                  s.installer.failStatus = 503;
-                                  s.installer.retryAfter = 1;
-                                },
-                                true, 2, 1, During::PauseAWhile},
-                      RetryCase{"CancelledDuringTheBackOff", kOneMegabyte,
-                                [](refservice::Scenario& s) {
-                                  s.installer.failAtRequest = 1;
-                                  s.installer.failStatus = 503;
-                                  s.installer.retryAfter = 1;
-                                },
-                                false, 1, 1, During::Cancel}),
-    [](const auto& info) { return std::string(info.param.name); });
+// The first chunk request fails once with `status`, asking to wait `retryAfter` seconds.
+std::function<void(refservice::Scenario&)> failsOnce(int status,
+                                                     std::optional<int> retryAfter = std::nullopt) {
+  return on([=](Faults& f) { f.failAtRequest = 1, f.failStatus = status, f.retryAfter = retryAfter; });
+}
+
+const std::vector<RetryCase> kRetries = {
+    {"DropOnce", on([](Faults& f) { f.dropAfterBytes = 100'000, f.dropRepeat = refservice::Repeat::Once; }),
+     true, 2, 1, During::Nothing, true},
+    // Each attempt gets 100,000 bytes further; the fourth drop is one too many.
+    {"DropsBeyondTheRetries", on([](Faults& f) { f.dropAfterBytes = 100'000; }), false, 4, 3},
+    {"NotFoundIsNotRetried", failsOnce(404), false, 1, 0},
+    {"RequestTimeout408", failsOnce(408), true, 2, 1},
+    {"TooManyRequests429", failsOnce(429), true, 2, 1},
+    {"ServerError500", failsOnce(500), true, 2, 1},
+    {"BadGateway502", failsOnce(502), true, 2, 1},
+    {"GatewayTimeout504", failsOnce(504), true, 2, 1},
+    {"ServiceUnavailableWithRetryAfter", failsOnce(503, 1), true, 2, 1, During::Nothing, false, 900ms},
+    // The probe was installer request 1, the first GET 2: the retry meets a new tag.
+    {"ChangedEtagIsNotRetried", on([](Faults& f) {
+       f.dropAfterBytes = 100'000, f.dropRepeat = refservice::Repeat::Once, f.etagChangesAfter = 2;
+     }),
+     false, 2, 1},
+    {"PausedDuringTheBackOff", failsOnce(503, 2), true, 2, 1, During::PauseAWhile},
+    {"CancelledDuringTheBackOff", failsOnce(503, 2), false, 1, 1, During::Cancel},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, Retry, ::testing::ValuesIn(kRetries),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class Resume;
 
@@ -160,11 +134,11 @@ void PrintTo(const ResumeCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class Resume : public EngineTest, public ::testing::WithParamInterface<ResumeCase> {
+class Resume : public ServiceTest, public ::testing::WithParamInterface<ResumeCase> {
  public:
-  using EngineTest::addInstaller;
-  using EngineTest::installerPath;
-  using EngineTest::tempFolder;
+  using ServiceTest::addInstaller;
+  using ServiceTest::installerPath;
+  using ServiceTest::tempFolder;
 
  protected:
   void relaunch() {
@@ -187,13 +161,13 @@ TEST_P(Resume, NothingThatArrivedIsFetchedTwiceUnlessItCannotBeTrusted) {
   addInstaller(QStringLiteral("Setup.pkg"), size);
   const QString served = installerPath(QStringLiteral("Setup.pkg"));
   ASSERT_TRUE(prepareForReal());
-  service_->updateScenario([](refservice::Scenario& s) { s.installer.failAtByte = 2 * kChunk; });
+  setScenario([](refservice::Scenario& s) { s.installer.failAtByte = 2 * kChunk; });
   startDownload();
   ASSERT_TRUE(waitForOutcome());
   ASSERT_THAT(proxy_->failures(), ElementsAre(ERROR_Code::E_DOWNLOAD_FAILED));
   settle();
 
-  service_->updateScenario([](refservice::Scenario& s) { s.installer.failAtByte.reset(); });
+  setScenario([](refservice::Scenario& s) { s.installer.failAtByte.reset(); });
   if (c.inBetween) c.inBetween(*this);
   if (c.relaunch) {
     relaunch();
@@ -203,7 +177,7 @@ TEST_P(Resume, NothingThatArrivedIsFetchedTwiceUnlessItCannotBeTrusted) {
   }
   service_->clearRequests();
   startDownload();
-  ASSERT_TRUE(waitFor([&] { return toolkit_->terminateCount() > 0 || !proxy_->failures().empty(); }));
+  ASSERT_TRUE(waitForEnd());
 
   EXPECT_THAT(proxy_->failures(), IsEmpty());
   EXPECT_TRUE(sameFileContents(downloadsPath(QStringLiteral("Setup.pkg")), served));
@@ -214,30 +188,28 @@ TEST_P(Resume, NothingThatArrivedIsFetchedTwiceUnlessItCannotBeTrusted) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Attempts, Resume,
-    ::testing::Values(
-        ResumeCase{"RetryInTheSameRun", false, nullptr, true}, ResumeCase{"NextLaunch", true, nullptr, true},
-        ResumeCase{"ChangedEtag", true,
-                   [](Resume& t) {
-                     // A new modification time is a new tag.
-                     QFile file(t.installerPath(QStringLiteral("Setup.pkg")));
-                     file.open(QIODevice::ReadWrite);
-                     file.setFileTime(QDateTime::currentDateTime().addSecs(60),
-                                      QFileDevice::FileModificationTime);
-                   },
-                   false},
-        ResumeCase{"ChangedSize", true,
-                   [](Resume& t) { t.addInstaller(QStringLiteral("Setup.pkg"), 4 * kChunk + 4322); }, false},
-        ResumeCase{"TruncatedPart", true,
-                   [](Resume& t) { QFile::resize(t.tempFolder() + QStringLiteral("/Setup.pkg.3"), 1000); },
-                   false},
-        ResumeCase{"GarbledStateFile", true,
-                   [](Resume& t) {
-                     writeWholeFile(t.tempFolder() + QStringLiteral("/Setup.pkg.state"), "[Transfer\\n==");
-                   },
-                   false}),
-    [](const auto& info) { return std::string(info.param.name); });
+const std::vector<ResumeCase> kAttempts = {
+    {"RetryInTheSameRun", false, nullptr, true},
+    {"NextLaunch", true, nullptr, true},
+    // A new modification time is a new tag.
+    {"ChangedEtag", true,
+     [](Resume& t) {
+       QFile file(t.installerPath(QStringLiteral("Setup.pkg")));
+       ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+       file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime);
+     },
+     false},
+    {"ChangedSize", true, [](Resume& t) { t.addInstaller(QStringLiteral("Setup.pkg"), 4 * kChunk + 4322); },
+     false},
+    {"TruncatedPart", true,
+     [](Resume& t) { QFile::resize(t.tempFolder() + QStringLiteral("/Setup.pkg.3"), 1000); }, false},
+    {"GarbledStateFile", true,
+     [](Resume& t) { writeWholeFile(t.tempFolder() + QStringLiteral("/Setup.pkg.state"), "[Transfer\\n=="); },
+     false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Attempts, Resume, ::testing::ValuesIn(kAttempts),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace enginetest
+}  // namespace ov::test

@@ -1,23 +1,24 @@
+// Reading INI files: the encodings a byte-order mark selects, bytes that are
+// not text, and files that cannot be read at all.
+
 #include <gtest/gtest.h>
 
 #include <QUrl>
-#include <functional>
 
 #include "ini/IniReader.h"
+#include "ini/TextFile.h"
 #include "tests/ini/IniTestSupport.h"
+#include "tests/support/SandboxedTest.h"
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
 // Written by hand rather than with Qt's encoders, so the reader is not checked against itself.
-QByteArray encodeUnits(const QString& text, int width, bool bigEndian) {
-  QByteArray bytes;
+QByteArray encodeUnits(const QByteArray& mark, const QString& text, int width, bool bigEndian) {
+  QByteArray bytes = mark;
   const auto put = [&](char32_t unit) {
-    for (int i = 0; i < width; ++i) {
-      const int shift = 8 * (bigEndian ? width - 1 - i : i);
-      bytes += char((unit >> shift) & 0xFF);
-    }
+    for (int i = 0; i < width; ++i) bytes += char((unit >> (8 * (bigEndian ? width - 1 - i : i))) & 0xFF);
   };
   if (width == 2) {
     for (const QChar c : text) put(c.unicode());
@@ -27,132 +28,91 @@ QByteArray encodeUnits(const QString& text, int width, bool bigEndian) {
   return bytes;
 }
 
-const QString makeInfoText =
-    u"; build information\r\n[Ureg_Info]\r\nSR_No=AB12-3456\r\nProd_Name=BrindleCutter\r\n"
-    u"DisplayProd_Name=Größe 𝐀 Studio\r\nProd_Ver=21.0\r\nRegVType=Retail\r\n"_s;
-
-Config makeInfoDocument() {
-  return Config{{Section{u"Ureg_Info"_s,
-                         {{u"SR_No"_s, u"AB12-3456"_s},
-                          {u"Prod_Name"_s, u"BrindleCutter"_s},
-                          {u"DisplayProd_Name"_s, u"Größe 𝐀 Studio"_s},
-                          {u"Prod_Ver"_s, u"21.0"_s},
-                          {u"RegVType"_s, u"Retail"_s}}}}};
-}
-
-struct EncodingCase {
-  const char* name;
-  std::function<QByteArray(const QString&)> encode;
-};
-
-void PrintTo(const EncodingCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
-class IniFileEncodingTest : public IniSandbox, public ::testing::WithParamInterface<EncodingCase> {};
-
-TEST_P(IniFileEncodingTest, ReadsTheSameDocument) {
-  const QString file = writeFile(u"MakeInfo.ini"_s, GetParam().encode(makeInfoText));
-  EXPECT_EQ(parseINIFile(file), makeInfoDocument());
-  EXPECT_EQ(parseINI(QUrl::fromLocalFile(file)), makeInfoDocument());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Encodings, IniFileEncodingTest,
-    ::testing::Values(
-        EncodingCase{"Utf8", [](const QString& t) { return t.toUtf8(); }},
-        EncodingCase{"Utf8WithMark", [](const QString& t) { return "\xEF\xBB\xBF" + t.toUtf8(); }},
-        EncodingCase{"Utf16LittleEndian",
-                     [](const QString& t) { return QByteArray("\xFF\xFE") + encodeUnits(t, 2, false); }},
-        EncodingCase{"Utf16BigEndian",
-                     [](const QString& t) { return QByteArray("\xFE\xFF") + encodeUnits(t, 2, true); }},
-        EncodingCase{
-            "Utf32LittleEndian",
-            [](const QString& t) { return QByteArray("\xFF\xFE\0\0", 4) + encodeUnits(t, 4, false); }},
-        EncodingCase{
-            "Utf32BigEndian",
-            [](const QString& t) { return QByteArray("\0\0\xFE\xFF", 4) + encodeUnits(t, 4, true); }}),
-    [](const ::testing::TestParamInfo<EncodingCase>& info) { return std::string(info.param.name); });
-
-struct InvalidCase {
-  const char* name;
-  QByteArray bytes;
-};
-
-void PrintTo(const InvalidCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
-class IniFileInvalidTextTest : public IniSandbox, public ::testing::WithParamInterface<InvalidCase> {};
-
-TEST_P(IniFileInvalidTextTest, FailsWithAReadError) {
-  const QString file = writeFile(u"bad.ini"_s, GetParam().bytes);
-  try {
-    const Config config = parseINIFile(file);
-    ADD_FAILURE() << "read as " << ::testing::PrintToString(config);
-  } catch (const IniReadError& error) {
-    EXPECT_EQ(error.path, file);
-    EXPECT_FALSE(error.reason.isEmpty());
-  }
-}
-
 QByteArray bytes(std::initializer_list<unsigned char> list) {
   return QByteArray(reinterpret_cast<const char*>(std::data(list)), qsizetype(list.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    NotText, IniFileInvalidTextTest,
-    ::testing::Values(InvalidCase{"Latin1", QByteArray("[A]\nk=Gr\xF6\xDF"
-                                                       "e\n")},
-                      InvalidCase{"OverlongUtf8", QByteArray("[A]\nk=\xC0\x80\n")},
-                      InvalidCase{"Utf8EncodedSurrogate", QByteArray("[A]\nk=\xED\xA0\x80\n")},
-                      InvalidCase{"Utf8CutAtTheEnd", QByteArray("[A]\nk=\xE2\x82")},
-                      InvalidCase{"Utf8BeyondUnicode", QByteArray("[A]\nk=\xF4\x90\x80\x80")},
-                      InvalidCase{"Utf16OddLength", bytes({0xFF, 0xFE, '[', 0, 'A', 0, ']'})},
-                      InvalidCase{"Utf16LoneHighAtTheEnd", bytes({0xFF, 0xFE, 'k', 0, 0x00, 0xD8})},
-                      InvalidCase{"Utf16LoneLow", bytes({0xFE, 0xFF, 0xDC, 0x00, 0, 'k'})},
-                      InvalidCase{"Utf16HighThenHigh",
-                                  bytes({0xFF, 0xFE, 0x00, 0xD8, 0x00, 0xD8, 0x00, 0xDC})},
-                      InvalidCase{"Utf32LengthNotAMultipleOfFour", bytes({0xFF, 0xFE, 0, 0, 'k', 0, 0})},
-                      InvalidCase{"Utf32BeyondUnicode", bytes({0, 0, 0xFE, 0xFF, 0, 0x11, 0, 0})},
-                      InvalidCase{"Utf32Surrogate", bytes({0xFF, 0xFE, 0, 0, 0x00, 0xD8, 0, 0})}),
-    [](const ::testing::TestParamInfo<InvalidCase>& info) { return std::string(info.param.name); });
+const QString kMakeInfo =
+    u"; build information\r\n[Ureg_Info]\r\nSR_No=AB12-3456\r\nProd_Name=BrindleCutter\r\n"
+    u"DisplayProd_Name=Größe 𝐀 Studio\r\nProd_Ver=21.0\r\nRegVType=Retail\r\n"_s;
+const QString kMakeInfoRead =
+    u"[Ureg_Info]DisplayProd_Name=Größe 𝐀 Studio;Prod_Name=BrindleCutter;Prod_Ver=21.0;RegVType=Retail;"
+    u"SR_No=AB12-3456;"_s;
+const QString kNotText = u"not text"_s;
 
-using IniFileTest = IniSandbox;
+struct FileCase {
+  const char* name;
+  QByteArray bytes;
+  QString outcome;  // see outcome(); kNotText for bytes that are not valid text
+};
 
-TEST_F(IniFileTest, UnreadableFilesFailWithTheSystemsReason) {
-  for (const QString& file : {path(u"missing.ini"_s), folderPath()}) {
+void PrintTo(const FileCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class IniFile : public ov::test::SandboxedTest, public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(IniFile, ReadsTheDocumentOrRefusesBytesThatAreNotText) {
+  const QString file = sandbox_->writeFile(u"MakeInfo.ini"_s, GetParam().bytes);
+  QString result;
+  try {
+    result = outcome([&] { return parseINIFile(file); });
+  } catch (const IniReadError& error) {
+    EXPECT_EQ(error.path, file);
+    EXPECT_FALSE(error.reason.isEmpty());
+    result = kNotText;
+  }
+  EXPECT_EQ(result, GetParam().outcome);
+}
+
+const std::vector<FileCase> kFiles = {
+    {"Utf8", kMakeInfo.toUtf8(), kMakeInfoRead},
+    {"Utf8WithMark", "\xEF\xBB\xBF" + kMakeInfo.toUtf8(), kMakeInfoRead},
+    {"Utf16LittleEndian", encodeUnits("\xFF\xFE", kMakeInfo, 2, false), kMakeInfoRead},
+    {"Utf16BigEndian", encodeUnits("\xFE\xFF", kMakeInfo, 2, true), kMakeInfoRead},
+    {"Utf32LittleEndian", encodeUnits(QByteArray("\xFF\xFE\0\0", 4), kMakeInfo, 4, false), kMakeInfoRead},
+    {"Utf32BigEndian", encodeUnits(QByteArray("\0\0\xFE\xFF", 4), kMakeInfo, 4, true), kMakeInfoRead},
+    {"ParseErrorAfterTheMark", "\xEF\xBB\xBF[Ureg_Info]\r\n  #SR_No=1\r\n",
+     u"Unsupported token at row 2, position 3"_s},
+    {"OnlyTheFirstMarkIsDroppedAndNulIsText", QByteArray("\xEF\xBB\xBF[A]\nk=\xEF\xBB\xBFv\0w", 15),
+     u"[A]k=\uFEFFv"_s + QChar(0) + u"w;"_s},
+    {"Latin1",
+     "[A]\nk=Gr\xF6\xDF"
+     "e\n",
+     kNotText},
+    {"OverlongUtf8", "[A]\nk=\xC0\x80\n", kNotText},
+    {"Utf8EncodedSurrogate", "[A]\nk=\xED\xA0\x80\n", kNotText},
+    {"Utf8CutAtTheEnd", "[A]\nk=\xE2\x82", kNotText},
+    {"Utf8BeyondUnicode", "[A]\nk=\xF4\x90\x80\x80", kNotText},
+    {"Utf16OddLength", bytes({0xFF, 0xFE, '[', 0, 'A', 0, ']'}), kNotText},
+    {"Utf16LoneHighAtTheEnd", bytes({0xFF, 0xFE, 'k', 0, 0x00, 0xD8}), kNotText},
+    {"Utf16LoneLow", bytes({0xFE, 0xFF, 0xDC, 0x00, 0, 'k'}), kNotText},
+    {"Utf16HighThenHigh", bytes({0xFF, 0xFE, 0x00, 0xD8, 0x00, 0xD8, 0x00, 0xDC}), kNotText},
+    {"Utf32LengthNotAMultipleOfFour", bytes({0xFF, 0xFE, 0, 0, 'k', 0, 0}), kNotText},
+    {"Utf32BeyondUnicode", bytes({0, 0, 0xFE, 0xFF, 0, 0x11, 0, 0}), kNotText},
+    {"Utf32Surrogate", bytes({0xFF, 0xFE, 0, 0, 0x00, 0xD8, 0, 0}), kNotText},
+};
+
+INSTANTIATE_TEST_SUITE_P(Bytes, IniFile, ::testing::ValuesIn(kFiles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+using IniFileTest = ov::test::SandboxedTest;
+
+TEST_F(IniFileTest, OnlyReadableLocalFilesAreRead) {
+  const QString file = sandbox_->writeFile(u"MakeInfo.ini"_s, kMakeInfo.toUtf8());
+  EXPECT_EQ(describe(parseINI(QUrl::fromLocalFile(file))), kMakeInfoRead);
+  EXPECT_THROW(parseINI(QUrl(u"https://download.example/MakeInfo.ini"_s)), IniReadError);
+  EXPECT_THROW(parseINI(QUrl::fromLocalFile(sandbox_->path(u"missing.ini"_s))), IniReadError);
+  for (const QString& unreadable : {sandbox_->path(u"missing.ini"_s), sandbox_->home()}) {
     try {
-      parseINIFile(file);
-      ADD_FAILURE() << "read " << file.toStdString();
+      parseINIFile(unreadable);
+      ADD_FAILURE() << "read " << unreadable.toStdString();
     } catch (const IniReadError& error) {
-      EXPECT_EQ(error.path, file);
+      EXPECT_EQ(error.path, unreadable);
       EXPECT_FALSE(error.reason.isEmpty());
-      EXPECT_NE(std::string(error.what()).find(file.toStdString()), std::string::npos);
+      EXPECT_NE(std::string(error.what()).find(unreadable.toStdString()), std::string::npos);
     }
   }
-}
-
-TEST_F(IniFileTest, OnlyLocalFileUrlsAreRead) {
-  EXPECT_THROW(parseINI(QUrl(u"https://download.example/MakeInfo.ini"_s)), IniReadError);
-  EXPECT_THROW(parseINI(QUrl::fromLocalFile(path(u"missing.ini"_s))), IniReadError);
-}
-
-TEST_F(IniFileTest, ParseErrorsComeThroughUnchanged) {
-  const QString file = writeFile(u"broken.ini"_s, "\xEF\xBB\xBF[Ureg_Info]\r\n  #SR_No=1\r\n");
-  try {
-    parseINIFile(file);
-    ADD_FAILURE() << "read without error";
-  } catch (const ParseError& error) {
-    EXPECT_EQ(error.kind, ParseError::Kind::unsupportedToken);
-    EXPECT_EQ(error.row, 2);
-    EXPECT_EQ(error.pos, 3);
-  }
-}
-
-TEST_F(IniFileTest, MarksAreDroppedOnceAndNulIsText) {
-  const QString file = writeFile(u"marks.ini"_s, QByteArray("\xEF\xBB\xBF[A]\nk=\xEF\xBB\xBFv\0w", 15));
-  EXPECT_EQ(parseINIFile(file), (Config{{Section{u"A"_s, {{u"k"_s, u"\uFEFFv"_s + QChar(0) + u"w"_s}}}}}));
 }
 
 }  // namespace

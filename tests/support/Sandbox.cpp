@@ -1,5 +1,7 @@
 #include "tests/support/Sandbox.h"
 
+#include "tests/support/Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -32,12 +34,8 @@ Sandbox::~Sandbox() {
 }
 
 QString Sandbox::writeFile(const QString& relative, const QByteArray& contents) const {
-  const QString full = path(relative);
-  QDir().mkpath(QFileInfo(full).path());
-  QFile file(full);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(contents) != contents.size())
-    throw std::runtime_error("cannot write a sandbox file");
-  return full;
+  writeWholeFile(path(relative), contents);
+  return path(relative);
 }
 
 void Sandbox::setVariable(const char* name, const QString& value) {

@@ -1,6 +1,7 @@
 #include "tests/support/ScriptedToolkit.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 
 namespace ov::test {
 
@@ -13,63 +14,11 @@ ScriptedToolkit::~ScriptedToolkit() {
 }
 
 void ScriptedToolkit::queueAlertAnswers(std::initializer_list<int> answers) {
-  std::lock_guard lk(mutex_);
-  answers_.insert(answers_.end(), answers.begin(), answers.end());
+  locked([&] { answers_.insert(answers_.end(), answers.begin(), answers.end()); });
 }
 
-void ScriptedToolkit::setAlertScript(AlertScript script) {
-  std::lock_guard lk(mutex_);
-  script_ = std::move(script);
-}
-
-void ScriptedToolkit::setOpenAnswer(bool accepted) {
-  std::lock_guard lk(mutex_);
-  openAnswer_ = accepted;
-}
-
-void ScriptedToolkit::setOnTerminate(std::function<void()> action) {
-  std::lock_guard lk(mutex_);
-  onTerminate_ = std::move(action);
-}
-
-void ScriptedToolkit::setQuitOnTerminate(bool quit) {
-  std::lock_guard lk(mutex_);
-  quitOnTerminate_ = quit;
-}
-
-std::vector<Alert> ScriptedToolkit::alerts() const {
-  std::lock_guard lk(mutex_);
-  return alerts_;
-}
-
-std::vector<QUrl> ScriptedToolkit::openedUrls() const {
-  std::lock_guard lk(mutex_);
-  return opened_;
-}
-
-std::vector<QObject*> ScriptedToolkit::hiddenWindows() const {
-  std::lock_guard lk(mutex_);
-  return hidden_;
-}
-
-int ScriptedToolkit::stopModalCount() const {
-  std::lock_guard lk(mutex_);
-  return stopModalCount_;
-}
-
-int ScriptedToolkit::setTerminatingCount() const {
-  std::lock_guard lk(mutex_);
-  return setTerminatingCount_;
-}
-
-int ScriptedToolkit::terminateCount() const {
-  std::lock_guard lk(mutex_);
-  return terminateCount_;
-}
-
-std::vector<QString> ScriptedToolkit::calls() const {
-  std::lock_guard lk(mutex_);
-  return calls_;
+int ScriptedToolkit::count(const QString& call) const {
+  return locked([&] { return static_cast<int>(std::count(calls_.begin(), calls_.end(), call)); });
 }
 
 int ScriptedToolkit::runModalAlert(const Alert& alert) {
@@ -89,15 +38,12 @@ int ScriptedToolkit::runModalAlert(const Alert& alert) {
 }
 
 void ScriptedToolkit::stopModal() {
-  std::lock_guard lk(mutex_);
-  ++stopModalCount_;
-  calls_.push_back(QStringLiteral("stopModal"));
+  record(QStringLiteral("stopModal"));
 }
 
 void ScriptedToolkit::hideWindow(QObject* window) {
-  std::lock_guard lk(mutex_);
-  hidden_.push_back(window);
-  calls_.push_back(QStringLiteral("hideWindow"));
+  locked([&] { hidden_.push_back(window); });
+  record(QStringLiteral("hideWindow"));
 }
 
 bool ScriptedToolkit::openWithDefaultHandler(const QUrl& url) {
@@ -108,21 +54,12 @@ bool ScriptedToolkit::openWithDefaultHandler(const QUrl& url) {
 }
 
 void ScriptedToolkit::setTerminating() {
-  std::lock_guard lk(mutex_);
-  ++setTerminatingCount_;
-  calls_.push_back(QStringLiteral("setTerminating"));
+  record(QStringLiteral("setTerminating"));
 }
 
 void ScriptedToolkit::terminate() {
-  std::function<void()> action;
-  bool quit = false;
-  {
-    std::lock_guard lk(mutex_);
-    ++terminateCount_;
-    calls_.push_back(QStringLiteral("terminate"));
-    action = onTerminate_;
-    quit = quitOnTerminate_;
-  }
+  record(QStringLiteral("terminate"));
+  const auto [action, quit] = locked([&] { return std::pair(onTerminate_, quitOnTerminate_); });
   if (action) action();
   if (quit) QCoreApplication::quit();
 }

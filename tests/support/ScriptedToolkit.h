@@ -33,24 +33,40 @@ class ScriptedToolkit : public Toolkit {
 
   // --- Script ----------------------------------------------------------------
   void queueAlertAnswers(std::initializer_list<int> answers);
-  void setAlertScript(AlertScript script);
+  void setAlertScript(AlertScript script) {
+    locked([&] { script_ = std::move(script); });
+  }
   // What openWithDefaultHandler() answers (true unless told otherwise).
-  void setOpenAnswer(bool accepted);
+  void setOpenAnswer(bool accepted) {
+    locked([&] { openAnswer_ = accepted; });
+  }
   // Runs on terminate() besides the recording; nothing by default, so the
   // test's application keeps running. setQuitOnTerminate(true) quits it.
-  void setOnTerminate(std::function<void()> action);
-  void setQuitOnTerminate(bool quit);
+  void setOnTerminate(std::function<void()> action) {
+    locked([&] { onTerminate_ = std::move(action); });
+  }
+  void setQuitOnTerminate(bool quit) {
+    locked([&] { quitOnTerminate_ = quit; });
+  }
 
   // --- Record ----------------------------------------------------------------
-  std::vector<Alert> alerts() const;
-  std::vector<QUrl> openedUrls() const;
-  std::vector<QObject*> hiddenWindows() const;
-  int stopModalCount() const;
-  int setTerminatingCount() const;
-  int terminateCount() const;
+  std::vector<Alert> alerts() const {
+    return locked([&] { return alerts_; });
+  }
+  std::vector<QUrl> openedUrls() const {
+    return locked([&] { return opened_; });
+  }
+  std::vector<QObject*> hiddenWindows() const {
+    return locked([&] { return hidden_; });
+  }
+  int stopModalCount() const { return count(QStringLiteral("stopModal")); }
+  int setTerminatingCount() const { return count(QStringLiteral("setTerminating")); }
+  int terminateCount() const { return count(QStringLiteral("terminate")); }
   // Every call by name, in order: "runModalAlert", "stopModal", "hideWindow",
   // "openWithDefaultHandler", "setTerminating", "terminate".
-  std::vector<QString> calls() const;
+  std::vector<QString> calls() const {
+    return locked([&] { return calls_; });
+  }
 
   // --- Toolkit ---------------------------------------------------------------
   int runModalAlert(const Alert& alert) override;
@@ -65,6 +81,16 @@ class ScriptedToolkit : public Toolkit {
   }
 
  private:
+  template <typename F>
+  auto locked(F f) const -> decltype(f()) {
+    std::lock_guard lk(mutex_);
+    return f();
+  }
+  int count(const QString& call) const;
+  void record(const QString& call) {
+    locked([&] { calls_.push_back(call); });
+  }
+
   Toolkit* previous_;
   mutable std::mutex mutex_;
   std::deque<int> answers_;
@@ -75,9 +101,6 @@ class ScriptedToolkit : public Toolkit {
   std::vector<Alert> alerts_;
   std::vector<QUrl> opened_;
   std::vector<QObject*> hidden_;
-  int stopModalCount_ = 0;
-  int setTerminatingCount_ = 0;
-  int terminateCount_ = 0;
   std::vector<QString> calls_;
 };
 

@@ -5,13 +5,14 @@
 
 #include <QByteArray>
 #include <cctype>
-#include <charconv>
 #include <stdexcept>
 
 #include "platform/HttpClient.h"
 #include "tools/certs/Certificates.h"
+#include "tools/refservice/ByteRange.h"
+#include "tools/refservice/FormBody.h"
 
-namespace ovtest {
+namespace ov::test {
 namespace {
 
 bool equalsIgnoringCase(const std::string& a, const std::string& b) {
@@ -22,37 +23,6 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b) {
     }
   }
   return true;
-}
-
-std::map<std::string, std::string> decodeForm(const std::string& body) {
-  std::map<std::string, std::string> fields;
-  const QByteArray bytes = QByteArray::fromStdString(body);
-  for (const QByteArray& pair : bytes.split('&')) {
-    if (pair.isEmpty()) continue;
-    const qsizetype equals = pair.indexOf('=');
-    QByteArray name = equals < 0 ? pair : pair.left(equals);
-    QByteArray value = equals < 0 ? QByteArray() : pair.mid(equals + 1);
-    name.replace('+', ' ');
-    value.replace('+', ' ');
-    fields[QByteArray::fromPercentEncoding(name).toStdString()] =
-        QByteArray::fromPercentEncoding(value).toStdString();
-  }
-  return fields;
-}
-
-// "bytes=a-b" or "bytes=a-": the first and last byte asked for (last open when absent).
-std::optional<std::pair<std::size_t, std::optional<std::size_t>>> parseRange(const std::string& value) {
-  if (value.rfind("bytes=", 0) != 0) return std::nullopt;
-  const std::string spec = value.substr(6);
-  const auto dash = spec.find('-');
-  if (dash == std::string::npos || dash == 0 || spec.find(',') != std::string::npos) return std::nullopt;
-  std::size_t first = 0;
-  if (std::from_chars(spec.data(), spec.data() + dash, first).ec != std::errc()) return std::nullopt;
-  if (dash + 1 == spec.size()) return std::make_pair(first, std::optional<std::size_t>());
-  std::size_t last = 0;
-  const auto [end, ec] = std::from_chars(spec.data() + dash + 1, spec.data() + spec.size(), last);
-  if (ec != std::errc() || end != spec.data() + spec.size() || last < first) return std::nullopt;
-  return std::make_pair(first, std::optional<std::size_t>(last));
 }
 
 }  // namespace
@@ -139,44 +109,43 @@ void TestHttpsServer::serve(const std::string& path, TestResource resource) {
   auto shared = std::make_shared<const TestResource>(std::move(resource));
   handle("GET", path, [this, shared](const httplib::Request& request, httplib::Response& response) {
     const TestResource& resource = *shared;
-    const std::size_t total = resource.body.size();
-    std::size_t first = 0;
-    std::size_t length = total;
+    const auto total = static_cast<std::int64_t>(resource.body.size());
+    refservice::ResolvedRange part{0, total - 1};
     response.status = 200;
     response.set_header("ETag", resource.etag);
     response.set_header("Accept-Ranges", "bytes");
     const auto ifRange = request.get_header_value("If-Range");
-    const auto range =
-        request.has_header("Range") ? parseRange(request.get_header_value("Range")) : std::nullopt;
-    if (range && (ifRange.empty() || ifRange == resource.etag)) {
-      if (range->first >= total) {
+    // Only a single range is served as one; several are answered with the whole body.
+    const auto specs = request.has_header("Range")
+                           ? refservice::parseRangeHeader(request.get_header_value("Range"))
+                           : std::nullopt;
+    if (specs && specs->size() == 1 && (ifRange.empty() || ifRange == resource.etag)) {
+      const auto resolved = refservice::resolveRange(specs->front(), total);
+      if (!resolved) {
         response.status = 416;
         response.set_header("Content-Range", "bytes */" + std::to_string(total));
         response.set_content("", "text/plain");
         return;
       }
-      const std::size_t last = std::min(range->second.value_or(total - 1), total - 1);
-      first = range->first;
-      length = last - first + 1;
+      part = *resolved;
       response.status = 206;
-      response.set_header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) +
-                                               "/" + std::to_string(total));
+      response.set_header("Content-Range", refservice::contentRange(part, total));
     }
-    if (length == 0) {
+    if (part.length() <= 0) {
       response.set_content("", resource.contentType);
       return;
     }
-    response.set_content_provider(
-        length, resource.contentType,
-        [this, shared, first](std::size_t offset, std::size_t remaining, httplib::DataSink& sink) {
-          const TestResource& r = *shared;
-          std::size_t slice = remaining;
-          if (r.sliceSize > 0) {
-            slice = std::min(slice, r.sliceSize);
-            if (r.sliceDelay.count() > 0 && !pause(r.sliceDelay)) return false;
-          }
-          return sink.write(r.body.data() + first + offset, slice);
-        });
+    response.set_content_provider(static_cast<std::size_t>(part.length()), resource.contentType,
+                                  [this, shared, first = part.first](
+                                      std::size_t offset, std::size_t remaining, httplib::DataSink& sink) {
+                                    const TestResource& r = *shared;
+                                    std::size_t slice = remaining;
+                                    if (r.sliceSize > 0) {
+                                      slice = std::min(slice, r.sliceSize);
+                                      if (r.sliceDelay.count() > 0 && !pause(r.sliceDelay)) return false;
+                                    }
+                                    return sink.write(r.body.data() + first + offset, slice);
+                                  });
   });
 }
 
@@ -190,7 +159,7 @@ void TestHttpsServer::dispatch(const httplib::Request& request, httplib::Respons
   record.clientPort = request.remote_port;
   if (request.has_header("Range")) record.range = request.get_header_value("Range");
   if (request.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0) {
-    record.form = decodeForm(request.body);
+    for (auto& [name, value] : refservice::decodeForm(request.body).fields) record.form[name] = value;
   }
   // cpp-httplib would slice every answer by the request's Range and compress
   // text by its Accept-Encoding; handlers here decide both themselves. The
@@ -281,4 +250,4 @@ void TestHttpsServer::connectionClosed(Connection* connection) {
   open_.erase(connection);
 }
 
-}  // namespace ovtest
+}  // namespace ov::test

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-namespace ovtest {
+namespace ov::test {
 
 // One request as the test server received it.
 struct RecordedRequest {
@@ -135,4 +135,11 @@ class TestHttpsServer {
   std::set<Connection*> open_;                                       // guarded by mutex_
 };
 
+}  // namespace ov::test
+
+// The names the HTTP client tests still use.
+namespace ovtest {
+using ov::test::RecordedRequest;
+using ov::test::TestHttpsServer;
+using ov::test::TestResource;
 }  // namespace ovtest
