@@ -8,6 +8,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+namespace ov {
+
 namespace {
 
 QStyle::StandardPixmap iconFor(ov::AlertStyle style) {
@@ -140,3 +142,5 @@ void AlertDialog::reject() {
     QDialog::reject();
   }
 }
+
+}  // namespace ov

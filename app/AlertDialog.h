@@ -6,6 +6,8 @@
 
 #include "platform/Toolkit.h"
 
+namespace ov {
+
 // The modal alert: an icon for its style, the message (plain text, wrapped),
 // an optional informative text, and the buttons. As on macOS, the first button
 // is the default and sits rightmost, the others follow to its left; the
@@ -35,3 +37,5 @@ class AlertDialog : public QDialog {
   std::vector<QPushButton*> buttons_;
   int answer_ = -1;
 };
+
+}  // namespace ov

@@ -17,6 +17,8 @@
 #include "platform/Toolkit.h"
 #include "platform/Utility.h"
 
+namespace ov {
+
 namespace {
 
 std::atomic<AppDelegate*> currentDelegate{nullptr};
@@ -103,3 +105,5 @@ void AppDelegate::cancelAndTerminateAfterReport() {
     });
   });
 }
+
+}  // namespace ov

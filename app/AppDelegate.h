@@ -6,6 +6,8 @@
 #include <chrono>
 #include <memory>
 
+namespace ov {
+
 class OVDownloadMgr;
 class ViewController;
 
@@ -72,3 +74,5 @@ class AppDelegate : public QObject {
   QTimer signalDeadline_;
   bool signalReceived_ = false;
 };
+
+}  // namespace ov

@@ -5,6 +5,8 @@
 
 #include "ui_DownloadWindow.h"
 
+namespace ov {
+
 DownloadWindow::DownloadWindow(QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::DownloadWindow>()) {
   ui->setupUi(this);
@@ -48,3 +50,5 @@ void DownloadWindow::showEvent(QShowEvent* event) {
   appeared_ = true;
   if (didAppear) didAppear();
 }
+
+}  // namespace ov

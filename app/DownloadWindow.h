@@ -8,6 +8,8 @@ namespace Ui {
 class DownloadWindow;
 }
 
+namespace ov {
+
 // The download window, built from DownloadWindow.ui: title, product, state,
 // progress bar, size, destination, and the start, pause and cancel buttons;
 // its menu has Close Window and Quit. It decides nothing itself: closing asks
@@ -36,3 +38,5 @@ class DownloadWindow : public QMainWindow {
  private:
   bool appeared_ = false;
 };
+
+}  // namespace ov

@@ -5,6 +5,8 @@
 #include <QStyle>
 #include <QStyleOption>
 
+namespace ov {
+
 ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
   setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
@@ -47,3 +49,5 @@ void ElidedLabel::updateToolTip() {
   const QString tip = displayedText() == text() ? QString() : text();
   if (toolTip() != tip) setToolTip(tip);
 }
+
+}  // namespace ov

@@ -2,6 +2,8 @@
 
 #include <QLabel>
 
+namespace ov {
+
 // A one-line label that shortens its text in the middle ("/home/…/Setup.pkg")
 // when it does not fit, instead of widening its window. text() and the
 // accessible text stay whole; the tooltip shows the whole text while it is
@@ -26,3 +28,5 @@ class ElidedLabel : public QLabel {
  private:
   void updateToolTip();
 };
+
+}  // namespace ov

@@ -20,6 +20,8 @@
 #include "platform/Utility.h"
 #include "ui_DownloadWindow.h"
 
+namespace ov {
+
 namespace {
 
 // Texts of the launcher itself; translated in the context "Launcher".
@@ -106,3 +108,5 @@ int runOVDownloader(int argc, char** argv) {
   std::fflush(nullptr);
   std::_Exit(status);
 }
+
+}  // namespace ov

@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QLocalSocket>
 
+namespace ov {
+
 namespace {
 
 const QByteArray kActivate = QByteArrayLiteral("activate\n");
@@ -79,3 +81,5 @@ void SingleInstance::onNewConnection() {
     });
   }
 }
+
+}  // namespace ov

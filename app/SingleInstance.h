@@ -7,6 +7,8 @@
 #include <chrono>
 #include <memory>
 
+namespace ov {
+
 // Keeps a second copy of the program from downloading into the same part
 // files as a running one, which would corrupt both. The first copy holds a
 // lock file in the folder the part files live in and listens on a local
@@ -53,3 +55,5 @@ class SingleInstance : public QObject {
   std::unique_ptr<QLockFile> lock_;
   QLocalServer server_;
 };
+
+}  // namespace ov

@@ -6,6 +6,8 @@
 #include "app/StringFormat.h"
 #include "platform/Toolkit.h"
 
+namespace ov {
+
 // The context named in QT_TRANSLATE_NOOP must be the one ov::Toolkit looks
 // translations up in (kUiStringContext); lupdate reads these lines, and the
 // "//:" lines become the translators' comments.
@@ -124,3 +126,5 @@ QString UiString::untranslated() const {
   if (tail_ != nullptr) result += QString::fromUtf8(tail_);
   return result;
 }
+
+}  // namespace ov

@@ -3,6 +3,8 @@
 #include <QString>
 #include <mutex>
 
+namespace ov {
+
 // The table of texts the user reads. Each entry is looked up by its English
 // text, which is also what shows when there is no translation; the IDS_ name
 // reaches translators only as a comment. Several entries are printf-style
@@ -73,3 +75,5 @@ const UiString* const* allUiStrings();
 
 // The translation context of the table.
 inline constexpr const char* kUiStringContext = "OVDownloader";
+
+}  // namespace ov

@@ -9,6 +9,8 @@
 #include "platform/Utility.h"
 #include "ui_DownloadWindow.h"
 
+namespace ov {
+
 std::shared_ptr<ViewController> ViewController::create(OVDownloadMgr& manager) {
   // The last reference may be dropped by a task on a background queue; a
   // QObject with widgets must still be destroyed on the main thread.
@@ -101,3 +103,5 @@ void ViewController::onCancelBtnClicked(QObject*) {
 void ViewController::terminate() {
   terminateOVDownloader(std::any(static_cast<QObject*>(this)));
 }
+
+}  // namespace ov

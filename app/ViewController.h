@@ -15,6 +15,8 @@
 #include "platform/NotificationCenter.h"
 #include "platform/RepeatingTimer.h"
 
+namespace ov {
+
 class DownloadWindow;
 class OVDownloadMgr;
 
@@ -147,3 +149,5 @@ class ViewController : public QObject,
   ov::NotificationCenter::Token readyObserver_ = 0;
   ov::NotificationCenter::Token quitObserver_ = 0;
 };
+
+}  // namespace ov

@@ -10,6 +10,8 @@
 #include "platform/ThreadCheck.h"
 #include "platform/Toolkit.h"
 
+namespace ov {
+
 namespace {
 
 // The service names the new downloader's address; only a web address is
@@ -126,3 +128,5 @@ void ViewController::restartDownload() {
   setPauseButtonTitle(IDS_BTNCAPTION_PAUSE);
   startDownload();
 }
+
+}  // namespace ov

@@ -17,6 +17,8 @@
 #include "platform/ThreadCheck.h"
 #include "platform/Toolkit.h"
 
+namespace ov {
+
 namespace {
 
 const QString kSection = QStringLiteral("Ureg_Info");
@@ -152,3 +154,5 @@ void ViewController::stopCountDown() {
   autoCountDownTimer->invalidate();
   autoCountDownTimer.reset();
 }
+
+}  // namespace ov

@@ -14,6 +14,8 @@
 #include "platform/ThreadCheck.h"
 #include "platform/Toolkit.h"
 
+namespace ov {
+
 namespace {
 
 constexpr double kBytesPerMegabyte = 1048576.0;
@@ -115,3 +117,5 @@ void ViewController::setStateText(const QString& text) {
     QAccessible::updateAccessibility(&event);
   }
 }
+
+}  // namespace ov

@@ -10,6 +10,8 @@
 #include "app/AlertDialog.h"
 #include "app/AppDelegate.h"
 
+namespace ov {
+
 WidgetsToolkit::WidgetsToolkit(AppDelegate& delegate) : delegate_(delegate) {}
 
 WidgetsToolkit::~WidgetsToolkit() {
@@ -96,3 +98,5 @@ bool WidgetsToolkit::eventFilter(QObject* watched, QEvent* event) {
   }
   return QObject::eventFilter(watched, event);
 }
+
+}  // namespace ov

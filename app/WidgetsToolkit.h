@@ -5,6 +5,8 @@
 
 #include "platform/Toolkit.h"
 
+namespace ov {
+
 class AlertDialog;
 class AppDelegate;
 
@@ -49,3 +51,5 @@ class WidgetsToolkit : public QObject, public ov::Toolkit {
   bool installed_ = false;
   ov::Toolkit* previous_ = nullptr;
 };
+
+}  // namespace ov

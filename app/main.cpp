@@ -1,5 +1,5 @@
 #include "app/Launcher.h"
 
 int main(int argc, char** argv) {
-  return runOVDownloader(argc, argv);
+  return ov::runOVDownloader(argc, argv);
 }

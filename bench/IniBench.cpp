@@ -9,6 +9,8 @@
 
 #include "ini/IniReader.h"
 
+using namespace ov;
+
 namespace {
 
 constexpr qsizetype tenMiB = 10 * 1024 * 1024;

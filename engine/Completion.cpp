@@ -11,6 +11,8 @@
 #include "platform/Utility.h"
 #include "service/StatusReport.h"
 
+namespace ov {
+
 namespace {
 
 // Where the installer may go in Downloads: its own name, unless something
@@ -117,3 +119,5 @@ void OVDownloadMgr::runInstaller() {
   }
   terminateOVDownloader(this);
 }
+
+}  // namespace ov

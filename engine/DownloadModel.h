@@ -7,6 +7,8 @@
 #include <mutex>
 #include <optional>
 
+namespace ov {
+
 // The installer is fetched in byte ranges of this length (the last one holds
 // the rest); each lands in a part file of its own.
 inline constexpr std::int64_t kChunkLength = 5'242'880;
@@ -77,3 +79,5 @@ class WeakDelegate {
 // Notification names, posted without object or user information.
 inline const QString ReadyToDownload = QStringLiteral("ReadyToDownload");
 inline const QString QuitOVDownloader = QStringLiteral("QuitOVDownloader");
+
+}  // namespace ov

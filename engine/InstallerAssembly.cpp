@@ -3,6 +3,8 @@
 #include <QFile>
 #include <algorithm>
 
+namespace ov {
+
 bool InstallerAssembly::open(Layout layout, std::int64_t appended, std::optional<QByteArray> sha256,
                              QString& error) {
   std::lock_guard lk(mutex_);
@@ -84,3 +86,5 @@ void InstallerAssembly::close() {
   std::lock_guard lk(mutex_);
   file_.abandon();
 }
+
+}  // namespace ov

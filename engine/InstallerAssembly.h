@@ -11,6 +11,8 @@
 
 #include "platform/AssembledFile.h"
 
+namespace ov {
+
 // The installer put together while its parts download: part i is appended to
 // the target as soon as it and every part before it are on disk, and removed
 // right after, so the disk holds the installer plus only the parts that wait
@@ -63,3 +65,5 @@ class InstallerAssembly {
   std::optional<QByteArray> sha256_;
   std::optional<QCryptographicHash> hash_;
 };
+
+}  // namespace ov

@@ -8,6 +8,8 @@
 #include "platform/ThreadCheck.h"
 #include "platform/Utility.h"
 
+namespace ov {
+
 namespace {
 
 // File systems limit a name to 255 bytes.
@@ -110,3 +112,5 @@ void OVDownloadMgr::discardPartialDownload() {
   if (fileUrl && ov::entryKind(fileUrl->toLocalFile()) == ov::EntryKind::RegularFile)
     QFile::remove(fileUrl->toLocalFile());
 }
+
+}  // namespace ov

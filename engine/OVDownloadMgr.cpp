@@ -7,6 +7,8 @@
 #include "platform/ThreadCheck.h"
 #include "platform/Utility.h"
 
+namespace ov {
+
 OVDownloadMgr& OVDownloadMgr::shared() {
   // Created once, on first use, thread-safely; never destroyed while the program runs.
   static OVDownloadMgr* manager = [] {
@@ -103,3 +105,5 @@ std::shared_ptr<ov::DownloadSession> OVDownloadMgr::downloadSession() {
     alamoFireDownloadSession = ov::makeDownloadSession(downloadSessionConfiguration);
   return alamoFireDownloadSession;
 }
+
+}  // namespace ov

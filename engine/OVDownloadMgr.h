@@ -21,6 +21,8 @@
 #include "platform/HttpClient.h"
 #include "platform/RepeatingTimer.h"
 
+namespace ov {
+
 // The download manager: one shared instance holding the whole state of a
 // download. Its operations are split by stage over engine/ (preparation,
 // transfer rounds, progress, merge, pause/resume/cancel, completion) and
@@ -238,3 +240,5 @@ class OVDownloadMgr {
   std::condition_variable asyncDone_;
   int asyncWork_ = 0;
 };
+
+}  // namespace ov

@@ -6,6 +6,8 @@
 #include "platform/Utility.h"
 #include "service/StatusReport.h"
 
+namespace ov {
+
 void OVDownloadMgr::PauseDownload() {
   OV_ON_MAIN_THREAD();
   ov::systemLog(QStringLiteral("[OVDownloader]Pause Download"));
@@ -76,3 +78,5 @@ void OVDownloadMgr::CancelDownload(bool bSendCancelLog,
     if (handler) handler();
   });
 }
+
+}  // namespace ov

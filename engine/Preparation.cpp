@@ -11,6 +11,8 @@
 #include "service/Identity.h"
 #include "service/StatusReport.h"
 
+namespace ov {
+
 namespace {
 
 constexpr std::int64_t kRequiredFreeSpace = 1'048'576'000;  // 1000 MiB, whatever the installer's size
@@ -111,3 +113,5 @@ void OVDownloadMgr::initDownloadMgr(const std::shared_ptr<DownloadProxy>& downlo
   });
   postToMain([] { ov::NotificationCenter::defaultCenter().post(ReadyToDownload); });
 }
+
+}  // namespace ov

@@ -5,6 +5,8 @@
 #include "platform/Log.h"
 #include "platform/ThreadCheck.h"
 
+namespace ov {
+
 void OVDownloadMgr::onUpdateProgress() {
   OV_ON_MAIN_THREAD();
   double progress = 0.0;
@@ -40,3 +42,5 @@ double OVDownloadMgr::getCurrentDownloadDuration() {
                  QString::number(before, 'g', QLocale::FloatingPointShortest));
   return elapsed + before;
 }
+
+}  // namespace ov

@@ -12,6 +12,8 @@
 #include "platform/Utility.h"
 #include "service/StatusReport.h"
 
+namespace ov {
+
 namespace {
 
 constexpr int kMaxRequestsPerRound = 10;
@@ -441,3 +443,5 @@ void OVDownloadMgr::cancelChunkRequests() {
   }
   for (const auto& request : requests) request->cancel();
 }
+
+}  // namespace ov

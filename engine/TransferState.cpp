@@ -9,6 +9,8 @@
 #include "ini/TextFile.h"
 #include "platform/FileOps.h"
 
+namespace ov {
+
 namespace {
 
 const QString kSection = QStringLiteral("Transfer");
@@ -71,3 +73,5 @@ bool TransferState::describes(const QString& otherLink, std::int64_t otherSize,
 bool isStrongEtag(const QString& etag) {
   return etag.size() >= 2 && etag.startsWith(u'"') && etag.endsWith(u'"');
 }
+
+}  // namespace ov

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace ov {
+
 // What a download keeps beside its part files so that a later attempt (the
 // Retry after a failed round, or the next launch after a crash) fetches only
 // what is missing: which resource the parts belong to and how many of them
@@ -28,3 +30,5 @@ struct TransferState {
 // A strong entity tag (RFC 9110, 8.8.3): quoted, and not marked weak ("W/").
 // Only a strong tag says that two answers carry the same bytes.
 bool isStrongEtag(const QString& etag);
+
+}  // namespace ov

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace ov {
+
 namespace {
 
 template <typename Sections>
@@ -44,3 +46,5 @@ void Config::set(const QString& sectionName, const QString& settingKey, const QS
   }
   sections.push_back(Section{sectionName, {{settingKey, settingValue}}});
 }
+
+}  // namespace ov

@@ -5,6 +5,8 @@
 #include <optional>
 #include <vector>
 
+namespace ov {
+
 // The INI document: an ordered list of named sections, each a map of text
 // settings. Plain values, copied rather than shared; no knowledge of files.
 // Names and keys compare exactly (case-sensitive, no trimming, no folding).
@@ -48,3 +50,5 @@ struct Config {
 
   friend bool operator==(const Config&, const Config&) = default;
 };
+
+}  // namespace ov

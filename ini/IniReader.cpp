@@ -4,6 +4,8 @@
 
 #include "ini/IniScanner.h"
 
+namespace ov {
+
 namespace {
 
 // The outcome of a scanning step that found nothing of its kind at the
@@ -137,3 +139,5 @@ Config parseINI(const QUrl& filenameURL) {
   }
   return parseINIFile(filenameURL.toLocalFile());
 }
+
+}  // namespace ov

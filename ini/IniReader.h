@@ -7,6 +7,8 @@
 #include "ini/ParseError.h"
 #include "ini/TextFile.h"
 
+namespace ov {
+
 // The INI reader. The text is a sequence of sections, each "[" name "]"
 // followed by settings "key=value" and ";" comments, with comments also
 // allowed between sections. Blanks and line breaks (LF, CR, CR LF, U+2028,
@@ -35,3 +37,5 @@ Config parseINIFile(const QString& filename);
 
 // parseINIFile for a file URL; a URL that is not a local file throws IniReadError.
 Config parseINI(const QUrl& filenameURL);
+
+}  // namespace ov

@@ -3,6 +3,8 @@
 #include <QChar>
 #include <algorithm>
 
+namespace ov {
+
 namespace {
 
 struct CodePoint {
@@ -154,3 +156,5 @@ TextPosition IniScanner::positionIn(QStringView text, qsizetype index) {
     ++row;
   }
 }
+
+}  // namespace ov

@@ -5,6 +5,8 @@
 
 #include "ini/ParseError.h"
 
+namespace ov {
+
 // A set of characters, as a membership test on Unicode code points.
 using CharacterSet = bool (*)(char32_t);
 
@@ -67,3 +69,5 @@ class IniScanner {
     qsizetype found = 0;
   } lastSearch_;
 };
+
+}  // namespace ov

@@ -3,6 +3,8 @@
 #include <QSaveFile>
 #include <cstdio>
 
+namespace ov {
+
 QString formatINI(const Config& config) {
   QString text;
   for (const Section& section : config.sections) {
@@ -23,3 +25,5 @@ void saveINI(const QString& filename, const Config& config) {
   std::fprintf(stdout, "save %s failed\n", filename.toUtf8().constData());
   std::fflush(stdout);
 }
+
+}  // namespace ov

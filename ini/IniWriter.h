@@ -4,6 +4,8 @@
 
 #include "ini/Config.h"
 
+namespace ov {
+
 // The INI text of a document: per section, in order, the line "[" name "]",
 // then one line "key = value" per setting (in the map's iteration order),
 // then one empty line; every line ends in CR LF. No sections, no text.
@@ -15,3 +17,5 @@ QString formatINI(const Config& config);
 // "save <filename> failed" to standard output and returns; nothing is thrown.
 // Any thread; two saves to the same file at once leave one of the two whole.
 void saveINI(const QString& filename, const Config& config);
+
+}  // namespace ov

@@ -1,5 +1,7 @@
 #include "ini/ParseError.h"
 
+namespace ov {
+
 namespace {
 
 QString describe(ParseError::Kind kind, qsizetype row, qsizetype pos) {
@@ -21,3 +23,5 @@ ParseError::ParseError(Kind kind, const TextPosition& position)
 QString ParseError::description() const {
   return describe(kind, row, pos);
 }
+
+}  // namespace ov

@@ -3,6 +3,8 @@
 #include <QString>
 #include <stdexcept>
 
+namespace ov {
+
 // A stretch of the parsed text as UTF-16 offsets [lowerBound, upperBound): the
 // stretch itself is text.mid(lowerBound, upperBound - lowerBound).
 struct TextRange {
@@ -42,3 +44,5 @@ class ParseError : public std::runtime_error {
   // "Invalid syntax at row N, position M" or "Unsupported token at row N, position M".
   QString description() const;
 };
+
+}  // namespace ov

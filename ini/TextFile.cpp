@@ -5,6 +5,8 @@
 #include <QStringDecoder>
 #include <cstdint>
 
+namespace ov {
+
 namespace {
 
 enum class Encoding { utf8, utf16LittleEndian, utf16BigEndian, utf32LittleEndian, utf32BigEndian };
@@ -110,3 +112,5 @@ QString readTextFile(const QString& path) {
   if (file.error() != QFileDevice::NoError) throw IniReadError(path, file.errorString());
   return decodeText(bytes, path);
 }
+
+}  // namespace ov

@@ -4,6 +4,8 @@
 #include <QString>
 #include <stdexcept>
 
+namespace ov {
+
 // Why a text file could not be read: it could not be opened or read (the
 // reason is the system's), or its bytes are not valid text in the encoding
 // they announce. what() holds "cannot read <path>: <reason>" as UTF-8.
@@ -26,3 +28,5 @@ QString decodeText(const QByteArray& bytes, const QString& path = QString());
 // Reads the whole file at `path` and decodes it with decodeText. Throws
 // IniReadError when the file cannot be opened or read, or is not valid text.
 QString readTextFile(const QString& path);
+
+}  // namespace ov

@@ -100,8 +100,6 @@ bool systemReachability() {
   return hasUsableInterface();
 }
 
-}  // namespace ov
-
 bool Connectivity::isConnectedToInternet() {
   {
     ov::TestAnswer& t = ov::testAnswer();
@@ -119,8 +117,6 @@ void Connectivity::setReachabilityForTesting(std::function<bool()> answer) {
   std::lock_guard lk(t.mutex);
   t.answer = std::move(answer);
 }
-
-namespace ov {
 
 void setRouteTablesForTesting(std::optional<std::pair<QString, QString>> paths) {
   TestAnswer& t = testAnswer();

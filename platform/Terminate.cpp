@@ -3,6 +3,8 @@
 #include "platform/Toolkit.h"
 #include "platform/Utility.h"
 
+namespace ov {
+
 namespace {
 
 std::mutex hookMutex;
@@ -28,3 +30,5 @@ void terminateOVDownloader(const std::any& sender) {
   if (cleanup) cleanup();
   ov::toolkit().terminate();
 }
+
+}  // namespace ov

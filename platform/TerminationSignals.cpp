@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <csignal>
 
+namespace ov {
+
 namespace {
 
 constexpr std::array<int, 2> kSignals{SIGTERM, SIGINT};
@@ -67,3 +69,5 @@ void TerminationSignals::drain() {
     for (ssize_t i = 0; i < count; ++i) emit received(bytes[i]);
   }
 }
+
+}  // namespace ov

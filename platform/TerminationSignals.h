@@ -4,6 +4,8 @@
 #include <QSocketNotifier>
 #include <memory>
 
+namespace ov {
+
 // Turns SIGTERM and SIGINT into a Qt signal on the main thread. The handler
 // itself only writes the signal's number to a socket pair (the one thing a
 // signal handler may safely do); a notifier on the other end emits
@@ -32,3 +34,5 @@ class TerminationSignals : public QObject {
 
   std::unique_ptr<QSocketNotifier> notifier_;
 };
+
+}  // namespace ov

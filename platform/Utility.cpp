@@ -14,6 +14,8 @@
 #include "platform/DBusKeepAwake.h"
 #include "platform/Log.h"
 
+namespace ov {
+
 namespace {
 
 // The bundle identifier names a folder, so only a plain folder name will do;
@@ -204,3 +206,5 @@ void setNoSleepBackendForTesting(std::optional<NoSleepBackend> backend) {
   std::lock_guard lk(s.mutex);
   s.testBackend = std::move(backend);
 }
+
+}  // namespace ov

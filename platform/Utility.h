@@ -8,6 +8,8 @@
 #include <functional>
 #include <optional>
 
+namespace ov {
+
 // Folders, disk space, reachability, the keep-awake assertion and the orderly exit.
 
 // The per-user application-support folder ($XDG_DATA_HOME on Linux, created when
@@ -64,3 +66,5 @@ void terminateOVDownloader(const std::any& sender = {});
 // What terminateOVDownloader() removes on the way out; the download manager
 // registers it. Any thread.
 void setCleanupBeforeExit(std::function<void()> cleanup);
+
+}  // namespace ov

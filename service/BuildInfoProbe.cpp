@@ -6,6 +6,8 @@
 #include "platform/ThreadCheck.h"
 #include "service/ServiceRequest.h"
 
+namespace ov {
+
 namespace {
 
 // The installer's SHA-256 when the answer names one: Repr-Digest (RFC 9530,
@@ -64,3 +66,5 @@ bool OVDownloadMgr::getBuildInfo(const QString& sourceUrl) {
   });
   return result;
 }
+
+}  // namespace ov

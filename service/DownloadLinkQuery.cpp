@@ -3,6 +3,8 @@
 #include "platform/ThreadCheck.h"
 #include "service/ServiceRequest.h"
 
+namespace ov {
+
 namespace {
 
 QString withoutCrLf(QString text) {
@@ -64,3 +66,5 @@ QString OVDownloadMgr::queryDownLoadURL() {
   ov::systemLog(QStringLiteral("[OVDownloader]queryDownLoadURL succeed! retrivedDownloadURL : ") + link);
   return link;
 }
+
+}  // namespace ov

@@ -4,6 +4,8 @@
 #include "platform/ThreadCheck.h"
 #include "service/ServiceRequest.h"
 
+namespace ov {
+
 std::int64_t OVDownloadMgr::queryHeartbeatTime() {
   OV_OFF_MAIN_THREAD();
   const ov::FormFields fields = productFields(false);
@@ -31,3 +33,5 @@ void OVDownloadMgr::onHeartbeatTimer() {
   // The tick only hands the report on, so a slow service never delays the next tick.
   ov::globalUtilityQueue().async([this, work = beginAsyncWork()] { sendLog_UpdateSize(); });
 }
+
+}  // namespace ov

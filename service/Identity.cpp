@@ -8,6 +8,8 @@
 
 #include "platform/UserAccount.h"
 
+namespace ov {
+
 namespace {
 
 std::mutex seamMutex;
@@ -86,3 +88,5 @@ void setPreferredLanguagesForTesting(std::function<QStringList()> source) {
   std::lock_guard lk(seamMutex);
   languagesSource = std::move(source);
 }
+
+}  // namespace ov

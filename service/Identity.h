@@ -6,6 +6,8 @@
 #include <functional>
 #include <optional>
 
+namespace ov {
+
 // "S-1-" + the upper-case SHA-256 hex of (platform UUID text + login name);
 // empty when the platform UUID cannot be read. On Linux the platform UUID text
 // is the machine id (/etc/machine-id, else /var/lib/dbus/machine-id).
@@ -23,3 +25,5 @@ QString languageTagForLocale(const QLocale& locale);
 void setPlatformUuidForTesting(std::function<std::optional<QString>()> source);
 void setLoginNameForTesting(std::function<QString()> source);
 void setPreferredLanguagesForTesting(std::function<QStringList()> source);
+
+}  // namespace ov

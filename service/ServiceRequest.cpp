@@ -10,6 +10,8 @@
 #include "platform/Log.h"
 #include "platform/ThreadCheck.h"
 
+namespace ov {
+
 namespace {
 
 std::mutex hostMutex;
@@ -95,3 +97,5 @@ std::optional<std::int64_t> parseDecimalInteger(const QString& text) {
   if (magnitude == limit) return std::numeric_limits<std::int64_t>::min();
   return -static_cast<std::int64_t>(magnitude);
 }
+
+}  // namespace ov

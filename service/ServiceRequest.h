@@ -7,6 +7,8 @@
 
 #include "platform/HttpClient.h"
 
+namespace ov {
+
 // The download service: one HTTPS host, five form-encoded POST endpoints.
 
 // "https://" + the service host: OVDOWNLOADER_SERVICE_HOST when set, otherwise
@@ -36,3 +38,5 @@ bool SendHttpPostRequsetString(const QString& url, const std::optional<ov::HttpH
 // An optional single "+" or "-", then one or more digits 0-9, nothing else,
 // within the signed 64-bit range.
 std::optional<std::int64_t> parseDecimalInteger(const QString& text);
+
+}  // namespace ov

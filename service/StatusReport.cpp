@@ -9,6 +9,8 @@
 #include "platform/ThreadCheck.h"
 #include "service/ServiceRequest.h"
 
+namespace ov {
+
 std::optional<STATUS_ID> STATUS_IDFromRaw(int raw) {
   if (raw < 0 || raw > 9) return std::nullopt;
   return static_cast<STATUS_ID>(raw);
@@ -109,3 +111,5 @@ void OVDownloadMgr::sendLog_UpdateSize() {
         });
       });
 }
+
+}  // namespace ov

@@ -4,6 +4,8 @@
 #include <map>
 #include <optional>
 
+namespace ov {
+
 // Status codes and the names sent in the "status" and "detail_status" fields.
 enum class STATUS_ID : int {
   SI_NOREQUEST = 0,
@@ -26,3 +28,5 @@ const std::map<STATUS_ID, QString>& STATUS_NAME_Dict();
 inline QString statusName(STATUS_ID id) {
   return STATUS_NAME_Dict().at(id);
 }
+
+}  // namespace ov

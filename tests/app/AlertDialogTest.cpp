@@ -10,6 +10,8 @@
 #include "app/WidgetsToolkit.h"
 #include "engine/OVDownloadMgr.h"
 
+using namespace ov;
+
 namespace {
 
 ov::Alert alertWith(std::vector<QString> buttons) {

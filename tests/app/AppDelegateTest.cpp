@@ -6,6 +6,8 @@
 #include "app/WidgetsToolkit.h"
 #include "tests/app/AppFixture.h"
 
+using namespace ov;
+
 namespace apptest {
 namespace {
 

@@ -30,6 +30,8 @@
 #include "tests/support/Sandbox.h"
 #include "tests/support/ScriptedToolkit.h"
 
+using namespace ov;
+
 // Readable failure messages for texts.
 inline void PrintTo(const QString& text, std::ostream* out) {
   *out << '"' << text.toStdString() << '"';

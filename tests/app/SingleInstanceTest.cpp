@@ -9,6 +9,8 @@
 #include "app/SingleInstance.h"
 #include "tests/support/EventLoop.h"
 
+using namespace ov;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -1,5 +1,7 @@
 #include "tests/app/AppFixture.h"
 
+using namespace ov;
+
 namespace apptest {
 namespace {
 

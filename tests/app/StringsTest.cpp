@@ -11,6 +11,8 @@
 #include "app/Translations.h"
 #include "tests/support/ScriptedToolkit.h"
 
+using namespace ov;
+
 namespace {
 
 using ov::formatString;

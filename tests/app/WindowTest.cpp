@@ -2,6 +2,8 @@
 
 #include "tests/app/AppFixture.h"
 
+using namespace ov;
+
 namespace apptest {
 namespace {
 

@@ -11,6 +11,8 @@
 #include "ini/IniReader.h"
 #include "ini/IniWriter.h"
 
+using namespace ov;
+
 namespace {
 
 void checkPosition(const QString& text, const ParseError& error) {

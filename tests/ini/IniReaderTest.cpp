@@ -6,6 +6,8 @@
 #include "ini/IniReader.h"
 #include "tests/ini/IniTestSupport.h"
 
+using namespace ov;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

@@ -10,6 +10,8 @@
 #include "ini/Config.h"
 #include "ini/ParseError.h"
 
+using namespace ov;
+
 // A document as one line of text, for tables: each section as "[name]"
 // followed by its settings as "key=value;" in key order (a QHash keeps none).
 inline QString describe(const Config& config) {

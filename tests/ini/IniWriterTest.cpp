@@ -12,6 +12,8 @@
 #include "tests/ini/IniTestSupport.h"
 #include "tests/support/SandboxedTest.h"
 
+using namespace ov;
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {

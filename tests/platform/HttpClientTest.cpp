@@ -13,6 +13,8 @@
 #include "tests/platform/HttpTestHelpers.h"
 #include "tests/support/TestHttpsServer.h"
 
+using namespace ov;
+
 namespace {
 
 using namespace std::chrono_literals;

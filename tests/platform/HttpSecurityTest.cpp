@@ -13,6 +13,8 @@
 #include "tests/support/TestHttpsServer.h"
 #include "tools/certs/Certificates.h"
 
+using namespace ov;
+
 namespace {
 
 using Kind = ov::HttpError::Kind;

@@ -12,6 +12,8 @@
 #include "platform/HttpClient.h"
 #include "tests/support/EventLoop.h"
 
+using namespace ov;
+
 // Helpers shared by the HTTP client tests: queues that tell their tasks apart,
 // one blocking request of the shared client, and a probe that records what a
 // download reports.

@@ -12,6 +12,8 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
 
+using namespace ov;
+
 namespace {
 
 using ov::test::Sandbox;

@@ -5,6 +5,8 @@
 
 #include "service/Identity.h"
 
+using namespace ov;
+
 namespace {
 
 class Identity : public ::testing::Test {
