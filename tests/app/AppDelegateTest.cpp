@@ -153,7 +153,6 @@ TEST_P(Appearance, IsDarkFromMojaveOnAndOnSystemsWithoutAMacOSVersion) {
 INSTANTIATE_TEST_SUITE_P(Systems, Appearance,
                          ::testing::Values(std::pair(std::optional(ov::SystemVersion{10, 13, 6}), false),
                                            std::pair(std::optional(ov::SystemVersion{10, 14, 0}), true),
-                                           std::pair(std::optional(ov::SystemVersion{12, 3, 1}), true),
                                            std::pair(std::optional<ov::SystemVersion>(), true)));
 
 }  // namespace

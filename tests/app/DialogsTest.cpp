@@ -68,7 +68,7 @@ TEST_P(Dialogs, EachFailureHasItsDialogAndEachAnswerItsAction) {
     case After::PrepareAgain:
       EXPECT_TRUE(waitFor(
           [&] { return log_->outputLines().count(u"Receive ReadyToDownload notification"_qs) == 2; }));
-      EXPECT_EQ(requestsTo("/prog/util/downloader/get-link.jsp").size(), 2u);
+      EXPECT_EQ(posts("get-link.jsp").size(), 2u);
       break;
     case After::Restart:
       EXPECT_EQ(windowState(), (WindowState{false, true, true, false, true, IDS_BTNCAPTION_PAUSE, false,
