@@ -17,10 +17,6 @@ struct LeaveCase {
   int answer;  // to the leave confirmation
   bool leaves;
 };
-void PrintTo(const LeaveCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
 class Leaving : public AppTest, public ::testing::WithParamInterface<LeaveCase> {};
 
 // Every way out asks first (a signal cannot ask anyone). Leaving hides the

@@ -28,10 +28,6 @@ struct DialogRow {
   After after;
   bool hidesWindow;
 };
-void PrintTo(const DialogRow& c, std::ostream* out) {
-  *out << c.name;
-}
-
 class Dialogs : public AppTest, public ::testing::WithParamInterface<DialogRow> {};
 
 TEST_P(Dialogs, EachFailureHasItsDialogAndEachAnswerItsAction) {

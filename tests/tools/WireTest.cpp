@@ -31,10 +31,6 @@ struct WireCase {
   int atLeastMs = 0;       // the last answer took at least this long
 };
 
-void PrintTo(const WireCase& row, std::ostream* out) {
-  *out << row.name;
-}
-
 class Wire : public ServiceTest, public ::testing::WithParamInterface<WireCase> {
  protected:
   std::string filled(std::string text) {
