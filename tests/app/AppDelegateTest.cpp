@@ -19,10 +19,6 @@ struct LeaveCase {
   int answer;  // to the leave confirmation
   bool leaves;
 };
-void PrintTo(const LeaveCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
 class Leaving : public AppTest, public ::testing::WithParamInterface<LeaveCase> {};
 
 // Every way out asks first (a signal cannot ask anyone). Leaving hides the
@@ -155,7 +151,6 @@ TEST_P(Appearance, IsDarkFromMojaveOnAndOnSystemsWithoutAMacOSVersion) {
 INSTANTIATE_TEST_SUITE_P(Systems, Appearance,
                          ::testing::Values(std::pair(std::optional(ov::SystemVersion{10, 13, 6}), false),
                                            std::pair(std::optional(ov::SystemVersion{10, 14, 0}), true),
-                                           std::pair(std::optional(ov::SystemVersion{12, 3, 1}), true),
                                            std::pair(std::optional<ov::SystemVersion>(), true)));
 
 }  // namespace

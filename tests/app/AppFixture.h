@@ -24,18 +24,9 @@
 #include "engine/OVDownloadMgr.h"
 #include "platform/Bundle.h"
 #include "platform/Utility.h"
-#include "tests/support/EventLoop.h"
-#include "tests/support/LocalService.h"
-#include "tests/support/LogCapture.h"
-#include "tests/support/Sandbox.h"
-#include "tests/support/ScriptedToolkit.h"
+#include "tests/support/ServiceTest.h"
 
 using namespace ov;
-
-// Readable failure messages for texts.
-inline void PrintTo(const QString& text, std::ostream* out) {
-  *out << '"' << text.toStdString() << '"';
-}
 
 namespace apptest {
 
@@ -66,37 +57,19 @@ inline QString sizeText(double done, double total) {
   return QString::asprintf("%.2f MB of %.2f MB", done, total);
 }
 
-class AppTest : public ::testing::Test {
+// The reference service, seams and manager of ServiceTest, plus a product
+// bundle, the application delegate and the controller under test.
+class AppTest : public ov::test::ServiceTest {
  protected:
   void SetUp() override {
-    sandbox_ = std::make_unique<ov::test::Sandbox>();
-    toolkit_ = std::make_unique<ov::test::ScriptedToolkit>();
-    log_ = std::make_unique<ov::test::LogCapture>();
-    writeFile(installers_.path() + u'/' + kInstallerName, QByteArray(kInstallerSize, 'i'));
-    refservice::ServiceOptions options;
-    options.installersFolder = installers_.path().toStdString();
-    options.log = [](std::string_view) {};
-    service_ = std::make_unique<ov::test::LocalService>(options);
-
-    Connectivity::setReachabilityForTesting([] { return true; });
-    DiskSpaceUtility::setFreeSpaceForTesting([](const QString&) { return std::int64_t(50) << 30; });
-    DiskSpaceUtility::setTotalSpaceForTesting([](const QString&) { return std::int64_t(500) << 30; });
-    setNoSleepBackendForTesting(NoSleepBackend{[](std::uint32_t& id) {
-                                                 id = 1;
-                                                 return 0;
-                                               },
-                                               [](std::uint32_t) {}});
+    ServiceTest::SetUp();
+    addInstaller(kInstallerName, kInstallerSize);
     ov::setMacOSVersionForTesting([] { return std::optional<ov::SystemVersion>(); });
     bundle_ = sandbox_->path(QStringLiteral("Sample.app"));
     ov::Bundle::setMainBundlePathForTesting(bundle_);
     writeMakeInfo(
         "[Ureg_Info]\nSR_No=SR-42\nProd_Name=SampleStudio\nDisplayProd_Name=Sample Studio\nProd_Ver=2.1\n"
         "RegVType=Retail\n");
-
-    mgr_ = OVDownloadMgr::makeForTesting();
-    mgr_->downloadSessionConfiguration.connectTimeout = 5s;
-    mgr_->downloadSessionConfiguration.requestTimeout = 20s;
-    mgr_->downloadSessionConfiguration.progressInterval = 20ms;
     delegate_ = std::make_unique<AppDelegate>(*mgr_);
   }
 
@@ -107,36 +80,23 @@ class AppTest : public ::testing::Test {
       // (on this thread) once that call has returned.
       QPointer<ViewController> watch(controller_.get());
       controller_.reset();
-      ov::test::runEventLoopUntil([&] { return watch.isNull(); }, 60s);
+      waitFor([&] { return watch.isNull(); }, 60s);
     }
     if (mgr_->fileUrl) mgr_->CancelDownload(false);
-    // What the manager posted to the main queue runs while it still lives.
-    ov::test::runEventLoopFor(100ms);
+    // What the manager posted to the main queue runs while it still lives; it
+    // ends off the main thread, which its work in flight may still need.
+    settle(100ms);
     auto ending = std::async(std::launch::async, [mgr = std::move(mgr_)]() mutable { mgr.reset(); });
-    ov::test::runEventLoopUntil([&] { return ending.wait_for(0s) == std::future_status::ready; }, 100s);
+    waitFor([&] { return ending.wait_for(0s) == std::future_status::ready; }, 100s);
     delegate_.reset();
-    ov::test::runEventLoopFor(1ms);
-    releaseNoSleepAssertion();
-    setNoSleepBackendForTesting(std::nullopt);
-    Connectivity::setReachabilityForTesting({});
-    DiskSpaceUtility::setFreeSpaceForTesting({});
-    DiskSpaceUtility::setTotalSpaceForTesting({});
+    settle(1ms);
     ov::setMacOSVersionForTesting({});
     ov::Bundle::setMainBundlePathForTesting(QString());
-    service_.reset();
-    log_.reset();
-    toolkit_.reset();
-    sandbox_.reset();
+    ServiceTest::TearDown();
   }
 
-  static void writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-  }
   QString makeInfoPath() const { return bundle_ + QStringLiteral("/Contents/Resources/MakeInfo.ini"); }
-  void writeMakeInfo(const QByteArray& text) { writeFile(makeInfoPath(), text); }
+  void writeMakeInfo(const QByteArray& text) { ov::test::writeWholeFile(makeInfoPath(), text); }
 
   // Builds the controller and its window; viewDidLoad() runs.
   ViewController& load() {
@@ -164,14 +124,9 @@ class AppTest : public ::testing::Test {
     service_->updateScenario([delay](refservice::Scenario& s) { s.answerDelay = delay; });
   }
 
-  bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20s) {
-    return ov::test::runEventLoopUntil(condition, limit);
-  }
   bool waitForTerminate() {
     return waitFor([&] { return toolkit_->terminateCount() > 0; });
   }
-  // Runs the main loop for a while, so that whatever would still come has come.
-  void settle(std::chrono::milliseconds duration = 300ms) { ov::test::runEventLoopFor(duration); }
 
   WindowState windowState() const {
     const ViewController& c = *controller_;
@@ -182,17 +137,9 @@ class AppTest : public ::testing::Test {
   }
   double installerMegabytes() const { return double(kInstallerSize) / 1048576.0; }
 
-  std::vector<refservice::RequestRecord> requestsTo(const std::string& path) const {
-    std::vector<refservice::RequestRecord> found;
-    for (auto& record : service_->requests())
-      if (record.path == path) found.push_back(std::move(record));
-    return found;
-  }
   int cancelReports() const {
-    int count = 0;
-    for (const auto& record : requestsTo("/prog/util/downloader/update-status.jsp"))
-      count += record.field("status") == "Cancel";
-    return count;
+    return static_cast<int>(
+        std::ranges::count(statusReports(), std::pair<std::string, std::string>("Cancel", "")));
   }
   int downloadsBegun() const {
     return static_cast<int>(log_->systemLines().count(u"[OVDownloader]Download begin"_qs));
@@ -203,13 +150,7 @@ class AppTest : public ::testing::Test {
     return messages;
   }
 
-  std::unique_ptr<ov::test::Sandbox> sandbox_;
-  std::unique_ptr<ov::test::ScriptedToolkit> toolkit_;
-  std::unique_ptr<ov::test::LogCapture> log_;
-  QTemporaryDir installers_;
-  std::unique_ptr<ov::test::LocalService> service_;
   QString bundle_;
-  std::unique_ptr<OVDownloadMgr> mgr_;
   std::unique_ptr<AppDelegate> delegate_;
   std::shared_ptr<ViewController> controller_;
 };

@@ -96,11 +96,6 @@ TEST_P(Format, FillsTheTemplateWithPlainText) {
 INSTANTIATE_TEST_SUITE_P(
     Templates, Format,
     ::testing::Values(
-        FormatCase{"Megabytes",
-                   [] {
-                     return formatString(u"%.02f MB of %.02f MB"_qs, {1.005, 2.0 / 3.0});
-                   },
-                   u"1.00 MB of 0.67 MB"_qs},
         FormatCase{"Seconds", [] { return formatString(u"start in %d second(s)."_qs, {15}); },
                    u"start in 15 second(s)."_qs},
         FormatCase{"TextWithConversionsStaysLiteral",

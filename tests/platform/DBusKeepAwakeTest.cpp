@@ -136,65 +136,64 @@ class DBusKeepAwakeTest : public ::testing::Test {
   FakeScreenSaver* const service = bus->service;
 };
 
-TEST_F(DBusKeepAwakeTest, InhibitsAndReleasesOnceThroughTheScreenSaverService) {
-  DBusKeepAwake keepAwake(address);
-  std::uint32_t cookie = 0;
-  EXPECT_EQ(keepAwake.inhibit(QStringLiteral("Unknown reason"), cookie), DBusKeepAwake::kSuccess);
-  EXPECT_NE(cookie, 0u);
-  keepAwake.uninhibit(cookie);
-  keepAwake.uninhibit(cookie);
-  keepAwake.uninhibit(0);
-  keepAwake.uninhibit(cookie + 1);  // never obtained
-  EXPECT_EQ(service->calls(), (QStringList{u"Inhibit OVDownloader: Unknown reason"_qs,
-                                           QStringLiteral("UnInhibit %1").arg(cookie)}));
-}
+enum class Bus { Given, GivenButMissing, AddressVariable, RuntimeFolder, Nowhere };
+enum class Service { Answers, Absent, Silent };
 
-enum class Failure { NoBus, NoService, Silent };
+struct InhibitCase {
+  const char* name;
+  Bus bus;
+  Service service;
+  std::int32_t status;
+};
 
-class DBusKeepAwakeFailureTest : public DBusKeepAwakeTest,
-                                 public ::testing::WithParamInterface<std::pair<Failure, std::int32_t>> {};
+class Inhibit : public DBusKeepAwakeTest, public ::testing::WithParamInterface<InhibitCase> {};
 
-TEST_P(DBusKeepAwakeFailureTest, GivesItsStatusNoCookieAndReleasesNothing) {
-  const Failure failure = GetParam().first;
-  const QString where =
-      failure == Failure::NoBus ? u"unix:path="_qs + bus->folder.filePath(u"no-bus"_qs) : address;
-  service->silent = failure == Failure::Silent;
-  if (failure == Failure::NoService) {
+// An empty address means the session bus: DBUS_SESSION_BUS_ADDRESS, else
+// $XDG_RUNTIME_DIR/bus, else none (nothing is launched). A failure gives no
+// cookie and does not keep its caller long; only a cookie obtained is
+// released, and only once.
+TEST_P(Inhibit, GivesItsStatusAndReleasesOnlyWhatItObtained) {
+  const InhibitCase& c = GetParam();
+  QTemporaryDir empty;
+  ScopedVariable sessionBus("DBUS_SESSION_BUS_ADDRESS", c.bus == Bus::AddressVariable ? address : QString());
+  ScopedVariable runtime("XDG_RUNTIME_DIR", c.bus == Bus::RuntimeFolder ? bus->folder.path() : empty.path());
+  const QString given = c.bus == Bus::Given             ? address
+                        : c.bus == Bus::GivenButMissing ? u"unix:path="_qs + empty.filePath(u"bus"_qs)
+                                                        : QString();
+  service->silent = c.service == Service::Silent;
+  if (c.service == Service::Absent) {
     ASSERT_TRUE(serviceBus().unregisterService(QStringLiteral("org.freedesktop.ScreenSaver")));
   }
-  DBusKeepAwake keepAwake(where, 200ms);
+  DBusKeepAwake keepAwake(given, 200ms);
   std::uint32_t cookie = 99;
   const auto started = std::chrono::steady_clock::now();
-  const std::int32_t status = keepAwake.inhibit(QStringLiteral("r"), cookie);
-  const auto took = std::chrono::steady_clock::now() - started;
-  if (failure == Failure::NoService) {
+  EXPECT_EQ(keepAwake.inhibit(QStringLiteral("Unknown reason"), cookie), c.status);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  if (c.service == Service::Absent) {
     ASSERT_TRUE(serviceBus().registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
   }
-  EXPECT_EQ(status, GetParam().second);
-  EXPECT_EQ(cookie, 0u);
-  EXPECT_LT(took, 2s);
+  EXPECT_EQ(cookie == 0, c.status != DBusKeepAwake::kSuccess);
   keepAwake.uninhibit(cookie);
-  EXPECT_FALSE(service->calls().join(u' ').contains(u"UnInhibit"_qs));
+  keepAwake.uninhibit(cookie);
+  keepAwake.uninhibit(cookie + 1);  // never obtained
+  QStringList calls;
+  if (c.status == DBusKeepAwake::kSuccess || c.status == DBusKeepAwake::kTimedOut)
+    calls << u"Inhibit OVDownloader: Unknown reason"_qs;
+  if (c.status == DBusKeepAwake::kSuccess) calls << QStringLiteral("UnInhibit %1").arg(cookie);
+  EXPECT_EQ(service->calls(), calls);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, DBusKeepAwakeFailureTest,
-                         ::testing::Values(std::pair(Failure::NoBus, DBusKeepAwake::kNoBus),
-                                           std::pair(Failure::NoService, DBusKeepAwake::kRefused),
-                                           std::pair(Failure::Silent, DBusKeepAwake::kTimedOut)));
-
-// Without DBUS_SESSION_BUS_ADDRESS the session bus is $XDG_RUNTIME_DIR/bus,
-// and without that socket there is no bus (nothing is launched).
-TEST_F(DBusKeepAwakeTest, TheSessionBusIsFoundThroughTheRuntimeFolderOnly) {
-  ScopedVariable noAddress("DBUS_SESSION_BUS_ADDRESS", QString());
-  QTemporaryDir empty;
-  std::uint32_t cookie = 0;
-  {
-    ScopedVariable runtime("XDG_RUNTIME_DIR", empty.path());
-    EXPECT_EQ(DBusKeepAwake().inhibit(QStringLiteral("r"), cookie), DBusKeepAwake::kNoBus);
-  }
-  ScopedVariable runtime("XDG_RUNTIME_DIR", bus->folder.path());
-  EXPECT_EQ(DBusKeepAwake().inhibit(QStringLiteral("r"), cookie), DBusKeepAwake::kSuccess);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Table, Inhibit,
+    ::testing::Values(
+        InhibitCase{"Given", Bus::Given, Service::Answers, DBusKeepAwake::kSuccess},
+        InhibitCase{"AddressVariable", Bus::AddressVariable, Service::Answers, DBusKeepAwake::kSuccess},
+        InhibitCase{"RuntimeFolder", Bus::RuntimeFolder, Service::Answers, DBusKeepAwake::kSuccess},
+        InhibitCase{"Nowhere", Bus::Nowhere, Service::Answers, DBusKeepAwake::kNoBus},
+        InhibitCase{"GivenButMissing", Bus::GivenButMissing, Service::Answers, DBusKeepAwake::kNoBus},
+        InhibitCase{"NoService", Bus::Given, Service::Absent, DBusKeepAwake::kRefused},
+        InhibitCase{"SilentService", Bus::Given, Service::Silent, DBusKeepAwake::kTimedOut}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DBusKeepAwakeTest, TheAssertionFunctionsHoldOneInhibitionOnTheSessionBus) {
   ScopedVariable sessionBus("DBUS_SESSION_BUS_ADDRESS", address);

@@ -1,8 +1,5 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -19,8 +16,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using ov::HttpMethod;
-using Kind = ov::HttpError::Kind;
+using ovtest::errorOf;
 using ovtest::fetch;
+using ovtest::Kind;
 using ovtest::TestHttpsServer;
 
 // A plain-HTTP listener that takes one connection and keeps the request's
@@ -28,17 +26,7 @@ using ovtest::TestHttpsServer;
 class RawHttpListener {
  public:
   RawHttpListener() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener_, 1) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      throw std::runtime_error("cannot listen");
-    }
-    port_ = ntohs(address.sin_port);
+    std::tie(listener_, port_) = ovtest::loopbackSocket(true);
     received_ = std::async(std::launch::async, [this] { return serveOne(); });
   }
   ~RawHttpListener() { ::close(listener_); }
@@ -52,28 +40,26 @@ class RawHttpListener {
   }
 
  private:
+  // Reads the head and as many body bytes as its Content-Length says, then answers "ok".
   std::string serveOne() {
     const int connection = ::accept(listener_, nullptr, nullptr);
-    if (connection < 0) return {};
     std::string text;
     char buffer[4096];
-    for (;;) {
-      const auto end = text.find("\r\n\r\n");
-      if (end != std::string::npos) {
-        const QByteArray head = QByteArray::fromStdString(text.substr(0, end)).toLower();
-        const qsizetype at = head.indexOf("\r\ncontent-length:");
-        const long long body =
-            at < 0 ? 0 : head.mid(at + 17, head.indexOf("\r", at + 2) - at - 17).trimmed().toLongLong();
-        if (text.size() >= end + 4 + static_cast<std::size_t>(body)) break;
-      }
-      const ssize_t n = ::recv(connection, buffer, sizeof(buffer), 0);
-      if (n <= 0) break;
+    for (ssize_t n; !complete(text) && (n = ::recv(connection, buffer, sizeof(buffer), 0)) > 0;)
       text.append(buffer, static_cast<std::size_t>(n));
-    }
     const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
     ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
     ::close(connection);
     return text;
+  }
+  static bool complete(const std::string& text) {
+    const auto end = text.find("\r\n\r\n");
+    if (end == std::string::npos) return false;
+    const QByteArray head = QByteArray::fromStdString(text.substr(0, end)).toLower();
+    const qsizetype at = head.indexOf("\r\ncontent-length:");
+    const long long body =
+        at < 0 ? 0 : head.mid(at + 17, head.indexOf("\r", at + 2) - at - 17).trimmed().toLongLong();
+    return text.size() >= end + 4 + static_cast<std::size_t>(body);
   }
 
   int listener_ = -1;
@@ -88,10 +74,6 @@ struct WireCase {
   ov::HttpHeaders headers;
   std::string expected;  // with PORT and AGENT for the listener's port and our User-Agent
 };
-
-void PrintTo(const WireCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class HttpClientWireTest : public testing::TestWithParam<WireCase> {};
 
@@ -169,10 +151,6 @@ struct AnswerCase {
   std::size_t copies = 1;       // of the body, sent one after the other
 };
 
-void PrintTo(const AnswerCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class HttpClientAnswerTest : public testing::TestWithParam<AnswerCase> {};
 
 TEST_P(HttpClientAnswerTest, TurnsTheBodyIntoTextWithoutJudgingTheStatus) {
@@ -189,8 +167,7 @@ TEST_P(HttpClientAnswerTest, TurnsTheBodyIntoTextWithoutJudgingTheStatus) {
   ASSERT_TRUE(answer.response.has_value());
   EXPECT_EQ(answer.response->statusCode, c.status);
   EXPECT_EQ(answer.text, c.text);
-  EXPECT_EQ(answer.error ? std::optional(answer.error->kind) : std::nullopt,
-            c.text ? std::nullopt : std::optional(Kind::Other));
+  EXPECT_EQ(errorOf(answer), c.text ? std::nullopt : std::optional(Kind::Other));
 }
 
 const std::string kLink = "https://download.example/Setup.pkg\n" + std::string(2000, 'x');
@@ -225,7 +202,7 @@ TEST(HttpClientTest, CancelAllEndsEveryRequestInFlightWithoutResponse) {
   ov::sharedHttpClient().cancelAllRequests();
   for (auto& future : pending) {
     const auto answer = future.get();
-    EXPECT_EQ(answer.error ? std::optional(answer.error->kind) : std::nullopt, Kind::Cancelled);
+    EXPECT_EQ(errorOf(answer), Kind::Cancelled);
     EXPECT_FALSE(answer.response.has_value());
     EXPECT_FALSE(answer.text.has_value());
   }
@@ -248,7 +225,7 @@ TEST(HttpClientTest, NoDataForTheIdleTimeOutFailsWithTheHeadersKept) {
   const auto started = std::chrono::steady_clock::now();
   const auto answer = fetch(server.url("/stall"));
   ov::httpSettings().sharedIdleTimeout = saved.sharedIdleTimeout;
-  EXPECT_EQ(answer.error ? std::optional(answer.error->kind) : std::nullopt, Kind::TimedOut);
+  EXPECT_EQ(errorOf(answer), Kind::TimedOut);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
   ASSERT_TRUE(answer.response.has_value());
   EXPECT_EQ(answer.response->statusCode, 200);

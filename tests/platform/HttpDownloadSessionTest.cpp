@@ -13,31 +13,16 @@ using namespace ov;
 namespace {
 
 using namespace std::chrono_literals;
-using Kind = ov::HttpError::Kind;
+using ov::test::patternBytes;
 using ovtest::DownloadProbe;
+using ovtest::errorOf;
+using ovtest::Kind;
 using ovtest::leftovers;
 using ovtest::readFile;
 using ovtest::TestHttpsServer;
 
-// Bytes that differ everywhere, so that a misplaced or lost range shows.
-std::string makeBody(std::size_t size) {
-  std::string body(size, '\0');
-  std::uint32_t x = 2463534242u;
-  for (char& c : body) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return body;
-}
-
 std::string range(std::size_t first, std::size_t last) {
   return "bytes=" + std::to_string(first) + "-" + std::to_string(last);
-}
-
-std::optional<Kind> errorOf(const ov::DownloadResponse& done) {
-  return done.error ? std::optional(done.error->kind) : std::nullopt;
 }
 
 class HttpDownloadTest : public testing::Test {
@@ -54,10 +39,6 @@ struct SuspendCase {
   std::chrono::milliseconds sliceDelay;  // before each 8 KiB slice
 };
 
-void PrintTo(const SuspendCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class HttpSuspendTest : public HttpDownloadTest, public testing::WithParamInterface<SuspendCase> {};
 
 // The server forgets idle connections after 1 s and the request time-out is
@@ -67,7 +48,7 @@ TEST_P(HttpSuspendTest, ResumeContinuesByteExactWithANarrowedRange) {
   TestHttpsServer::Options options;
   options.keepAliveTimeout = options.readTimeout = options.writeTimeout = 1s;
   TestHttpsServer server(options);
-  const std::string body = makeBody(2000000);
+  const std::string body = patternBytes(2000000);
   server.serve("/Setup.pkg", {body, "\"v1\"", "application/octet-stream", 8 * 1024, c.sliceDelay});
   ov::DownloadSessionConfiguration configuration;
   configuration.requestTimeout = 800ms;
@@ -75,9 +56,7 @@ TEST_P(HttpSuspendTest, ResumeContinuesByteExactWithANarrowedRange) {
   configuration.progressInterval = 20ms;
   auto session = ov::makeDownloadSession(configuration);
   // A chunk fetched again lands on the file of the first try and replaces it.
-  QFile earlier(path("Setup.pkg.0"));
-  ASSERT_TRUE(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier try") > 0);
-  earlier.close();
+  ov::test::writeWholeFile(path("Setup.pkg.0"), "earlier try");
   DownloadProbe probe;
   const auto request = probe.start(
       *session, server.url("/Setup.pkg"),
@@ -117,12 +96,11 @@ TEST_P(HttpSuspendTest, ResumeContinuesByteExactWithANarrowedRange) {
   ASSERT_FALSE(fractions.empty());
   EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
   EXPECT_EQ(fractions.back(), 1.0);
-  EXPECT_EQ(probe.completionCount(), 1);
+  EXPECT_EQ(probe.completions().size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, HttpSuspendTest,
-                         testing::Values(SuspendCase{"Short", 1000, 1899999, 0.1, 300ms, 4ms},
-                                         SuspendCase{"LongerThanServerKeepAlive", 1000, 1899999, 0.1, 1500ms,
+                         testing::Values(SuspendCase{"LongerThanServerKeepAlive", 1000, 1899999, 0.1, 1500ms,
                                                      4ms},
                                          SuspendCase{"BeforeAnyBodyByte", 0, 9999, 0, 100ms, 200ms}),
                          [](const testing::TestParamInfo<SuspendCase>& info) { return info.param.name; });
@@ -133,14 +111,10 @@ struct WrongAnswerCase {
   std::string contentRange;  // "" for none; FIRST stands for the start asked for
 };
 
-void PrintTo(const WrongAnswerCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class HttpResumeFailureTest : public HttpDownloadTest, public testing::WithParamInterface<WrongAnswerCase> {};
 
 TEST_P(HttpResumeFailureTest, AResumedAnswerThatIsNotTheRight206Fails) {
-  const std::string body = makeBody(1000000);
+  const std::string body = patternBytes(1000000);
   std::atomic<int> served{0};
   std::atomic<bool> cut{false};  // the first answer's connection is gone
   TestHttpsServer server;
@@ -200,15 +174,12 @@ struct TimeOutCase {
   std::chrono::milliseconds sliceDelay;  // between 1 KiB slices; long means the server stalls
 };
 
-void PrintTo(const TimeOutCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class HttpTimeOutTest : public HttpDownloadTest, public testing::WithParamInterface<TimeOutCase> {};
 
 TEST_P(HttpTimeOutTest, ATransferThatTakesTooLongFails) {
   TestHttpsServer server;
-  server.serve("/t", {makeBody(200000), "\"e\"", "application/octet-stream", 1024, GetParam().sliceDelay});
+  server.serve("/t",
+               {patternBytes(200000), "\"e\"", "application/octet-stream", 1024, GetParam().sliceDelay});
   ov::DownloadSessionConfiguration configuration;
   configuration.requestTimeout = GetParam().requestTimeout;
   configuration.resourceTimeout = GetParam().resourceTimeout;
@@ -230,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(Table, HttpTimeOutTest,
 TEST_F(HttpDownloadTest, ANewRoundReusesTheConnectionsOfTheLastOne) {
   constexpr std::size_t kChunk = 100000;
   constexpr int kParallel = 10;
-  const std::string body = makeBody(kChunk * kParallel);  // before the server: no handler outlives it
+  const std::string body = patternBytes(kChunk * kParallel);  // before the server: no handler outlives it
   TestHttpsServer server;
   // Each answer waits until the whole round has arrived, so every round needs
   // all its connections at once: the first opens them, the second must find them.
@@ -263,8 +234,7 @@ TEST_F(HttpDownloadTest, ANewRoundReusesTheConnectionsOfTheLastOne) {
 TEST_F(HttpDownloadTest, AnUnwritableDestinationIsAFileErrorAndNothingIsFetched) {
   TestHttpsServer server;
   server.serve("/x", {"abc"});
-  QFile blocker(path("blocker"));
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  ov::test::writeWholeFile(path("blocker"), "");
   auto session = ov::makeDownloadSession();
   DownloadProbe probe;
   probe.start(*session, server.url("/x"), {}, path("blocker/sub/x.bin"));

@@ -1,7 +1,4 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -17,22 +14,16 @@ using namespace ov;
 
 namespace {
 
-using Kind = ov::HttpError::Kind;
+using ovtest::Kind;
 using ovtest::TestHttpsServer;
 
 enum class Client { Shared, Download };
 
 // A port on which nothing listens: bound, then released.
 int closedPort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  ::bind(s, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  const auto [s, port] = ovtest::loopbackSocket(false);
   ::close(s);
-  return ntohs(address.sin_port);
+  return port;
 }
 
 struct Outcome {
@@ -54,10 +45,6 @@ struct SecurityCase {
   Outcome expected;
   bool trustAnotherCa = false;
 };
-
-void PrintTo(const SecurityCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class HttpSecurityTest : public testing::TestWithParam<std::tuple<Client, SecurityCase>> {
  protected:
@@ -92,11 +79,7 @@ TEST_P(HttpSecurityTest, OnlyVerifiedHttpsIsFollowed) {
   const SecurityCase& c = std::get<SecurityCase>(GetParam());
   TestHttpsServer server;
   const QString secret = folder_.filePath("secret.txt");
-  {
-    QFile file(secret);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("secret");
-  }
+  ov::test::writeWholeFile(secret, "secret");
   const QString fileUrl = QUrl::fromLocalFile(secret).toString();
   const auto redirect = [&](const std::string& path, const QString& to) {
     server.handle("GET", path, [to = to.toStdString()](const httplib::Request&, httplib::Response& response) {

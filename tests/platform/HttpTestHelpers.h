@@ -1,9 +1,11 @@
 #pragma once
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <QDir>
-#include <QFile>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -11,6 +13,8 @@
 #include "platform/Dispatch.h"
 #include "platform/HttpClient.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/Files.h"
+#include "tests/support/TestHttpsServer.h"
 
 using namespace ov;
 
@@ -20,6 +24,7 @@ using namespace ov;
 namespace ovtest {
 
 using namespace std::chrono_literals;
+using Kind = ov::HttpError::Kind;
 
 // A queue that marks the tasks it runs, so that a handler can check where it runs.
 class MarkingQueue final : public ov::DispatchQueue, public std::enable_shared_from_this<MarkingQueue> {
@@ -41,6 +46,24 @@ class MarkingQueue final : public ov::DispatchQueue, public std::enable_shared_f
   }
   std::string label_ = "marking";
 };
+
+template <class Answer>
+std::optional<Kind> errorOf(const Answer& answer) {
+  return answer.error ? std::optional(answer.error->kind) : std::nullopt;
+}
+
+// A TCP socket on 127.0.0.1 and a free port, listening when `listen`; answers (socket, port).
+inline std::pair<int, int> loopbackSocket(bool listen) {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  if (::bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0 || (listen && ::listen(s, 1) != 0) ||
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw std::runtime_error("cannot bind on loopback");
+  return {s, ntohs(address.sin_port)};
+}
 
 // One request of the shared client while the calling thread blocks, as the
 // service calls do. A handler that runs anywhere but on the queue it was given
@@ -69,8 +92,7 @@ inline ov::DataResponse fetch(const QString& url, ov::HttpMethod method = ov::Ht
 }
 
 inline std::string readFile(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+  return ov::test::readWholeFile(path).toStdString();
 }
 
 // Everything in `folder` besides `keep`: temporary files left behind.
@@ -80,64 +102,57 @@ inline QStringList leftovers(const QString& folder, const QString& keep = QStrin
   return names;
 }
 
-// Starts downloads and records every report they make. A report made off its
+// Starts a download and records every report it makes. A report made off its
 // queue fails the test.
 class DownloadProbe {
  public:
   std::shared_ptr<ov::DownloadRequest> start(ov::DownloadSession& session, const QString& url,
                                              const ov::HttpHeaders& headers, const QString& destination,
                                              std::optional<ov::ExpectedRange> expected = std::nullopt) {
-    auto state = state_;
     ov::DownloadOptions options;
     options.expected = expected;
     options.url = url;
     options.headers = headers;
     options.destination = destination;
-    options.progressQueue = state->progressQueue;
-    options.progress = [state](const std::shared_ptr<ov::DownloadRequest>&, double fraction) {
-      EXPECT_TRUE(state->progressQueue->runsHere());
-      std::lock_guard lk(state->mutex);
-      state->fractions.push_back(fraction);
+    options.progressQueue = std::make_shared<MarkingQueue>();
+    options.progress = [s = state_, q = options.progressQueue](const auto&, double fraction) {
+      EXPECT_TRUE(static_cast<MarkingQueue&>(*q).runsHere());
+      std::lock_guard lk(s->mutex);
+      s->fractions.push_back(fraction);
     };
-    options.completionQueue = state->completionQueue;
-    options.completion = [state](const ov::DownloadResponse& response) {
-      EXPECT_TRUE(state->completionQueue->runsHere());
-      std::lock_guard lk(state->mutex);
-      state->completions.push_back(response);
+    options.completionQueue = std::make_shared<MarkingQueue>();
+    options.completion = [s = state_, q = options.completionQueue](const ov::DownloadResponse& response) {
+      EXPECT_TRUE(static_cast<MarkingQueue&>(*q).runsHere());
+      std::lock_guard lk(s->mutex);
+      s->completions.push_back(response);
     };
     return session.download(std::move(options));
   }
 
   bool waitForCompletion() {
-    return ov::test::runEventLoopUntil([this] { return completionCount() > 0; });
+    return ov::test::runEventLoopUntil([this] { return !completions().empty(); });
   }
   bool waitForFraction(double atLeast) {
-    return ov::test::runEventLoopUntil([this, atLeast] {
-      std::lock_guard lk(state_->mutex);
-      return !state_->fractions.empty() && state_->fractions.back() >= atLeast;
-    });
+    return ov::test::runEventLoopUntil([&] { return !fractions().empty() && fractions().back() >= atLeast; });
   }
-  int completionCount() const {
-    std::lock_guard lk(state_->mutex);
-    return static_cast<int>(state_->completions.size());
-  }
+  std::vector<ov::DownloadResponse> completions() const { return locked(&State::completions); }
   ov::DownloadResponse completion() const {
-    std::lock_guard lk(state_->mutex);
-    return state_->completions.empty() ? ov::DownloadResponse{} : state_->completions.front();
+    const auto all = completions();
+    return all.empty() ? ov::DownloadResponse{} : all.front();
   }
-  std::vector<double> fractions() const {
-    std::lock_guard lk(state_->mutex);
-    return state_->fractions;
-  }
+  std::vector<double> fractions() const { return locked(&State::fractions); }
 
  private:
   struct State {
     std::mutex mutex;
-    std::shared_ptr<MarkingQueue> progressQueue = std::make_shared<MarkingQueue>();
-    std::shared_ptr<MarkingQueue> completionQueue = std::make_shared<MarkingQueue>();
     std::vector<double> fractions;
     std::vector<ov::DownloadResponse> completions;
   };
+  template <class T>
+  T locked(T State::*member) const {
+    std::lock_guard lk(state_->mutex);
+    return (*state_).*member;
+  }
   std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 

@@ -66,19 +66,16 @@ class ApplicationSupportTest : public ::testing::TestWithParam<IdentifierCase> {
   Sandbox sandbox;
 };
 
-TEST_P(ApplicationSupportTest, IsTheDataFolderCreatedWhenMissingWithAPlainIdentifierFolder) {
+// Created when missing; when no data folder can be made, ~/Library/Application Support.
+TEST_P(ApplicationSupportTest, IsTheDataFolderWithAPlainIdentifierFolderOrTheLibraryFallback) {
+  const QString folder = QString::fromUtf8(GetParam().folder) + u'/';
   ASSERT_TRUE(QDir(sandbox.dataHome()).removeRecursively());
-  EXPECT_EQ(getApplicationSupportDirectory(true).toLocalFile(),
-            sandbox.dataHome() + u'/' + QString::fromUtf8(GetParam().folder) + u'/');
+  EXPECT_EQ(getApplicationSupportDirectory(true).toLocalFile(), sandbox.dataHome() + u'/' + folder);
   EXPECT_TRUE(QFileInfo(sandbox.dataHome()).isDir());
-}
-
-TEST_P(ApplicationSupportTest, FallsBackToLibraryApplicationSupportWhenNoDataFolderCanBeMade) {
   qputenv("XDG_DATA_HOME",
           QFile::encodeName(sandbox.writeFile(QStringLiteral("blocker"), "x") + u"/share"_qs));
-  const QString library = sandbox.home() + QStringLiteral("/Library/Application Support/");
   EXPECT_EQ(getApplicationSupportDirectory(true).toLocalFile(),
-            library + QString::fromUtf8(GetParam().folder) + u'/');
+            sandbox.home() + QStringLiteral("/Library/Application Support/") + folder);
 }
 
 // Only a top-level string of an XML Info.plist that is a plain folder name counts.

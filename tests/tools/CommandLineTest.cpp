@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/refservice/ScenarioParser.h"
+
 namespace refservice {
 namespace {
 
-class BadCommandLine : public ::testing::TestWithParam<std::pair<std::vector<std::string>, std::string>> {};
+using Arguments = std::vector<std::string>;
+
+class BadCommandLine : public ::testing::TestWithParam<std::pair<Arguments, std::string>> {};
 
 TEST_P(BadCommandLine, IsAUsageErrorSayingWhy) {
   try {
@@ -16,7 +20,7 @@ TEST_P(BadCommandLine, IsAUsageErrorSayingWhy) {
   }
 }
 
-using Arguments = std::vector<std::string>;
+// One row per kind of check; the scenario keys share the value parsers of the scenario file.
 INSTANTIATE_TEST_SUITE_P(
     Arguments, BadCommandLine,
     ::testing::Values(
@@ -24,21 +28,27 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{Arguments{"stray"}, "unexpected argument"},
         std::pair{Arguments{"--port"}, "--port needs a value"},
         std::pair{Arguments{"--port=70000"}, "--port needs a number from 0 to 65535"},
-        std::pair{Arguments{"--threads", "0"}, "--threads needs a number from 1"},
         std::pair{Arguments{"--cert", "c.pem"}, "--cert and --key go together"},
-        std::pair{Arguments{"--link", "other"}, "link: not installer"},
         std::pair{Arguments{"--link-status", "99"}, "link-status: not a number from 100 to 599"},
         std::pair{Arguments{"--fail-status=2OO"}, "fail-status: not a number"},
-        std::pair{Arguments{"--drop-after-bytes", "1e3"}, "drop-after-bytes: not a number"},
-        std::pair{Arguments{"--fail-at-request", "0"}, "fail-at-request: not a number from 1"},
-        std::pair{Arguments{"--fail-repeat", "twice"}, "fail-repeat: not once or always"},
-        std::pair{Arguments{"--retry-after", "4294967296"}, "retry-after: not a number"},
         std::pair{Arguments{"--head-size-delta", "9223372036854775807"}, "head-size-delta: not"},
-        std::pair{Arguments{"--shorten-body-by=-1"}, "shorten-body-by: not a number"},
-        std::pair{Arguments{"--redirect", "ftp"}, "redirect: not none, http or other-host"},
-        std::pair{Arguments{"--digest", "md5"}, "digest: not none, right, wrong or legacy"},
+        std::pair{Arguments{"--fail-repeat", "twice"}, "fail-repeat: not once or always"},
         std::pair{Arguments{"--heartbeat", "a\\qb"}, "heartbeat: unknown escape \\q"},
         std::pair{Arguments{"--link-text", "ends\\"}, "link-text: a lone \\ ends the value"}));
+
+TEST(ScenarioText, ErrorsNameTheLine) {
+  for (const auto& [text, expected] : std::vector<std::pair<std::string, std::string>>{
+           {"gzip = on\nno equals sign", "line 2: expected key = value"},
+           {"\n\nhold = sometimes", "line 3: hold: not on or off"},
+           {"colour = red", "line 1: unknown scenario key \"colour\""}}) {
+    try {
+      parseScenarioText(text);
+      ADD_FAILURE() << "accepted " << text;
+    } catch (const ScenarioError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(expected, 0), 0u) << e.what();
+    }
+  }
+}
 
 }  // namespace
 }  // namespace refservice

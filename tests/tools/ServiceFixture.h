@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <strings.h>
@@ -9,36 +8,21 @@
 #include <unistd.h>
 
 #include <QTemporaryDir>
-#include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "tests/support/Files.h"
 #include "tools/refservice/ReferenceService.h"
 
 namespace refservice::testing {
 
-// Bytes that do not repeat within a file, so a wrong offset shows as wrong content.
-inline std::string patternBytes(std::size_t size) {
-  std::string bytes(size, '\0');
-  std::generate(bytes.begin(), bytes.end(), std::mt19937(1));
-  return bytes;
-}
-
-inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-inline std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using ov::test::patternBytes;
+using ov::test::readWholeFile;
+using ov::test::writeWholeFile;
 
 // A POST to the download service as request bytes, on a connection that closes after it.
 inline std::string postRequest(const std::string& endpoint, const std::string& body = "SR=1",
@@ -59,10 +43,8 @@ struct WireAnswer {
     for (auto at = head.find("\r\n"); at != std::string::npos; at = head.find("\r\n", at + 2)) {
       const auto line = head.substr(at + 2, head.find("\r\n", at + 2) - at - 2);
       if (line.size() > name.size() && line[name.size()] == ':' &&
-          ::strncasecmp(line.data(), name.data(), name.size()) == 0) {
-        auto value = line.substr(name.size() + 1);
-        return value.erase(0, value.find_first_not_of(' '));
-      }
+          ::strncasecmp(line.data(), name.data(), name.size()) == 0)
+        return line.substr(line.find_first_not_of(' ', name.size() + 1));
     }
     return std::nullopt;
   }
@@ -72,7 +54,7 @@ struct WireAnswer {
 // closes it or `deadline` has passed (bytes that keep coming may take one
 // more read past it).
 inline WireAnswer rawExchange(int port, const std::string& caFile, const std::string& request,
-                              std::chrono::milliseconds deadline) {
+                              std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
   std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
   SSL_CTX_load_verify_locations(ctx.get(), caFile.c_str(), nullptr);
   SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
@@ -96,32 +78,24 @@ inline WireAnswer rawExchange(int port, const std::string& caFile, const std::st
       bytes.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
-  WireAnswer answer;
   const auto blank = bytes.find("\r\n\r\n");
-  answer.head = bytes.substr(0, blank);
-  if (blank != std::string::npos) answer.body = bytes.substr(blank + 4);
-  if (bytes.rfind("HTTP/1.1 ", 0) == 0) answer.status = std::atoi(bytes.c_str() + 9);
-  return answer;
+  return {bytes.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(bytes.c_str() + 9) : 0, bytes.substr(0, blank),
+          blank == std::string::npos ? std::string() : bytes.substr(blank + 4)};
 }
 
 // A sandbox folder holding "installers/Setup.pkg" and a running service that
 // serves that folder; log lines are collected. The folder goes with the test.
 class ServiceTest : public ::testing::Test {
- public:
-  static constexpr std::size_t kInstallerSize = 300'000;
-
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    std::filesystem::create_directories(folder_ / "installers");
-    writeFile(folder_ / "installers" / "Setup.pkg", installer_);
+    writeWholeFile(path("installers/Setup.pkg"), QByteArray::fromStdString(installer_));
     startService({});
   }
 
   void startService(ServiceOptions options, Scenario scenario = {}) {
     service_.reset();
-    options.installersFolder = (folder_ / "installers").string();
-    options.stateFolder = (folder_ / "state").string();
+    options.installersFolder = path("installers").toStdString();
+    options.stateFolder = path("state").toStdString();
     options.log = [this](std::string_view line) {
       std::lock_guard lock(logMutex_);
       logLines_.emplace_back(line);
@@ -131,14 +105,13 @@ class ServiceTest : public ::testing::Test {
   }
 
   ReferenceService& service() { return *service_; }
-
-  std::unique_ptr<httplib::SSLClient> client() const {
-    auto c = std::make_unique<httplib::SSLClient>("127.0.0.1", service_->port());
-    c->set_ca_cert_path(service_->caFile().c_str());
-    c->set_keep_alive(true);
-    return c;
+  int getStatus(const std::string& range = "bytes=0-9") const {
+    return raw("GET /installers/Setup.pkg HTTP/1.1\r\nConnection: close\r\nRange: " + range + "\r\n\r\n")
+        .status;
   }
+  QString path(const char* relative) const { return dir_.filePath(QString::fromUtf8(relative)); }
 
+  // A request on a connection of its own, as it came off the wire.
   WireAnswer raw(const std::string& request,
                  std::chrono::milliseconds deadline = std::chrono::seconds(10)) const {
     return rawExchange(service_->port(), service_->caFile(), request, deadline);
@@ -150,8 +123,7 @@ class ServiceTest : public ::testing::Test {
   }
 
   QTemporaryDir dir_;
-  const std::filesystem::path folder_ = dir_.path().toStdString();
-  const std::string installer_ = patternBytes(kInstallerSize);
+  const std::string installer_ = patternBytes(300'000);
 
  private:
   std::mutex logMutex_;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
-#include <algorithm>
+#include <QFile>
 #include <sstream>
 
 #include "tests/tools/ServiceFixture.h"
@@ -17,8 +17,7 @@ constexpr std::int64_t kAny = -1;
 // answer is checked as it came off the wire. In requests and expectations,
 // {r}0-9 is a GET of {s} ("/installers/Setup.pkg") with "Range: bytes=0-9",
 // {p} is "/prog/util/downloader/", {etag} the file's strong tag and {weak} its
-// weak form, {sha} the base64 SHA-256 of the file and {sha0} that of the file
-// followed by one zero byte.
+// weak form and {sha} the base64 SHA-256 of the file.
 struct WireCase {
   std::string name;
   std::string scenario;
@@ -32,10 +31,6 @@ struct WireCase {
   int atLeastMs = 0;       // the last answer took at least this long
 };
 
-void PrintTo(const WireCase& row, std::ostream* out) {
-  *out << row.name;
-}
-
 class Wire : public ServiceTest, public ::testing::WithParamInterface<WireCase> {
  protected:
   std::string filled(std::string text) {
@@ -47,7 +42,7 @@ class Wire : public ServiceTest, public ::testing::WithParamInterface<WireCase> 
         {"{r}", "GET {s} | Range: bytes="}, {"{s}", "/installers/Setup.pkg"},
         {"{p}", "/prog/util/downloader/"},  {"{port}", std::to_string(service().port())},
         {"{weak}", "W/" + etag_},           {"{etag}", etag_},
-        {"{sha}", sha(installer_)},         {"{sha0}", sha(installer_ + '\0')}};
+        {"{sha}", sha(installer_)}};
     for (const auto& [mark, value] : marks)
       for (auto at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size()))
         text.replace(at, mark.size(), value);
@@ -70,12 +65,10 @@ class Wire : public ServiceTest, public ::testing::WithParamInterface<WireCase> 
 
 TEST_P(Wire, AnswersAsTheScenarioSays) {
   const auto& row = GetParam();
-  // Named after Setup.pkg, which the link names as the first installer.
-  writeFile(folder_ / "installers" / "Void.pkg", "");
-  writeFile(folder_ / "secret.txt", "secret");
+  writeWholeFile(path("secret.txt"), "secret");
   // A sparse file: 5 GiB of size, no disk blocks.
-  writeFile(folder_ / "installers" / "Vast.pkg", "");
-  std::filesystem::resize_file(folder_ / "installers" / "Vast.pkg", 5LL << 30);
+  writeWholeFile(path("installers/Vast.pkg"), "");
+  QFile(path("installers/Vast.pkg")).resize(5LL << 30);
   etag_ = raw(request(filled("HEAD {s}"))).header("ETag").value_or("no tag");
   service().setScenario(parseScenarioText(row.scenario));
   service().resetCounters();
@@ -117,25 +110,17 @@ const WireCase kRows[] = {
     {"Whole", "", "GET {s}", 200, "Content-Range: -", 300000},
     {"From", "", "{r}100-", 206, "Content-Range: bytes 100-299999/300000", 299900},
     {"PastTheEnd", "", "{r}250000-999999999", 206, "Content-Range: bytes 250000-299999/300000", 50000},
-    {"Suffix", "", "{r}-10", 206, "Content-Range: bytes 299990-299999/300000", 10},
     {"StartAtTheSize", "", "{r}300000-", 416, "Content-Range: bytes */300000", 0},
-    {"EmptySuffix", "", "{r}-0", 416, "Content-Range: bytes */300000", 0},
-    {"SeveralRangesAreNotMultipart", "", "{r}0-1,5-7,-3", 200, "Content-Type: application/octet-stream",
-     300000},
     {"IfRangeMatches", "", "{r}10-19 | If-Range: {etag}", 206, "Content-Range: bytes 10-19/300000", 10},
     {"IfRangeWeakFormOfTheTag", "", "{r}10-19 | If-Range: {weak}", 200, "Content-Range: -", 300000},
     {"RangesAreNeverGzipped", "gzip = on", "{r}0-999 | Accept-Encoding: gzip", 206, "Content-Encoding: -",
      1000},
     {"BeyondFourGiB", "", "GET /installers/Vast.pkg | Range: bytes=5368709000-", 206,
      "Content-Range: bytes 5368709000-5368709119/5368709120", 120},
-    {"EmptyFile", "", "GET /installers/Void.pkg | Range: bytes=0-0", 416, "Content-Range: bytes */0", 0},
     {"EscapingName", "", "GET /installers/..%2Fsecret.txt", 404, "Content-Range: -"},
-    {"GetOfAnEndpoint", "", "GET {p}get-link.jsp", 405, "Allow: POST"},
-    {"PostOfAnInstaller", "", "POST {s}", 405, "Allow: GET, HEAD"},
 
     // The POST endpoints
-    {"Link", "", "POST {p}get-link.jsp", 200, kText, kAny, "", "https://127.0.0.1:{port}{s}\r\n"},
-    {"LinkToAnother", "link-installer = Other File.pkg", "POST {p}get-link.jsp", 200, kText, kAny, "",
+    {"Link", "link-installer = Other File.pkg", "POST {p}get-link.jsp", 200, kText, kAny, "",
      "https://127.0.0.1:{port}/installers/Other%20File.pkg\r\n"},
     {"LinkServerError", "link = error-000\nlink-status = 500", "POST {p}get-link.jsp", 500, kText, kAny, "",
      "ERROR: 000\r\n"},
@@ -158,48 +143,28 @@ const WireCase kRows[] = {
     {"AnswerDelay", "answer-delay-ms = 150", "POST {p}update-size-v2.jsp", 200, kText, 2, "", "", 150},
     {"SlowReport", "slow-reports = on\ngzip = on", "POST {p}update-info.jsp | Accept-Encoding: gzip", 200,
      "Content-Length: 600", kAny, "one byte a second"},
-    {"SlowReportsOnly", "slow-reports = on", "POST {p}heartbeat.jsp", 200, "Content-Length: 2", 2},
 
     // Faults
-    {"FailAtByte", "fail-at-byte = 100000", "{r}100000-199999", 404, "Retry-After: -", kAny,
-     "404 for the range starting at byte 100000"},
     {"FailStatusAndRetryAfter", "fail-at-byte = 0\nfail-status = 503\nretry-after = 7", "{r}0-9", 503,
      "Retry-After: 7", kAny, "503 for the range"},
     {"FailOnce", "fail-at-byte = 0\nfail-repeat = once", "{r}0-9\n{r}0-9", 206,
      "Content-Range: bytes 0-9/300000"},
     {"FailAtRequestCountsRangedGets", "fail-at-request = 2\nfail-status = 429",
      "GET {s}\nHEAD {s}\n{r}0-9\n{r}9-9", 429, "Content-Range: -", kAny, "429 for ranged request 2"},
-    {"Drop", "drop-after-bytes = 70000", "{r}0-199999", 206, "Content-Length: 200000", 70000,
-     "connection dropped after 70000 body bytes"},
-    {"DropSparesShortAnswers", "drop-after-bytes = 70000", "{r}0-69999", 206,
-     "Content-Range: bytes 0-69999/300000"},
     {"DropOnce", "drop-after-bytes = 0\ndrop-repeat = once", "GET {s}\nGET {s}", 200, "Content-Range: -",
      300000},
     {"ShortenBody", "shorten-body-by = 5", "{r}0-99", 206, "Content-Range: bytes 0-99/300000", 95,
      "body 5 bytes short"},
-    {"ShortenOnlyRanges", "shorten-body-by = 5", "GET {s}", 200, "Content-Range: -", 300000},
     {"IgnoreRange", "ignore-range = on", "{r}10-19", 200, "Content-Range: -", 300000, "Range ignored"},
     {"HeadLength", "head-status = 404\nhead-length = abc\nhead-size-delta = 1", "HEAD {s}", 404,
      "Content-Length: abc", 0, "HEAD Content-Length \"abc\""},
-    {"HeadSizeDelta", "head-size-delta = -1", "HEAD {s}", 200, "Content-Length: 299999", 0, "off by -1"},
-    {"HeadSizeDeltaSparesGets", "head-size-delta = 1", "{r}0-9", 206, "Content-Range: bytes 0-9/300000"},
     {"NoEtag", "etag = off", "HEAD {s}", 200, "ETag: -", 0},
     {"EtagChanges", "etag-change-after = 1", "HEAD {s}\n{r}0-9 | If-Range: {etag}", 200, "Content-Range: -"},
     {"WeakEtag", "weak-etag = on", "HEAD {s}", 200, "ETag: {weak}", 0, "weak ETag"},
     {"WeakEtagFailsIfRange", "weak-etag = on", "{r}10-19 | If-Range: {weak}", 200, "Content-Range: -", 300000,
      "weak ETag fails If-Range"},
-    {"RedirectHeadToHttp", "redirect = http", "HEAD {s}", 302, "Location: http://127.0.0.1:{port}{s}", 0,
-     "302 to http:"},
     {"RedirectToOtherHost", "redirect = other-host", "{r}0-9", 302,
      "Location: https://localhost:{port}/moved{s}", 0, "302 to https://localhost"},
-    {"MovedIsServed", "redirect = other-host", "GET /moved{s} | Range: bytes=0-9", 206,
-     "Content-Range: bytes 0-9/300000", 10},
-    {"MovedHasTheFaults", "redirect = other-host\nfail-at-request = 1",
-     "{r}0-9\nGET /moved{s} | Range: bytes=0-9", 404, "Location: -", kAny, "ranged request 1"},
-    {"DigestOnHead", "digest = right", "HEAD {s}", 200, "Repr-Digest: sha-256=:{sha}:", 0, "Repr-Digest"},
-    {"DigestOnRange", "digest = right", "{r}0-9", 206, "Repr-Digest: sha-256=:{sha}:", 10, "Repr-Digest"},
-    {"WrongDigest", "digest = wrong", "GET {s}", 200, "Repr-Digest: sha-256=:{sha0}:", 300000,
-     "of other bytes"},
     {"LegacyDigest", "digest = legacy", "HEAD {s}", 200, "Digest: SHA-256={sha}", 0, "legacy Digest"},
     {"RateLimit", "rate-limit = 100000", "{r}0-19999", 206, "Content-Range: bytes 0-19999/300000", 20000, "",
      "", 200},
