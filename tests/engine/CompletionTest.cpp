@@ -7,52 +7,35 @@
 namespace ov::test {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using Report = std::pair<std::string, std::string>;
+using namespace Qt::Literals::StringLiterals;
 
 constexpr std::int64_t kAnnounced = 10'485'761;
-
-class Completion;
 
 struct CompletionCase {
   const char* name;
   std::optional<std::int64_t> fileSize;  // the assembled file's; nothing: there is none
   std::int64_t announced;
-  std::function<void(Completion&)> downloadsBefore;  // what the user has in Downloads
-  QString landsAs;                                   // empty: nothing is delivered
-  bool opens = true;                                 // the opener accepts
+  std::function<void(const Sandbox&)> downloadsBefore;  // what the user has in Downloads
+  QString landsAs;                                      // empty: nothing is delivered
+  bool opens = true;                                    // the opener accepts
 };
 
-void PrintTo(const CompletionCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
-class Completion : public ServiceTest, public ::testing::WithParamInterface<CompletionCase> {
- public:
-  QString downloads(const QString& name) const { return downloadsPath(name); }
-  Sandbox& sandbox() { return *sandbox_; }
-};
+class Completion : public ServiceTest, public ::testing::WithParamInterface<CompletionCase> {};
 
 TEST_P(Completion, DeliversTheRightSizeUnderAFreeNameOrNothing) {
   const CompletionCase& c = GetParam();
   mgr_->fileUrl = mgr_->getSaveFileUrl(QStringLiteral("https://127.0.0.1/x/Setup.pkg"));
   mgr_->szTokenID = QStringLiteral("engine-test-token");
   mgr_->i64FileSize = c.announced;
-  if (c.fileSize) {
-    QFile file(saveLocation());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(*c.fileSize));
-  }
+  if (c.fileSize) writeWholeFile(saveLocation(), QByteArray(*c.fileSize, 'i'));
   writeWholeFile(downloadsPath(QStringLiteral("notes.txt")), "mine");
-  if (c.downloadsBefore) c.downloadsBefore(*this);
+  if (c.downloadsBefore) c.downloadsBefore(*sandbox_);
   toolkit_->setOpenAnswer(c.opens);
   acquireNoSleepAssertion();
   mgr_->completeDownload();
   ASSERT_TRUE(waitForEnd());
   ASSERT_TRUE(waitForStatusReports(c.landsAs.isEmpty() || !c.opens ? 1 : 2));
-  if (!c.landsAs.isEmpty()) {
-    ASSERT_TRUE(waitForPosts("update-size-v2.jsp", 1));
-  }
+  ASSERT_TRUE(c.landsAs.isEmpty() || waitFor([&] { return !posts("update-size-v2.jsp").empty(); }));
   settle(100ms);
 
   EXPECT_EQ(assertionsHeld_.load(), 0);
@@ -60,9 +43,7 @@ TEST_P(Completion, DeliversTheRightSizeUnderAFreeNameOrNothing) {
   if (QFileInfo(sandbox_->downloads()).isDir()) {
     EXPECT_EQ(readWholeFile(downloadsPath(QStringLiteral("notes.txt"))), "mine");
     // Whatever stood in the installer's way stands there still (or was an older copy of it).
-    if (c.downloadsBefore) {
-      EXPECT_TRUE(QFileInfo(downloadsPath(QStringLiteral("Setup.pkg"))).exists());
-    }
+    EXPECT_TRUE(!c.downloadsBefore || QFileInfo(downloadsPath(kSetup)).exists());
   }
   if (c.landsAs.isEmpty()) {
     EXPECT_THAT(proxy_->failures(), ElementsAre(ERROR_Code::E_SIZE_CHECK_FAILED));
@@ -88,25 +69,27 @@ TEST_P(Completion, DeliversTheRightSizeUnderAFreeNameOrNothing) {
   EXPECT_THAT(toolkit_->openedUrls(), ElementsAre(QUrl::fromLocalFile(installed)));
 }
 
-const auto kFolderInTheWay = [](Completion& t) {
-  t.sandbox().writeFile(QStringLiteral("Downloads/Setup.pkg/inside.txt"), "mine");
+const auto kFolderInTheWay = [](const Sandbox& s) {
+  s.writeFile(u"Downloads/Setup.pkg/inside.txt"_s, "mine");
 };
-const auto kSetup = QStringLiteral("Setup.pkg");
 
 const std::vector<CompletionCase> kCases = {
     {"RightSize", kAnnounced, kAnnounced, nullptr, kSetup},
     {"OlderFileReplaced", kAnnounced, kAnnounced,
-     [](Completion& t) { writeWholeFile(t.downloads(kSetup), QByteArray(kAnnounced + 5, 'o')); }, kSetup},
-    {"FolderInTheWay", kAnnounced, kAnnounced, kFolderInTheWay, QStringLiteral("Setup (1).pkg")},
+     [](const Sandbox& s) { s.writeFile(u"Downloads/Setup.pkg"_s, QByteArray(kAnnounced + 5, 'o')); },
+     kSetup},
+    {"FolderInTheWay", kAnnounced, kAnnounced, kFolderInTheWay, u"Setup (1).pkg"_s},
     {"LinkInTheWay", kAnnounced, kAnnounced,
-     [](Completion& t) { QFile::link(t.downloads(QStringLiteral("notes.txt")), t.downloads(kSetup)); },
-     QStringLiteral("Setup (1).pkg")},
-    {"FirstFreeName", kAnnounced, kAnnounced,
-     [](Completion& t) {
-       kFolderInTheWay(t);
-       writeWholeFile(t.downloads(QStringLiteral("Setup (1).pkg")), "an earlier copy");
+     [](const Sandbox& s) {
+       QFile::link(s.path(u"Downloads/notes.txt"_s), s.path(u"Downloads/Setup.pkg"_s));
      },
-     QStringLiteral("Setup (2).pkg")},
+     u"Setup (1).pkg"_s},
+    {"FirstFreeName", kAnnounced, kAnnounced,
+     [](const Sandbox& s) {
+       kFolderInTheWay(s);
+       s.writeFile(u"Downloads/Setup (1).pkg"_s, "an earlier copy");
+     },
+     u"Setup (2).pkg"_s},
     {"OpenerRefuses", kAnnounced, kAnnounced, nullptr, kSetup, false},
     {"OneByteShort", kAnnounced - 1, kAnnounced, nullptr, QString()},
     {"OneByteLong", kAnnounced + 1, kAnnounced, nullptr, QString()},
@@ -114,15 +97,14 @@ const std::vector<CompletionCase> kCases = {
     {"NoAssembledFile", std::nullopt, 0, nullptr, QString()},
     // The move fails: nothing is at the only place an installer is opened from.
     {"DownloadsIsNoFolder", kAnnounced, kAnnounced,
-     [](Completion& t) {
-       QDir(t.sandbox().downloads()).removeRecursively();
-       writeWholeFile(t.sandbox().downloads(), "not a folder");
+     [](const Sandbox& s) {
+       QDir(s.downloads()).removeRecursively();
+       writeWholeFile(s.downloads(), "not a folder");
      },
      QString()},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, Completion, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Completion, ::testing::ValuesIn(kCases), rowName);
 
 }  // namespace
 }  // namespace ov::test

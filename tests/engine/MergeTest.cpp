@@ -1,4 +1,4 @@
-// The merge of the parts, their names and the installer's name.
+// The merge of the parts, and their names.
 
 #include <sys/resource.h>
 
@@ -9,9 +9,6 @@
 namespace ov::test {
 namespace {
 
-using ::testing::ElementsAre;
-using namespace Qt::Literals::StringLiterals;
-
 // The installer put together while the rounds run: each part is appended as
 // soon as every part before it is there, and removed right after.
 enum class MergeEnd { Delivered, AppendFails, Cancelled };
@@ -21,10 +18,6 @@ struct MergeCase {
   std::int64_t size;
   MergeEnd end = MergeEnd::Delivered;
 };
-
-void PrintTo(const MergeCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class MergeAsYouGo : public ServiceTest, public ::testing::WithParamInterface<MergeCase> {
  protected:
@@ -38,9 +31,7 @@ class MergeAsYouGo : public ServiceTest, public ::testing::WithParamInterface<Me
 
 TEST_P(MergeAsYouGo, TheInstallerIsExactOrNothingIsLeft) {
   const MergeCase& c = GetParam();
-  addInstaller(QStringLiteral("Setup.pkg"), c.size);
-  const QString served = installerPath(QStringLiteral("Setup.pkg"));
-  prepare(QString::fromStdString(service_->installerUrl("Setup.pkg")), c.size);
+  prepare(addInstaller(kSetup, c.size), c.size);
   if (c.end != MergeEnd::Delivered)
     setScenario([](refservice::Scenario& s) { s.installer.rateLimit = 8'000'000; });
   startDownload();
@@ -70,7 +61,7 @@ TEST_P(MergeAsYouGo, TheInstallerIsExactOrNothingIsLeft) {
   switch (c.end) {
     case MergeEnd::Delivered:
       EXPECT_EQ(proxy_->completions(), 1);
-      EXPECT_TRUE(sameFileContents(downloadsPath(QStringLiteral("Setup.pkg")), served));
+      EXPECT_TRUE(sameFileContents(downloadsPath(kSetup), installerPath(kSetup)));
       EXPECT_EQ(outputCount(done), 1);
       EXPECT_EQ(outputCount(merged), 0);
       EXPECT_EQ(proxy_->progress().back(), 1.0);
@@ -104,42 +95,7 @@ const std::vector<MergeCase> kMerges = {
     {"CancelledWhileAppending", 25 * kChunk, MergeEnd::Cancelled},
 };
 
-INSTANTIATE_TEST_SUITE_P(Sizes, MergeAsYouGo, ::testing::ValuesIn(kMerges),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-struct SaveNameCase {
-  const char* name;
-  QString served;  // the installer's name on the server
-  QString link;    // what follows "/installers/" in the link
-  QString saved;   // the name in Downloads
-};
-
-void PrintTo(const SaveNameCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
-class SaveNameTest : public ServiceTest, public ::testing::WithParamInterface<SaveNameCase> {};
-
-TEST_P(SaveNameTest, TheInstallerKeepsTheNameOfItsLink) {
-  const SaveNameCase& c = GetParam();
-  addInstaller(c.served, kChunk + 10);
-  prepare(QString::fromStdString(service_->baseUrl()) + QStringLiteral("/installers/") + c.link, kChunk + 10);
-  EXPECT_EQ(QFileInfo(saveLocation()).fileName(), c.saved);
-  startDownload();
-  ASSERT_TRUE(waitForOutcome());
-
-  EXPECT_EQ(proxy_->completions(), 1);
-  EXPECT_TRUE(sameFileContents(downloadsPath(c.saved), installerPath(c.served)));
-  EXPECT_EQ(QDir(sandbox_->downloads()).entryList(QDir::Files), QStringList{c.saved});
-}
-
-const std::vector<SaveNameCase> kLinks = {
-    {"NoExtension", u"Setup"_s, u"Setup"_s, u"Setup"_s},
-    {"Query", u"Setup.pkg"_s, u"Setup.pkg?k=v"_s, u"Setup.pkg"_s},
-};
-
-INSTANTIATE_TEST_SUITE_P(Links, SaveNameTest, ::testing::ValuesIn(kLinks),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sizes, MergeAsYouGo, ::testing::ValuesIn(kMerges), rowName);
 
 TEST_F(ServiceTest, PartsOfANameWithoutExtensionHaveTwoDots) {
   const QString link = addInstaller(QStringLiteral("Setup"), kChunk + 10);

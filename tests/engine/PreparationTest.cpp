@@ -10,9 +10,6 @@
 namespace ov::test {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-
 constexpr std::int64_t kInstallerSize = 1'000'003;
 constexpr std::int64_t kThreshold = 1'048'576'000;
 
@@ -29,7 +26,7 @@ class Preparation : public ServiceTest {
  protected:
   void SetUp() override {
     ServiceTest::SetUp();
-    addInstaller(QStringLiteral("Setup.pkg"), kInstallerSize);
+    addInstaller(kSetup, kInstallerSize);
     DiskSpaceUtility::setFreeSpaceForTesting([this](const QString& path) {
       askedFreeSpaceFor_ = path;
       return freeSpace_;
@@ -79,20 +76,22 @@ TEST_F(Preparation, AllChecksPassedMakesTheDownloadReady) {
   EXPECT_EQ(status.field("status"), "Launch");
   EXPECT_EQ(status.field("detail_status"), "");
   EXPECT_EQ(status.field("CancelReason"), "");
+
+  // Every preparation makes a new token.
+  ASSERT_TRUE(prepareForReal());
+  ASSERT_TRUE(waitForStatusReports(2));
+  EXPECT_NE(posts("update-status.jsp")[1].field("TokenID"), status.field("TokenID"));
+  EXPECT_EQ(posts("update-status.jsp")[1].field("TokenID"), mgr_->szTokenID->toStdString());
 }
 
 struct OutcomeCase {
   const char* name;
-  std::optional<ERROR_Code> failure{};  // nothing: the download becomes ready
-  std::function<void(refservice::Scenario&)> scenario = [](refservice::Scenario&) {};
+  std::optional<ERROR_Code> failure;  // nothing: the download becomes ready
+  std::function<void(refservice::Scenario&)> scenario;
   bool reachable = true;
   std::optional<std::int64_t> freeSpace = 50'000'000'000;
   std::int64_t capacity = 100'000'000'000;
 };
-
-void PrintTo(const OutcomeCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class PreparationOutcome : public Preparation, public ::testing::WithParamInterface<OutcomeCase> {};
 
@@ -117,10 +116,7 @@ TEST_P(PreparationOutcome, IsReadyOrExactlyOneFailureWithNothingWrittenOrReporte
 }
 
 std::function<void(refservice::Scenario&)> rawLink(const char* text) {
-  return [text](refservice::Scenario& s) {
-    s.link = refservice::LinkAnswer::RawText;
-    s.linkText = text;
-  };
+  return [text](refservice::Scenario& s) { s.link = refservice::LinkAnswer::RawText, s.linkText = text; };
 }
 
 std::function<void(refservice::Scenario&)> headLength(const char* text) {
@@ -130,49 +126,32 @@ std::function<void(refservice::Scenario&)> headLength(const char* text) {
 constexpr auto kServerError = ERROR_Code::E_SERVER_ERROR;
 constexpr auto kLowDiskSpace = ERROR_Code::E_LOW_DISK_SPACE;
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, PreparationOutcome,
-    ::testing::Values(
-        OutcomeCase{.name = "NoNetwork", .failure = ERROR_Code::E_NO_CONNECTION, .reachable = false},
-        OutcomeCase{"ServiceSilent", kServerError,
-                    [](auto&) { setServiceHostForTesting(QStringLiteral("127.0.0.1:1")); }},
-        OutcomeCase{"ServerError", kServerError,
-                    [](auto& s) { s.link = refservice::LinkAnswer::ServerError; }},
-        OutcomeCase{"NeedUpdate", ERROR_Code::E_NEED_UPDATE,
-                    [](auto& s) { s.link = refservice::LinkAnswer::NeedUpdate; }},
-        OutcomeCase{"ProbeFails", kServerError, [](auto& s) { s.installer.headStatus = 404; }},
-        OutcomeCase{"FileLink", kServerError, rawLink("file:///etc/passwd?http")},
-        OutcomeCase{"FtpLink", kServerError, rawLink("ftp://mirror.example/http/Setup.pkg")},
-        OutcomeCase{"NoHost", kServerError, rawLink("https:///Setup.pkg")},
-        OutcomeCase{"DotDot", kServerError, rawLink("https://cdn.example/a/..")},
-        OutcomeCase{"EncodedDotDot", kServerError, rawLink("https://cdn.example/a/%2E%2E")},
-        OutcomeCase{"EncodedSlash", kServerError, rawLink("https://cdn.example/a/..%2F..%2F.bashrc")},
-        OutcomeCase{"Backslash", kServerError, rawLink("https://cdn.example/a/..%5C..%5Cevil")},
-        OutcomeCase{"ControlCharacter", kServerError, rawLink("https://cdn.example/Setup%0A.pkg")},
-        OutcomeCase{"NoFileName", kServerError, rawLink("https://cdn.example/downloads/")},
-        OutcomeCase{.name = "FreeSpaceAtTheThreshold", .failure = kLowDiskSpace, .freeSpace = kThreshold},
-        OutcomeCase{.name = "FreeSpaceAboveTheThreshold", .freeSpace = kThreshold + 1},
-        OutcomeCase{.name = "FreeSpaceUnknown", .failure = kLowDiskSpace, .freeSpace = std::nullopt},
-        OutcomeCase{.name = "LargerThanTheFreeSpaceNotTheDisk",
-                    .scenario = headLength("40000000000"),
-                    .freeSpace = kThreshold + 1,
-                    .capacity = 50'000'000'000},
-        OutcomeCase{.name = "LargerThanAnyDisk",
-                    .failure = kLowDiskSpace,
-                    .scenario = headLength("9000000000000000000"),
-                    .freeSpace = kThreshold + 1,
-                    .capacity = 50'000'000'000}),
-    [](const auto& info) { return std::string(info.param.name); });
+const auto kAny = [](refservice::Scenario&) {};
 
-TEST_F(Preparation, EveryPreparationMakesANewToken) {
-  ASSERT_TRUE(prepareForReal());
-  ASSERT_TRUE(waitForStatusReports(1));
-  ASSERT_TRUE(prepareForReal());
-  ASSERT_TRUE(waitForStatusReports(2));
-  const auto status = posts("update-status.jsp");
-  EXPECT_NE(status[0].field("TokenID"), status[1].field("TokenID"));
-  EXPECT_EQ(status[1].field("TokenID"), mgr_->szTokenID->toStdString());
-}
+const std::vector<OutcomeCase> kOutcomes = {
+    {"NoNetwork", ERROR_Code::E_NO_CONNECTION, kAny, false},
+    {"ServiceSilent", kServerError, [](auto&) { setServiceHostForTesting(QStringLiteral("127.0.0.1:1")); }},
+    {"ServerError", kServerError, [](auto& s) { s.link = refservice::LinkAnswer::ServerError; }},
+    {"NeedUpdate", ERROR_Code::E_NEED_UPDATE, [](auto& s) { s.link = refservice::LinkAnswer::NeedUpdate; }},
+    {"ProbeFails", kServerError, [](auto& s) { s.installer.headStatus = 404; }},
+    {"FileLink", kServerError, rawLink("file:///etc/passwd?http")},
+    {"FtpLink", kServerError, rawLink("ftp://mirror.example/http/Setup.pkg")},
+    {"NoHost", kServerError, rawLink("https:///Setup.pkg")},
+    {"DotDot", kServerError, rawLink("https://cdn.example/a/..")},
+    {"EncodedDotDot", kServerError, rawLink("https://cdn.example/a/%2E%2E")},
+    {"EncodedSlash", kServerError, rawLink("https://cdn.example/a/..%2F..%2F.bashrc")},
+    {"Backslash", kServerError, rawLink("https://cdn.example/a/..%5C..%5Cevil")},
+    {"ControlCharacter", kServerError, rawLink("https://cdn.example/Setup%0A.pkg")},
+    {"NoFileName", kServerError, rawLink("https://cdn.example/downloads/")},
+    {"FreeSpaceAtTheThreshold", kLowDiskSpace, kAny, true, kThreshold},
+    {"FreeSpaceAboveTheThreshold", {}, kAny, true, kThreshold + 1},
+    {"FreeSpaceUnknown", kLowDiskSpace, kAny, true, std::nullopt},
+    {"LargerThanTheFreeSpaceNotTheDisk", {}, headLength("40000000000"), true, kThreshold + 1, 50'000'000'000},
+    {"LargerThanAnyDisk", kLowDiskSpace, headLength("9000000000000000000"), true, kThreshold + 1,
+     50'000'000'000},
+};
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, PreparationOutcome, ::testing::ValuesIn(kOutcomes), rowName);
 
 TEST_F(Preparation, ABundleWithoutBuildNumberKeepsTheAgentVersion) {
   sandbox_->writeFile(QStringLiteral("Tool.app/Contents/Info.plist"), infoPlist(nullptr));
@@ -185,14 +164,11 @@ TEST_F(Preparation, AWindowThatHasGoneAwayIsNeitherCalledNorKeptAlive) {
   reachable_ = false;
   auto window = std::make_shared<RecordingProxy>();
   std::weak_ptr<RecordingProxy> watch = window;
-  Semaphore prepared(0);
-  globalUtilityQueue().async([&, held = std::shared_ptr<DownloadProxy>(window)]() mutable {
+  offMain([&, held = std::shared_ptr<DownloadProxy>(window)]() mutable {
     mgr_->initDownloadMgr(held, QStringLiteral("P"), QStringLiteral("S"), QStringLiteral("V"),
                           QStringLiteral("T"));
     held.reset();
-    prepared.signal();
   });
-  prepared.wait();
   window.reset();  // the failure is still queued for the main thread
   EXPECT_TRUE(watch.expired()) << "the manager must hold its window weakly";
   drainMainQueue();  // delivering to nobody must be harmless

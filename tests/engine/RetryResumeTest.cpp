@@ -7,9 +7,6 @@
 namespace ov::test {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-
 std::string range(std::int64_t first, std::int64_t last) {
   return "bytes=" + std::to_string(first) + "-" + std::to_string(last);
 }
@@ -29,30 +26,23 @@ struct RetryCase {
   std::chrono::milliseconds gap{0};  // the least wait before the retry (a Retry-After)
 };
 
-void PrintTo(const RetryCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
 class Retry : public ServiceTest, public ::testing::WithParamInterface<RetryCase> {};
 
 TEST_P(Retry, TransientFaultsHealInsideTheRoundOthersFailAtOnce) {
   const RetryCase& c = GetParam();
-  addInstaller(QStringLiteral("Setup.pkg"), kOneMegabyte);
-  const QString served = installerPath(QStringLiteral("Setup.pkg"));
-  prepare(QString::fromStdString(service_->installerUrl("Setup.pkg")), kOneMegabyte);
+  prepare(addInstaller(kSetup, kOneMegabyte), kOneMegabyte);
   setScenario(c.scenario);
   startDownload();
   const QString retryLine = QStringLiteral("OVDownloadMgr::doDownload() retry");
   const auto retriesSeen = [&] { return log_->outputLines().filter(retryLine).size(); };
+  ASSERT_TRUE(c.during == During::Nothing || waitFor([&] { return retriesSeen() == 1; }));
   if (c.during == During::PauseAWhile) {
-    ASSERT_TRUE(waitFor([&] { return retriesSeen() == 1; }));
     mgr_->PauseDownload();
     settle(2500ms);  // longer than the Retry-After
     EXPECT_EQ(chunkRequests().size(), 1u) << "no retry while paused";
     mgr_->ResumeDownload();
   }
   if (c.during == During::Cancel) {
-    ASSERT_TRUE(waitFor([&] { return retriesSeen() == 1; }));
     mgr_->CancelDownload(false);
     settle(2500ms);
   } else {
@@ -64,7 +54,7 @@ TEST_P(Retry, TransientFaultsHealInsideTheRoundOthersFailAtOnce) {
   EXPECT_EQ(static_cast<int>(retriesSeen()), c.retries);
   if (c.delivered) {
     EXPECT_THAT(proxy_->failures(), IsEmpty());
-    EXPECT_TRUE(sameFileContents(downloadsPath(QStringLiteral("Setup.pkg")), served));
+    EXPECT_TRUE(sameFileContents(downloadsPath(kSetup), installerPath(kSetup)));
   } else {
     const std::vector<ERROR_Code> failures =
         c.during == During::Cancel ? std::vector<ERROR_Code>{} : std::vector{ERROR_Code::E_DOWNLOAD_FAILED};
@@ -116,8 +106,7 @@ const std::vector<RetryCase> kRetries = {
     {"CancelledDuringTheBackOff", failsOnce(503, 2), false, 1, 1, During::Cancel},
 };
 
-INSTANTIATE_TEST_SUITE_P(Faults, Retry, ::testing::ValuesIn(kRetries),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, Retry, ::testing::ValuesIn(kRetries), rowName);
 
 class Resume;
 
@@ -130,36 +119,18 @@ struct ResumeCase {
   bool onlyTheMissingChunk;                // otherwise everything is fetched again
 };
 
-void PrintTo(const ResumeCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
 class Resume : public ServiceTest, public ::testing::WithParamInterface<ResumeCase> {
  public:
   using ServiceTest::addInstaller;
   using ServiceTest::installerPath;
   using ServiceTest::tempFolder;
-
- protected:
-  void relaunch() {
-    mgr_.reset();
-    proxy_ = std::make_shared<RecordingProxy>();
-    mgr_ = OVDownloadMgr::makeForTesting();
-    configure();
-    ready_ = 0;
-    ASSERT_TRUE(prepareForReal());
-  }
-  void configure() {
-    mgr_->downloadDelegate.set(proxy_);
-    mgr_->chunkRetryPolicy.delays = {20ms};
-  }
 };
 
 TEST_P(Resume, NothingThatArrivedIsFetchedTwiceUnlessItCannotBeTrusted) {
   const ResumeCase& c = GetParam();
   constexpr std::int64_t size = 4 * kChunk + 4321;
-  addInstaller(QStringLiteral("Setup.pkg"), size);
-  const QString served = installerPath(QStringLiteral("Setup.pkg"));
+  addInstaller(kSetup, size);
+  const QString served = installerPath(kSetup);
   ASSERT_TRUE(prepareForReal());
   setScenario([](refservice::Scenario& s) { s.installer.failAtByte = 2 * kChunk; });
   startDownload();
@@ -169,18 +140,20 @@ TEST_P(Resume, NothingThatArrivedIsFetchedTwiceUnlessItCannotBeTrusted) {
 
   setScenario([](refservice::Scenario& s) { s.installer.failAtByte.reset(); });
   if (c.inBetween) c.inBetween(*this);
+  proxy_ = std::make_shared<RecordingProxy>();
   if (c.relaunch) {
-    relaunch();
-  } else {
-    proxy_ = std::make_shared<RecordingProxy>();
-    mgr_->downloadDelegate.set(proxy_);
+    mgr_.reset();
+    mgr_ = OVDownloadMgr::makeForTesting();
+    mgr_->chunkRetryPolicy.delays = {20ms};
   }
+  mgr_->downloadDelegate.set(proxy_);
+  ASSERT_TRUE(!c.relaunch || prepareForReal());
   service_->clearRequests();
   startDownload();
   ASSERT_TRUE(waitForEnd());
 
   EXPECT_THAT(proxy_->failures(), IsEmpty());
-  EXPECT_TRUE(sameFileContents(downloadsPath(QStringLiteral("Setup.pkg")), served));
+  EXPECT_TRUE(sameFileContents(downloadsPath(kSetup), installerPath(kSetup)));
   if (c.onlyTheMissingChunk) {
     EXPECT_THAT(chunkRanges(), ElementsAre(range(2 * kChunk, 3 * kChunk - 1)));
   } else {
@@ -194,13 +167,12 @@ const std::vector<ResumeCase> kAttempts = {
     // A new modification time is a new tag.
     {"ChangedEtag", true,
      [](Resume& t) {
-       QFile file(t.installerPath(QStringLiteral("Setup.pkg")));
+       QFile file(t.installerPath(kSetup));
        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
        file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime);
      },
      false},
-    {"ChangedSize", true, [](Resume& t) { t.addInstaller(QStringLiteral("Setup.pkg"), 4 * kChunk + 4322); },
-     false},
+    {"ChangedSize", true, [](Resume& t) { t.addInstaller(kSetup, 4 * kChunk + 4322); }, false},
     {"TruncatedPart", true,
      [](Resume& t) { QFile::resize(t.tempFolder() + QStringLiteral("/Setup.pkg.3"), 1000); }, false},
     {"GarbledStateFile", true,
@@ -208,8 +180,7 @@ const std::vector<ResumeCase> kAttempts = {
      false},
 };
 
-INSTANTIATE_TEST_SUITE_P(Attempts, Resume, ::testing::ValuesIn(kAttempts),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Attempts, Resume, ::testing::ValuesIn(kAttempts), rowName);
 
 }  // namespace
 }  // namespace ov::test

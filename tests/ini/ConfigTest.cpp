@@ -12,13 +12,9 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-Config twoSectionsNamedA() {
-  return Config{{Section{u"A"_s, {{u"k"_s, u"first"_s}}}, Section{u"B"_s, {{u"k"_s, u"b"_s}}},
+TEST(ConfigTest, LookupsAndChangesActOnTheFirstSectionOfANameComparedExactly) {
+  Config config{{Section{u"A"_s, {{u"k"_s, u"first"_s}}}, Section{u"B"_s, {{u"k"_s, u"b"_s}}},
                  Section{u"A"_s, {{u"k"_s, u"second"_s}, {u"only2"_s, u"x"_s}}}}};
-}
-
-TEST(ConfigTest, LookupsActOnTheFirstSectionOfANameComparedExactly) {
-  const Config config = twoSectionsNamedA();
   EXPECT_EQ(config[u"A"_s], config.sections[0]);
   EXPECT_EQ(config.get(u"A"_s, u"k"_s), u"first"_s);
   EXPECT_EQ(config.get(u"A"_s, u"only2"_s, u"fallback"_s), u"fallback"_s);
@@ -28,10 +24,8 @@ TEST(ConfigTest, LookupsActOnTheFirstSectionOfANameComparedExactly) {
   EXPECT_FALSE(config[u"a"_s].has_value());
   EXPECT_FALSE(config[u"A "_s].has_value());
   EXPECT_EQ(config.sections[0][u"K"_s], std::nullopt);
-}
 
-TEST(ConfigTest, SetReplacesInTheFirstSectionOfANameOrAppendsOne) {
-  Config config = twoSectionsNamedA();
+  // Set replaces in the first section of a name, or appends one.
   config.set(u"A"_s, u"k"_s, u"replaced"_s);
   config.set(u"A"_s, u"new"_s, u"added"_s);
   config.set(u"C"_s, u"k"_s, u"v"_s);
@@ -39,20 +33,12 @@ TEST(ConfigTest, SetReplacesInTheFirstSectionOfANameOrAppendsOne) {
 }
 
 TEST(ConfigTest, OnlyExactlyOneTrueAndYesAreTrue) {
-  const Section section{u"S"_s,
-                        {{u"1"_s, u"1"_s},
-                         {u"true"_s, u"true"_s},
-                         {u"yes"_s, u"yes"_s},
-                         {u"0"_s, u"0"_s},
-                         {u"True"_s, u"True"_s},
-                         {u"YES"_s, u"YES"_s},
-                         {u"on"_s, u"on"_s},
-                         {u" 1"_s, u" 1"_s},
-                         {u"empty"_s, u""_s}}};
-  for (const QString& key : section.settings.keys())
-    EXPECT_EQ(section.boolValue(key), key == u"1"_s || key == u"true"_s || key == u"yes"_s)
-        << key.toStdString();
-  EXPECT_FALSE(section.boolValue(u"missing"_s));
+  for (const auto& [value, isTrue] :
+       {std::pair(u"1"_s, true), std::pair(u"true"_s, true), std::pair(u"yes"_s, true),
+        std::pair(u"0"_s, false), std::pair(u"True"_s, false), std::pair(u"YES"_s, false),
+        std::pair(u"on"_s, false), std::pair(u" 1"_s, false), std::pair(u""_s, false)})
+    EXPECT_EQ((Section{u"S"_s, {{u"k"_s, value}}}.boolValue(u"k"_s)), isTrue) << value.toStdString();
+  EXPECT_FALSE(Section{}.boolValue(u"missing"_s));
 }
 
 }  // namespace

@@ -15,24 +15,18 @@ using namespace ov;
 
 namespace {
 
-void checkPosition(const QString& text, const ParseError& error) {
-  const TextRange line = error.line;
-  const bool sound = error.row >= 1 && error.pos >= 1 && 0 <= line.lowerBound &&
-                     line.lowerBound <= line.upperBound && line.upperBound <= text.size() &&
-                     error.pos - 1 <= line.upperBound - line.lowerBound && !error.description().isEmpty();
-  if (!sound) std::abort();
-}
-
-void parse(const QString& text) {
+// Parses `text` and, when it parses, what it is written out as; an error
+// must describe itself and point inside the text.
+void parse(const QString& text, bool again = true) {
   try {
     const Config config = parseINI(text);
-    try {
-      parseINI(formatINI(config));
-    } catch (const ParseError& error) {
-      checkPosition(formatINI(config), error);
-    }
+    if (again) parse(formatINI(config), false);
   } catch (const ParseError& error) {
-    checkPosition(text, error);
+    const TextRange line = error.line;
+    const bool sound = error.row >= 1 && error.pos >= 1 && 0 <= line.lowerBound &&
+                       line.lowerBound <= line.upperBound && line.upperBound <= text.size() &&
+                       error.pos - 1 <= line.upperBound - line.lowerBound && !error.description().isEmpty();
+    if (!sound) std::abort();
   }
 }
 

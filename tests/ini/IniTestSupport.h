@@ -1,11 +1,7 @@
 #pragma once
 
-#include <QString>
-#include <algorithm>
+#include <QStringList>
 #include <functional>
-#include <ostream>
-#include <utility>
-#include <vector>
 
 #include "ini/Config.h"
 #include "ini/ParseError.h"
@@ -17,11 +13,10 @@ using namespace ov;
 inline QString describe(const Config& config) {
   QString text;
   for (const Section& section : config.sections) {
-    std::vector<std::pair<QString, QString>> settings(section.settings.keyValueBegin(),
-                                                      section.settings.keyValueEnd());
-    std::sort(settings.begin(), settings.end());
-    text += u'[' + section.name + u']';
-    for (const auto& [key, value] : settings) text += key + u'=' + value + u';';
+    QStringList settings;
+    for (const auto& [key, value] : section.settings.asKeyValueRange()) settings << key + u'=' + value + u';';
+    settings.sort();
+    text += u'[' + section.name + u']' + settings.join(QString());
   }
   return text;
 }
@@ -33,8 +28,4 @@ inline QString outcome(const std::function<Config()>& read) {
   } catch (const ParseError& error) {
     return error.description();
   }
-}
-
-inline void PrintTo(const Config& config, std::ostream* out) {
-  *out << describe(config).toStdString();
 }

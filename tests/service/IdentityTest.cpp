@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
-#include <QRegularExpression>
 
 #include "service/Identity.h"
 
@@ -28,7 +27,6 @@ TEST_F(Identity, TheIdentifierDigestsMachineIdThenLoginName) {
   EXPECT_EQ(getUUID(), expected);
   setLoginNameForTesting([] { return QStringLiteral("grace"); });
   EXPECT_NE(getUUID(), expected) << "another user of the same machine";
-  EXPECT_TRUE(QRegularExpression(QStringLiteral("^S-1-[0-9A-F]{64}$")).match(getUUID()).hasMatch());
   for (const auto& unreadable : {std::optional<QString>(), std::optional(QString())}) {
     setPlatformUuidForTesting([unreadable] { return unreadable; });
     EXPECT_EQ(getUUID(), QString());
@@ -40,6 +38,10 @@ struct LanguageCase {
   const char* code;
 };
 
+QString linuxTag(const char* locale) {
+  return languageTagForLocale(QLocale(QString::fromLatin1(locale)));
+}
+
 class LanguageCode : public Identity, public ::testing::WithParamInterface<LanguageCase> {};
 
 TEST_P(LanguageCode, OnlyTheMostPreferredLanguageCounts) {
@@ -48,26 +50,20 @@ TEST_P(LanguageCode, OnlyTheMostPreferredLanguageCounts) {
       << GetParam().preferred.join(',').toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, LanguageCode,
-                         ::testing::Values(LanguageCase{{"zh-Hans-CN"}, "CHS"},
-                                           LanguageCase{{"zh-Hant-TW"}, "CHT"},
-                                           LanguageCase{{"zh-TW"}, "ENU"}, LanguageCase{{"zh-HK"}, "ENU"},
-                                           LanguageCase{{"zh"}, "ENU"}, LanguageCase{{"de-CH"}, "DEU"},
-                                           LanguageCase{{"es-419"}, "ESP"}, LanguageCase{{"fr-CA"}, "FRA"},
-                                           LanguageCase{{"it-IT"}, "ITA"}, LanguageCase{{"ja-JP"}, "JPN"},
-                                           LanguageCase{{"ko-KR"}, "KOR"}, LanguageCase{{"nl-BE"}, "NLD"},
-                                           LanguageCase{{"en-GB"}, "ENU"}, LanguageCase{{"pt-BR"}, "ENU"},
-                                           LanguageCase{{"ru-RU"}, "ENU"}, LanguageCase{{"sv-SE"}, "ENU"},
-                                           LanguageCase{{"en-US", "de-DE"}, "ENU"}, LanguageCase{{}, "ENU"}));
-
-TEST_F(Identity, LinuxLocalesAreReadWithTheirScript) {
-  // A Linux locale names no script; only the script tells Simplified from Traditional Chinese.
-  EXPECT_EQ(languageTagForLocale(QLocale(QStringLiteral("zh_TW"))), QStringLiteral("zh-Hant-TW"));
-  EXPECT_EQ(languageTagForLocale(QLocale(QStringLiteral("zh_CN"))), QStringLiteral("zh-Hans-CN"));
-  EXPECT_EQ(languageTagForLocale(QLocale(QStringLiteral("de_CH"))), QStringLiteral("de-Latn-CH"));
-  setPreferredLanguagesForTesting(
-      [] { return QStringList{languageTagForLocale(QLocale(QStringLiteral("zh_HK")))}; });
-  EXPECT_EQ(getSystemLanguageCode(), QStringLiteral("CHT"));
-}
+// A Linux locale names no script; only the script tells Simplified from
+// Traditional Chinese.
+INSTANTIATE_TEST_SUITE_P(
+    Table, LanguageCode,
+    ::testing::Values(LanguageCase{{"zh-Hans-CN"}, "CHS"}, LanguageCase{{"zh-Hant-TW"}, "CHT"},
+                      LanguageCase{{"zh-TW"}, "ENU"}, LanguageCase{{"zh-HK"}, "ENU"},
+                      LanguageCase{{"zh"}, "ENU"}, LanguageCase{{"de-CH"}, "DEU"},
+                      LanguageCase{{"es-419"}, "ESP"}, LanguageCase{{"fr-CA"}, "FRA"},
+                      LanguageCase{{"it-IT"}, "ITA"}, LanguageCase{{"ja-JP"}, "JPN"},
+                      LanguageCase{{"ko-KR"}, "KOR"}, LanguageCase{{"nl-BE"}, "NLD"},
+                      LanguageCase{{"en-GB"}, "ENU"}, LanguageCase{{"pt-BR"}, "ENU"},
+                      LanguageCase{{"ru-RU"}, "ENU"}, LanguageCase{{"sv-SE"}, "ENU"},
+                      LanguageCase{{"en-US", "de-DE"}, "ENU"}, LanguageCase{{}, "ENU"},
+                      LanguageCase{{linuxTag("zh_TW")}, "CHT"}, LanguageCase{{linuxTag("zh_HK")}, "CHT"},
+                      LanguageCase{{linuxTag("zh_CN")}, "CHS"}, LanguageCase{{linuxTag("de_CH")}, "DEU"}));
 
 }  // namespace

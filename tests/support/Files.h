@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <cstdint>
 #include <ostream>
 #include <string>
+
+#include "tests/support/Sandbox.h"
 
 // Readable failure messages for texts.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -13,15 +13,31 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace ov::test {
 
-// Deterministic pseudo-random bytes, so a part stored at the wrong offset
-// shows as wrong content.
-std::string patternBytes(std::int64_t size, std::uint32_t seed = 0x9e3779b9u);
+// Names a table's test after its row's `name` field.
+inline constexpr auto rowName = [](const auto& info) { return std::string(info.param.name); };
+
+// Deterministic pseudo-random bytes (xorshift), so a part stored at the wrong
+// offset shows as wrong content.
+inline std::string patternBytes(std::int64_t size, std::uint32_t seed = 0x9e3779b9u) {
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  for (auto& byte : bytes) {
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    byte = static_cast<char>(seed >> 24);
+  }
+  return bytes;
+}
 
 // The whole file; empty when it cannot be read.
-QByteArray readWholeFile(const QString& path);
-// Writes `bytes` to `path`, creating its folders; throws std::runtime_error when it cannot.
-void writeWholeFile(const QString& path, const QByteArray& bytes);
+inline QByteArray readWholeFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // Whether both files can be read and hold the same bytes.
-bool sameFileContents(const QString& a, const QString& b);
+inline bool sameFileContents(const QString& a, const QString& b) {
+  return QFileInfo(a).isFile() && QFileInfo(b).isFile() && readWholeFile(a) == readWholeFile(b);
+}
 
 }  // namespace ov::test

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <QStringList>
 #include <mutex>
 
@@ -12,17 +11,24 @@ namespace ov::test {
 // to the real streams too). Lines may come from any thread.
 class LogCapture {
  public:
-  LogCapture();
-  ~LogCapture();
-
+  LogCapture() {
+    setLogObserver([this](LogChannel channel, const QString& line) {
+      std::lock_guard lk(mutex_);
+      (channel == LogChannel::System ? system_ : output_) << line;
+    });
+  }
+  ~LogCapture() { setLogObserver(nullptr); }
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  QStringList systemLines() const;  // the system log
-  QStringList outputLines() const;  // standard output
-  void clear();
+  QStringList systemLines() const { return locked(system_); }  // the system log
+  QStringList outputLines() const { return locked(output_); }  // standard output
 
  private:
+  QStringList locked(const QStringList& lines) const {
+    std::lock_guard lk(mutex_);
+    return lines;
+  }
   mutable std::mutex mutex_;
   QStringList system_;
   QStringList output_;

@@ -23,11 +23,10 @@ namespace ov::test {
 
 using namespace std::chrono_literals;
 
+// Each layer's parts live as long as the test's fixture, and go in reverse:
+// the toolkit and the log before the sandbox.
 class SandboxedTest : public ::testing::Test {
  protected:
-  void SetUp() override { sandbox_ = std::make_unique<Sandbox>(); }
-  void TearDown() override { sandbox_.reset(); }
-
   // Runs the main loop until `condition` holds; false when `limit` passed first.
   static bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20s) {
     return runEventLoopUntil(condition, limit);
@@ -42,28 +41,17 @@ class SandboxedTest : public ::testing::Test {
     ASSERT_TRUE(waitFor([&] { return drained->load(); }));
   }
 
-  std::unique_ptr<Sandbox> sandbox_;
+  std::unique_ptr<Sandbox> sandbox_ = std::make_unique<Sandbox>();
 };
 
 class ToolkitTest : public SandboxedTest {
  protected:
-  void SetUp() override {
-    SandboxedTest::SetUp();
-    toolkit_ = std::make_unique<ScriptedToolkit>();
-    log_ = std::make_unique<LogCapture>();
-  }
-  void TearDown() override {
-    log_.reset();
-    toolkit_.reset();
-    SandboxedTest::TearDown();
-  }
-
   // How often `line` was written to standard output.
   int outputCount(const QString& line) const { return static_cast<int>(log_->outputLines().count(line)); }
   bool systemHas(const QString& line) const { return log_->systemLines().contains(line); }
 
-  std::unique_ptr<ScriptedToolkit> toolkit_;
-  std::unique_ptr<LogCapture> log_;
+  std::unique_ptr<ScriptedToolkit> toolkit_ = std::make_unique<ScriptedToolkit>();
+  std::unique_ptr<LogCapture> log_ = std::make_unique<LogCapture>();
 };
 
 }  // namespace ov::test

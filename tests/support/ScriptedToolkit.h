@@ -1,8 +1,7 @@
 #pragma once
 
 #include <QObject>
-#include <QString>
-#include <QUrl>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <initializer_list>
@@ -18,77 +17,80 @@ namespace ov::test {
 // toolkit that was installed before. Everything asked of it is recorded.
 //
 // Alerts are answered from the queue of answers first, then by the alert
-// script, and otherwise with 0 (the first, default, button). Scripts and the
-// terminate action run on the caller's thread without any lock held, so they
-// may call the toolkit again.
+// script, and otherwise with 0 (the first, default, button). The script runs
+// without the lock held, so it may call the toolkit again. terminate() only
+// records: the test's application keeps running.
 class ScriptedToolkit : public Toolkit {
  public:
   using AlertScript = std::function<int(const Alert&)>;
 
-  ScriptedToolkit();
-  ~ScriptedToolkit() override;
-
+  ScriptedToolkit() : previous_(&toolkit()) { setToolkit(this); }
+  ~ScriptedToolkit() override { setToolkit(previous_); }
   ScriptedToolkit(const ScriptedToolkit&) = delete;
   ScriptedToolkit& operator=(const ScriptedToolkit&) = delete;
 
-  // --- Script ----------------------------------------------------------------
-  void queueAlertAnswers(std::initializer_list<int> answers);
-  void setAlertScript(AlertScript script) {
-    locked([&] { script_ = std::move(script); });
+  void queueAlertAnswers(std::initializer_list<int> answers) {
+    std::lock_guard lk(mutex_);
+    answers_.insert(answers_.end(), answers.begin(), answers.end());
   }
+  void setAlertScript(AlertScript script) { set(script_, std::move(script)); }
   // What openWithDefaultHandler() answers (true unless told otherwise).
-  void setOpenAnswer(bool accepted) {
-    locked([&] { openAnswer_ = accepted; });
-  }
-  // Runs on terminate() besides the recording; nothing by default, so the
-  // test's application keeps running. setQuitOnTerminate(true) quits it.
-  void setOnTerminate(std::function<void()> action) {
-    locked([&] { onTerminate_ = std::move(action); });
-  }
-  void setQuitOnTerminate(bool quit) {
-    locked([&] { quitOnTerminate_ = quit; });
-  }
+  void setOpenAnswer(bool accepted) { set(openAnswer_, accepted); }
 
-  // --- Record ----------------------------------------------------------------
-  std::vector<Alert> alerts() const {
-    return locked([&] { return alerts_; });
-  }
-  std::vector<QUrl> openedUrls() const {
-    return locked([&] { return opened_; });
-  }
-  std::vector<QObject*> hiddenWindows() const {
-    return locked([&] { return hidden_; });
-  }
-  int stopModalCount() const { return count(QStringLiteral("stopModal")); }
-  int setTerminatingCount() const { return count(QStringLiteral("setTerminating")); }
-  int terminateCount() const { return count(QStringLiteral("terminate")); }
+  std::vector<Alert> alerts() const { return get(alerts_); }
+  std::vector<QUrl> openedUrls() const { return get(opened_); }
+  std::vector<QObject*> hiddenWindows() const { return get(hidden_); }
   // Every call by name, in order: "runModalAlert", "stopModal", "hideWindow",
   // "openWithDefaultHandler", "setTerminating", "terminate".
-  std::vector<QString> calls() const {
-    return locked([&] { return calls_; });
-  }
+  std::vector<QString> calls() const { return get(calls_); }
+  int setTerminatingCount() const { return count(QStringLiteral("setTerminating")); }
+  int terminateCount() const { return count(QStringLiteral("terminate")); }
 
-  // --- Toolkit ---------------------------------------------------------------
-  int runModalAlert(const Alert& alert) override;
-  void stopModal() override;
-  void hideWindow(QObject* window) override;
-  bool openWithDefaultHandler(const QUrl& url) override;
-  void setTerminating() override;
-  void terminate() override;
-  // The real lookup: the English text unless a translator is installed.
-  QString localizedString(const char* english, const char* comment) override {
-    return Toolkit::localizedString(english, comment);
+  int runModalAlert(const Alert& alert) override {
+    AlertScript script;
+    {
+      std::lock_guard lk(mutex_);
+      alerts_.push_back(alert);
+      calls_.push_back(QStringLiteral("runModalAlert"));
+      if (!answers_.empty()) {
+        const int answer = answers_.front();
+        answers_.pop_front();
+        return answer;
+      }
+      script = script_;
+    }
+    return script ? script(alert) : 0;
   }
+  void stopModal() override { record(QStringLiteral("stopModal")); }
+  void hideWindow(QObject* window) override { record(QStringLiteral("hideWindow"), &hidden_, window); }
+  bool openWithDefaultHandler(const QUrl& url) override {
+    record(QStringLiteral("openWithDefaultHandler"), &opened_, url);
+    return get(openAnswer_);
+  }
+  void setTerminating() override { record(QStringLiteral("setTerminating")); }
+  void terminate() override { record(QStringLiteral("terminate")); }
 
  private:
-  template <typename F>
-  auto locked(F f) const -> decltype(f()) {
+  template <typename T>
+  T get(const T& field) const {
     std::lock_guard lk(mutex_);
-    return f();
+    return field;
   }
-  int count(const QString& call) const;
-  void record(const QString& call) {
-    locked([&] { calls_.push_back(call); });
+  template <typename T>
+  void set(T& field, T value) {
+    std::lock_guard lk(mutex_);
+    field = std::move(value);
+  }
+  // Records the call and, when given, what it was about.
+  template <typename T = int>
+  void record(const QString& call, std::vector<T>* about = nullptr, T what = {}) {
+    std::lock_guard lk(mutex_);
+    calls_.push_back(call);
+    if (about) about->push_back(what);
+  }
+  int count(const QString& call) const {
+    const auto all = calls();
+    return static_cast<int>(std::count(all.begin(), all.end(), call));
   }
 
   Toolkit* previous_;
@@ -96,8 +98,6 @@ class ScriptedToolkit : public Toolkit {
   std::deque<int> answers_;
   AlertScript script_;
   bool openAnswer_ = true;
-  std::function<void()> onTerminate_;
-  bool quitOnTerminate_ = false;
   std::vector<Alert> alerts_;
   std::vector<QUrl> opened_;
   std::vector<QObject*> hidden_;

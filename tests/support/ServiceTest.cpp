@@ -2,23 +2,14 @@
 
 #include <unistd.h>
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <algorithm>
-#include <future>
 #include <shared_mutex>
-#include <stdexcept>
 
 #include "platform/Clock.h"
 #include "platform/Dispatch.h"
-#include "platform/HttpClient.h"
 #include "platform/Utility.h"
 
 namespace ov::test {
 namespace {
-
-const std::string kServicePath = "/prog/util/downloader/";
 
 // An installer of `size` pattern bytes, made once per test binary and
 // hard-linked into each service's folder: tests serve many of the same size.
@@ -35,18 +26,15 @@ QString shelfInstaller(const QString& name, std::int64_t size) {
 
 std::vector<refservice::RequestRecord> postsTo(const refservice::ReferenceService& service,
                                                const std::string& endpoint) {
-  std::vector<refservice::RequestRecord> matching;
-  for (auto& record : service.requests())
-    if (record.path == kServicePath + endpoint) matching.push_back(std::move(record));
-  return matching;
+  auto records = service.requests();
+  std::erase_if(records, [&](const auto& r) { return r.path != "/prog/util/downloader/" + endpoint; });
+  return records;
 }
 
 void ServiceTest::SetUp() {
-  ToolkitTest::SetUp();
-  installers_ = std::make_unique<QTemporaryDir>();
-  ASSERT_TRUE(installers_->isValid());
+  QDir().mkpath(installerPath(QString()));
   refservice::ServiceOptions options;
-  options.installersFolder = installers_->path().toStdString();
+  options.installersFolder = QFile::encodeName(installerPath(QString())).toStdString();
   options.log = [](std::string_view) {};
   service_ = std::make_unique<LocalService>(options);
 
@@ -89,7 +77,6 @@ void ServiceTest::TearDown() {
   DiskSpaceUtility::setTotalSpaceForTesting(nullptr);
   setClockForTesting({});
   service_.reset();
-  ToolkitTest::TearDown();
 }
 
 void ServiceTest::endManager() {
@@ -116,8 +103,7 @@ void ServiceTest::prepare(const QString& link, std::int64_t size, bool probe) {
   ASSERT_FALSE(mgr_->fileUrl->isEmpty());
   mgr_->szTokenID = QStringLiteral("engine-test-token");
   if (probe) {
-    // A background thread, as in the program: the probe blocks until answered.
-    ASSERT_TRUE(std::async(std::launch::async, [&] { return mgr_->getBuildInfo(link); }).get());
+    ASSERT_TRUE(offMain([&] { return mgr_->getBuildInfo(link); }));
     ASSERT_FALSE(mgr_->szETag.isEmpty());
   }
   mgr_->i64FileSize = size;
@@ -138,34 +124,18 @@ bool ServiceTest::prepareForReal() {
   return ready_ > readyBefore;
 }
 
-void ServiceTest::startDownload() {
-  globalUtilityQueue().async([mgr = mgr_.get()] { mgr->DownloadFile(); });
-}
-
-bool ServiceTest::waitForOutcome(std::chrono::milliseconds limit) {
-  return waitFor([&] { return proxy_->completions() > 0 || !proxy_->failures().empty(); }, limit);
-}
-
-bool ServiceTest::waitForEnd(std::chrono::milliseconds limit) {
-  return waitFor([&] { return toolkit_->terminateCount() > 0 || !proxy_->failures().empty(); }, limit);
-}
-
-bool ServiceTest::waitForPosts(const std::string& endpoint, std::size_t count) {
-  return waitFor([&] { return posts(endpoint).size() >= count; });
-}
-
-std::vector<std::pair<std::string, std::string>> ServiceTest::statusReports() const {
-  std::vector<std::pair<std::string, std::string>> reports;
+std::vector<Report> ServiceTest::statusReports() const {
+  std::vector<Report> reports;
   for (const auto& record : posts("update-status.jsp"))
     reports.emplace_back(record.field("status").value_or("?"), record.field("detail_status").value_or("?"));
   return reports;
 }
 
 std::vector<refservice::RequestRecord> ServiceTest::chunkRequests() const {
-  std::vector<refservice::RequestRecord> gets;
-  for (auto& record : service_->requests())
-    if (record.method == "GET" && record.path.starts_with("/installers/")) gets.push_back(std::move(record));
-  return gets;
+  auto records = service_->requests();
+  std::erase_if(records,
+                [](const auto& r) { return r.method != "GET" || !r.path.starts_with("/installers/"); });
+  return records;
 }
 
 std::vector<std::string> ServiceTest::chunkRanges() const {
@@ -182,14 +152,6 @@ std::size_t ServiceTest::tasksLeft() {
 QString ServiceTest::tempFolder() const {
   const auto [directory, filenameOnly, ext] = OVDownloadMgr::splitFilename(*mgr_->fileUrl);
   return directory + u'/' + filenameOnly + QStringLiteral("_TempFiles");
-}
-
-void ServiceTest::trustAlso(const std::string& otherCaFile) {
-  caBundle_ = std::make_unique<QTemporaryDir>();
-  const QString bundle = caBundle_->path() + QStringLiteral("/ca-bundle.pem");
-  writeWholeFile(bundle, readWholeFile(QString::fromStdString(service_->caFile())) + '\n' +
-                             readWholeFile(QString::fromStdString(otherCaFile)));
-  httpSettings().caFile = bundle;
 }
 
 }  // namespace ov::test

@@ -1,12 +1,10 @@
 #pragma once
 
-#include <future>
-
 #include <gmock/gmock.h>
 
-#include <QTemporaryDir>
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +20,10 @@
 namespace ov::test {
 
 inline constexpr std::int64_t kChunk = 5'242'880;
+inline const QString kSetup = QStringLiteral("Setup.pkg");  // the installer most tests serve
+using Report = std::pair<std::string, std::string>;         // a status report's status and detail_status
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 // The POSTs `service` received at /prog/util/downloader/<endpoint>, in arrival order.
 std::vector<refservice::RequestRecord> postsTo(const refservice::ReferenceService& service,
@@ -31,45 +33,34 @@ std::vector<refservice::RequestRecord> postsTo(const refservice::ReferenceServic
 // engine must make them on the main thread only.
 class RecordingProxy : public DownloadProxy {
  public:
-  void onDownloadProgress(double dProgress) override {
-    record([&] { progress_.push_back(dProgress); });
-  }
-  void onFileCompleteDownload() override {
-    record([&] { ++completions_; });
-  }
-  void onDownloadFailed(ERROR_Code code) override {
-    record([&] { failures_.push_back(code); });
-  }
+  void onDownloadProgress(double dProgress) override { record(progress_, dProgress); }
+  void onFileCompleteDownload() override { record(completions_, 1); }
+  void onDownloadFailed(ERROR_Code code) override { record(failures_, code); }
   bool checkRetryDownload() override { return false; }
 
-  std::vector<double> progress() const {
-    return locked([&] { return progress_; });
-  }
-  std::vector<ERROR_Code> failures() const {
-    return locked([&] { return failures_; });
-  }
-  int completions() const {
-    return locked([&] { return completions_; });
-  }
+  std::vector<double> progress() const { return read(progress_); }
+  std::vector<ERROR_Code> failures() const { return read(failures_); }
+  int completions() const { return static_cast<int>(read(completions_).size()); }
   // Whether any call came on another thread than the main one.
   bool calledOffMainThread() const { return offMain_.load(); }
 
  private:
-  template <typename F>
-  auto locked(F f) const -> decltype(f()) {
-    std::lock_guard lk(mutex_);
-    return f();
-  }
-  template <typename F>
-  void record(F f) {
+  template <typename T>
+  void record(std::vector<T>& calls, T value) {
     if (!isMainThread()) offMain_ = true;
-    locked(f);
+    std::lock_guard lk(mutex_);
+    calls.push_back(value);
+  }
+  template <typename T>
+  std::vector<T> read(const std::vector<T>& calls) const {
+    std::lock_guard lk(mutex_);
+    return calls;
   }
 
   mutable std::mutex mutex_;
   std::vector<double> progress_;
   std::vector<ERROR_Code> failures_;
-  int completions_ = 0;
+  std::vector<int> completions_;  // one entry per call
   std::atomic<bool> offMain_{false};
 };
 
@@ -89,7 +80,9 @@ class ServiceTest : public ToolkitTest {
 
   // Serves `size` pattern bytes as /installers/<name>; answers the link.
   QString addInstaller(const QString& name, std::int64_t size);
-  QString installerPath(const QString& name) const { return installers_->path() + u'/' + name; }
+  QString installerPath(const QString& name) const {
+    return sandbox_->path(QStringLiteral("installers/") + name);
+  }
   void setScenario(const std::function<void(refservice::Scenario&)>& change) {
     service_->updateScenario(change);
   }
@@ -104,24 +97,31 @@ class ServiceTest : public ToolkitTest {
   // Runs `call` on a thread of its own and waits for it: the service's
   // blocking requests refuse the main thread.
   template <class Call>
-  auto offMain(Call call) {
+  static auto offMain(Call call) {
     return std::async(std::launch::async, call).get();
   }
   // DownloadFile() on the global utility queue, as the window calls it.
-  void startDownload();
+  void startDownload() {
+    globalUtilityQueue().async([mgr = mgr_.get()] { mgr->DownloadFile(); });
+  }
   // Until the download completed or failed.
-  bool waitForOutcome(std::chrono::milliseconds limit = 60s);
+  bool waitForOutcome() {
+    return waitFor([&] { return proxy_->completions() > 0 || !proxy_->failures().empty(); }, 60s);
+  }
   // Until the installer was handed to the opener (terminate) or a failure was shown.
-  bool waitForEnd(std::chrono::milliseconds limit = 60s);
+  bool waitForEnd() {
+    return waitFor([&] { return toolkit_->terminateCount() > 0 || !proxy_->failures().empty(); }, 60s);
+  }
 
   // POSTs to /prog/util/downloader/<endpoint>, in arrival order.
   std::vector<refservice::RequestRecord> posts(const std::string& endpoint) const {
     return postsTo(*service_, endpoint);
   }
-  bool waitForPosts(const std::string& endpoint, std::size_t count);
   // (status, detail_status) of every status report, in arrival order.
-  std::vector<std::pair<std::string, std::string>> statusReports() const;
-  bool waitForStatusReports(std::size_t count) { return waitForPosts("update-status.jsp", count); }
+  std::vector<Report> statusReports() const;
+  bool waitForStatusReports(std::size_t count) {
+    return waitFor([&] { return statusReports().size() >= count; });
+  }
   // The installer GETs, in arrival order, and their Range values.
   std::vector<refservice::RequestRecord> chunkRequests() const;
   std::vector<std::string> chunkRanges() const;
@@ -130,10 +130,7 @@ class ServiceTest : public ToolkitTest {
   QString saveLocation() const { return mgr_->fileUrl->toLocalFile(); }
   QString tempFolder() const;
   QString downloadsPath(const QString& name) const { return sandbox_->downloads() + u'/' + name; }
-  // Trusts another server's CA besides the reference service's.
-  void trustAlso(const std::string& otherCaFile);
 
-  std::unique_ptr<QTemporaryDir> installers_;
   std::unique_ptr<LocalService> service_;
   std::shared_ptr<RecordingProxy> proxy_;
   std::unique_ptr<OVDownloadMgr> mgr_;
@@ -147,7 +144,6 @@ class ServiceTest : public ToolkitTest {
 
  private:
   NotificationCenter::Token readyToken_ = 0;
-  std::unique_ptr<QTemporaryDir> caBundle_;
 };
 
 }  // namespace ov::test

@@ -4,37 +4,29 @@
 
 #include <QString>
 #include <QTemporaryDir>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tools/refservice/ConnectionPool.h"
+#include "tools/refservice/RequestRecord.h"
+
 namespace ov::test {
 
-// One request as the test server received it.
+// One request as the test server received it: the reference service's record
+// of it (header fields sorted by name, not in wire order), and its Range field.
 struct RecordedRequest {
-  std::string method;  // "GET", "HEAD", "POST", ...
-  std::string path;    // without the query
-  std::string target;  // as on the request line
-  // Every header field. cpp-httplib keeps them sorted by name, not in wire
-  // order: tests of the order on the wire need a raw socket.
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
-  std::map<std::string, std::string> form;  // decoded fields of a form-encoded body
-  std::optional<std::string> range;         // the Range field, when sent
-  int clientPort = 0;                       // tells the connections apart
-
+  refservice::RequestRecord record;
+  std::optional<std::string> range;  // absent when not sent
   // The first field of that name, compared without regard to case.
-  std::optional<std::string> header(const std::string& name) const;
+  std::optional<std::string> header(std::string_view name) const { return record.header(name); }
 };
 
 // A file as a download server offers it: GET and HEAD, single byte ranges
@@ -52,15 +44,21 @@ struct TestResource {
   std::chrono::milliseconds sliceDelay{0};
 };
 
+struct TestHttpsServerOptions {
+  std::chrono::seconds keepAliveTimeout{5};  // an idle connection is closed after this
+  std::chrono::seconds readTimeout{5};
+  std::chrono::seconds writeTimeout{5};
+};
+
 // An HTTPS server inside the test process, on 127.0.0.1 and a free port, with
 // a certificate made for this server alone (CA and server certificate in a
 // fresh temporary folder). While it lives, ov::httpSettings().caFile names its
 // CA, so the program's HTTP clients trust it and nothing else; the previous
 // value comes back when it is destroyed.
 //
-// Handlers run on the server's own threads (32 by default, enough for many
-// parallel keep-alive connections). Registering handlers, reading the records
-// and counting connections are thread-safe at any time. Handlers answer byte
+// Handlers run on the server's own 32 threads (enough for many parallel
+// keep-alive connections). Registering handlers, reading the records and
+// counting connections are thread-safe at any time. Handlers answer byte
 // ranges themselves: cpp-httplib's automatic range slicing and compression are
 // switched off, so an answer goes out exactly as the handler wrote it.
 //
@@ -68,71 +66,51 @@ struct TestResource {
 // or handlers wait in pause()/waitUntil().
 class TestHttpsServer {
  public:
-  struct Options {
-    std::chrono::seconds keepAliveTimeout{5};  // an idle connection is closed after this
-    std::chrono::seconds readTimeout{5};
-    std::chrono::seconds writeTimeout{5};
-    int threads = 32;
-  };
-
-  TestHttpsServer();
-  explicit TestHttpsServer(Options options);
+  using Options = TestHttpsServerOptions;
+  explicit TestHttpsServer(Options options = Options());
   ~TestHttpsServer();
-
   TestHttpsServer(const TestHttpsServer&) = delete;
   TestHttpsServer& operator=(const TestHttpsServer&) = delete;
 
-  int port() const { return port_; }
   // "https://127.0.0.1:<port>" followed by `path` (which starts with "/").
   QString url(const std::string& path) const;
-  const std::string& folder() const { return folder_; }
   const std::string& caFile() const { return caFile_; }
 
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
   // Answers requests for exactly `path` with `method` ("GET", which also
-  // serves HEAD, "POST", ..., or "*" for any). A later registration for the
-  // same method and path replaces the earlier one. Anything unregistered gets
-  // 404.
+  // serves HEAD, "POST", or "*" for any). A later registration for the same
+  // method and path replaces the earlier one. Anything unregistered gets 404.
   void handle(const std::string& method, const std::string& path, Handler handler);
   // Serves `resource` at `path` (GET and HEAD).
   void serve(const std::string& path, TestResource resource);
 
   std::vector<RecordedRequest> requests() const;
   std::vector<RecordedRequest> requestsTo(const std::string& path) const;
-  // TLS connections accepted so far (each one is one handshake).
-  int connectionCount() const { return connections_.load(); }
+  // The connections that have carried a request so far.
+  int connectionCount() const;
 
   // For handlers: waits `duration`; false (at once) when the server stops.
   bool pause(std::chrono::milliseconds duration) const;
   // For handlers and tests: waits until `condition` holds, the server stops or
   // `limit` passes; returns condition().
   bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) const;
-  bool stopping() const;
 
  private:
-  struct Connection;
   void dispatch(const httplib::Request& request, httplib::Response& response);
-  void connectionOpened(Connection* connection);
-  void connectionClosed(Connection* connection);
-  static void onTlsEvent(const SSL* ssl, int where, int ret);
-  static void onTlsFree(void* parent, void* data, CRYPTO_EX_DATA* ad, int index, long argl, void* argp);
-  static int connectionIndex();
 
   QTemporaryDir temporary_;
-  std::string folder_;
   std::string caFile_;
   QString previousCaFile_;
   std::unique_ptr<httplib::SSLServer> server_;
+  refservice::ConnectionPool* pool_;  // owned by server_ once it listens
   std::thread thread_;
   int port_ = 0;
-  std::atomic<int> connections_{0};
 
   mutable std::mutex mutex_;
   mutable std::condition_variable wake_;
   bool stopping_ = false;                                            // guarded by mutex_
   std::map<std::pair<std::string, std::string>, Handler> handlers_;  // guarded by mutex_
   std::vector<RecordedRequest> records_;                             // guarded by mutex_
-  std::set<Connection*> open_;                                       // guarded by mutex_
 };
 
 }  // namespace ov::test
