@@ -56,14 +56,17 @@ std::int64_t InstallerAssembly::appendedParts() const {
 
 std::optional<std::int64_t> InstallerAssembly::checkpoint(QString& error) {
   std::int64_t appended = 0;
+  std::optional<AssembledFile::Flush> flush;
   {
     std::lock_guard lk(mutex_);
     if (!file_.isOpen()) return std::nullopt;
     appended = appended_;
+    flush = file_.beginFlush(error);
+    if (!flush) return std::nullopt;
   }
   // Flushed without the lock: appends go on meanwhile, and only what was
   // appended before is counted.
-  if (!file_.sync(error)) return std::nullopt;
+  if (!flush->run(error)) return std::nullopt;
   return appended;
 }
 

@@ -29,7 +29,8 @@ void OVDownloadMgr::PauseDownload() {
       if (auto request = weak.lock()) requests.push_back(std::move(request));
   }
   for (const auto& request : requests) {
-    if (request->isSuspended()) continue;
+    // A request that ended may still be held by its completion, on its way.
+    if (request->isSuspended() || request->isFinished()) continue;
     listDLRequest.push_back(request);
     request->suspend();
   }

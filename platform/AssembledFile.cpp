@@ -140,16 +140,36 @@ bool AssembledFile::hashPrefix(std::int64_t length, QCryptographicHash& hash, QS
   return readAndWrite(fd_, 0, -1, 0, length, &hash, path_, error);
 }
 
-bool AssembledFile::sync(QString& error) const {
-  // A descriptor of its own, so that a close meanwhile cannot hand the number
-  // to another file.
-  const int fd = ::dup(fd_.load());
-  if (fd < 0) return failed(error, path_);
-  const bool synced = ::fdatasync(fd) == 0;
-  const int code = errno;
-  ::close(fd);
-  if (!synced) return failed(error, path_, code);
+AssembledFile::Flush::Flush(int fd, QString path) : fd_(fd), path_(std::move(path)) {}
+
+AssembledFile::Flush::Flush(Flush&& other) noexcept : fd_(std::exchange(other.fd_, -1)), path_(other.path_) {}
+
+AssembledFile::Flush& AssembledFile::Flush::operator=(Flush&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+    path_ = other.path_;
+  }
+  return *this;
+}
+
+AssembledFile::Flush::~Flush() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool AssembledFile::Flush::run(QString& error) {
+  const bool synced = ::fdatasync(fd_) == 0;
+  if (!synced) return failed(error, path_);
   return true;
+}
+
+std::optional<AssembledFile::Flush> AssembledFile::beginFlush(QString& error) const {
+  const int fd = ::dup(fd_.load());
+  if (fd < 0) {
+    failed(error, path_);
+    return std::nullopt;
+  }
+  return Flush(fd, path_);
 }
 
 bool AssembledFile::close(QString& error) {

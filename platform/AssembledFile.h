@@ -3,6 +3,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 class QCryptographicHash;
 
@@ -37,9 +38,24 @@ class AssembledFile {
   // Adds the file's first `length` bytes to `hash`.
   bool hashPrefix(std::int64_t length, QCryptographicHash& hash, QString& error);
 
-  // Flushes the written bytes to the disk. May run on another thread while
-  // copyFrom() writes more (what it wrote before the call is flushed).
-  bool sync(QString& error) const;
+  // A flush of the bytes written so far that runs later, on another thread,
+  // while copyFrom() writes more. It holds a descriptor of its own: made while
+  // the file is open (under the owner's lock, so no close() runs meanwhile),
+  // it never flushes another file that was given the number after a close.
+  class Flush {
+   public:
+    Flush(Flush&& other) noexcept;
+    Flush& operator=(Flush&& other) noexcept;
+    ~Flush();
+    bool run(QString& error);
+
+   private:
+    friend class AssembledFile;
+    Flush(int fd, QString path);
+    int fd_;
+    QString path_;
+  };
+  std::optional<Flush> beginFlush(QString& error) const;
 
   // Flushes everything to the disk and closes; reports a failure that only
   // the flush or the close sees (a full disk on a network file system).

@@ -240,6 +240,7 @@ void CurlDownloadRequest::finish(DownloadResponse response) {
   OV_ON_MULTI_THREAD();
   const auto keep = std::move(self_);
   stage_ = Stage::Finished;
+  finished_ = true;
   if (easy_ != nullptr) {
     curl_easy_cleanup(easy_);
     easy_ = nullptr;

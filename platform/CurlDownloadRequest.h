@@ -43,6 +43,7 @@ class CurlDownloadRequest final : public DownloadRequest,
   void resume() override;
   void cancel() override;
   bool isSuspended() const override { return suspended_.load(); }
+  bool isFinished() const override { return finished_.load(); }
 
   void onDone(CURLcode result) override;
   Clock::time_point onTick(Clock::time_point now) override;
@@ -76,6 +77,7 @@ class CurlDownloadRequest final : public DownloadRequest,
   const DownloadSessionConfiguration configuration_;
   const std::string caFile_;
   std::atomic<bool> suspended_{false};
+  std::atomic<bool> finished_{false};
   HttpProgressCoalescer progress_;
 
   // Multi thread only.

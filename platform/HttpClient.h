@@ -129,6 +129,8 @@ class DownloadRequest {
   // Ends the request with a Cancelled error (once; later calls do nothing).
   virtual void cancel() = 0;
   virtual bool isSuspended() const = 0;
+  // True once the request has ended, whatever the outcome.
+  virtual bool isFinished() const = 0;
 };
 
 struct DownloadResponse {

@@ -57,6 +57,7 @@ class FaultTable : public ServiceTest, public ::testing::WithParamInterface<Faul
   void TearDown() override {
     // The download ends before its volume goes, and the volume before the sandbox.
     endManager();
+    httpSettings().sharedTotalTimeout = 60s;  // read by every request: restored once none is left
     if (limited_) ::setrlimit(RLIMIT_FSIZE, &previousLimit_);
     if (mounted_) ::umount2(QFile::encodeName(sandbox_->dataHome()).constData(), MNT_DETACH);
     ServiceTest::TearDown();
@@ -123,7 +124,6 @@ TEST_P(FaultTable, TheUserGetsTheExactInstallerOrADialogAndNothingOfTheirsIsLost
     ASSERT_TRUE(waitForEnd());
   }
   settle();
-  httpSettings().sharedTotalTimeout = 60s;
 
   const bool delivered = fault.outcome == Outcome::Delivered;
   const QString landed = downloadsPath(QString::fromUtf8(fault.landsAs));
