@@ -27,8 +27,7 @@ QString freeNameFor(const QString& destination) {
   const QString base = dot > 0 ? name.left(dot) : name;
   const QString extension = dot > 0 ? name.mid(dot) : QString();
   for (int n = 1; n < 1000; ++n) {
-    const QString candidate =
-        info.dir().filePath(QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(extension));
+    QString candidate = info.dir().filePath(QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(extension));
     if (ov::entryKind(candidate) == ov::EntryKind::None) return candidate;
   }
   return QString();

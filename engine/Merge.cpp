@@ -43,7 +43,7 @@ QUrl OVDownloadMgr::getSaveFileUrl(const QString& fileName) {
   if (!createDirectory(folder.toLocalFile(), true)) return QUrl();
   const auto name = saveNameFromLink(fileName);
   if (!name) return QUrl();
-  const QUrl location = QUrl::fromLocalFile(QDir(folder.toLocalFile()).filePath(*name));
+  QUrl location = QUrl::fromLocalFile(QDir(folder.toLocalFile()).filePath(*name));
   ov::systemLog(QStringLiteral("[OVDownloader]getSaveFileUrl() done, downloadFileURL : ") +
                 location.toString(QUrl::FullyEncoded));
   return location;

@@ -142,13 +142,14 @@ bool AssembledFile::hashPrefix(std::int64_t length, QCryptographicHash& hash, QS
 
 AssembledFile::Flush::Flush(int fd, QString path) : fd_(fd), path_(std::move(path)) {}
 
-AssembledFile::Flush::Flush(Flush&& other) noexcept : fd_(std::exchange(other.fd_, -1)), path_(other.path_) {}
+AssembledFile::Flush::Flush(Flush&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
 
 AssembledFile::Flush& AssembledFile::Flush::operator=(Flush&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = std::exchange(other.fd_, -1);
-    path_ = other.path_;
+    path_ = std::move(other.path_);
   }
   return *this;
 }

@@ -32,7 +32,7 @@ std::optional<std::chrono::milliseconds> parseRetryAfter(const std::optional<std
   const auto [stop, ec] = std::from_chars(value->data(), end, seconds);
   if (ec == std::errc() && stop == end) {
     if (seconds < 0) return std::nullopt;
-    return std::chrono::seconds(std::min<std::int64_t>(seconds, 24 * 3600));
+    return std::chrono::seconds(std::min<std::int64_t>(seconds, std::int64_t{24} * 3600));
   }
   // IMF-fixdate, "Sun, 06 Nov 1994 08:49:37 GMT", is also RFC 2822 text.
   const QDateTime when = QDateTime::fromString(QString::fromStdString(*value), Qt::RFC2822Date);

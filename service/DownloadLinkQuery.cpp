@@ -62,7 +62,7 @@ QString OVDownloadMgr::queryDownLoadURL() {
     ov::systemLog(QStringLiteral("[OVDownloader]queryDownLoadURL failed!"));
     return QString();
   }
-  const QString link = withoutCrLf(withHttpsScheme(answerText));
+  QString link = withoutCrLf(withHttpsScheme(answerText));
   ov::systemLog(QStringLiteral("[OVDownloader]queryDownLoadURL succeed! retrivedDownloadURL : ") + link);
   return link;
 }
