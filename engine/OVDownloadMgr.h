@@ -91,8 +91,9 @@ class OVDownloadMgr {
   std::shared_mutex lock;
 
   // --- Preparation (background) ----------------------------------------------
-  // Blocks while the service calls run; the outcome arrives on the main
-  // queue as ReadyToDownload or one onDownloadFailed().
+  // Blocks while the service calls run (and first until an earlier attempt's
+  // reports have gone out); the outcome arrives on the main queue as
+  // ReadyToDownload or one onDownloadFailed().
   void initDownloadMgr(const std::shared_ptr<DownloadProxy>& downloadProxyDelegate, const QString& product,
                        const QString& sr, const QString& version, const QString& versionType);
 

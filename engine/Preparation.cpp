@@ -40,6 +40,9 @@ void OVDownloadMgr::initDownloadMgr(const std::shared_ptr<DownloadProxy>& downlo
                                     const QString& product, const QString& sr, const QString& version,
                                     const QString& versionType) {
   OV_OFF_MAIN_THREAD();
+  // The reports of an earlier attempt (a Retry's) read the fields rewritten
+  // below: they go out first.
+  sendReports([] {}, true);
   downloadDelegate.set(downloadProxyDelegate);
   this->sr = sr;
   this->product = product;
