@@ -6,10 +6,9 @@
 #include "ini/Config.h"
 #include "tests/ini/IniTestSupport.h"
 
-using namespace ov;
-
 using namespace Qt::Literals::StringLiterals;
 
+namespace ov::test {
 namespace {
 
 TEST(ConfigTest, LookupsAndChangesActOnTheFirstSectionOfANameComparedExactly) {
@@ -42,3 +41,4 @@ TEST(ConfigTest, OnlyExactlyOneTrueAndYesAreTrue) {
 }
 
 }  // namespace
+}  // namespace ov::test

@@ -10,10 +10,9 @@
 #include "tests/ini/IniTestSupport.h"
 #include "tests/support/SandboxedTest.h"
 
-using namespace ov;
-
 using namespace Qt::Literals::StringLiterals;
 
+namespace ov::test {
 namespace {
 
 // Written by hand rather than with Qt's encoders, so the reader is not checked against itself.
@@ -94,3 +93,4 @@ TEST(IniFileTest, OnlyLocalFileUrlsAreRead) {
 }
 
 }  // namespace
+}  // namespace ov::test

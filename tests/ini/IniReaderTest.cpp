@@ -7,10 +7,9 @@
 #include "tests/ini/IniTestSupport.h"
 #include "tests/support/Files.h"
 
-using namespace ov;
-
 using namespace Qt::Literals::StringLiterals;
 
+namespace ov::test {
 namespace {
 
 struct ReadCase {
@@ -95,3 +94,4 @@ TEST(IniReadError, CarriesTheWholeLineAndDescribesItself) {
 }
 
 }  // namespace
+}  // namespace ov::test

@@ -6,7 +6,7 @@
 #include "ini/Config.h"
 #include "ini/ParseError.h"
 
-using namespace ov;
+namespace ov::test {
 
 // A document as one line of text, for tables: each section as "[name]"
 // followed by its settings as "key=value;" in key order (a QHash keeps none).
@@ -29,3 +29,5 @@ inline QString outcome(const std::function<Config()>& read) {
     return error.description();
   }
 }
+
+}  // namespace ov::test

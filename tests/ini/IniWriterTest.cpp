@@ -12,10 +12,9 @@
 #include "tests/ini/IniTestSupport.h"
 #include "tests/support/SandboxedTest.h"
 
-using namespace ov;
-
 using namespace Qt::Literals::StringLiterals;
 
+namespace ov::test {
 namespace {
 
 class IniWriter : public ov::test::SandboxedTest {
@@ -80,3 +79,4 @@ TEST_F(IniWriter, AFailedSaveLeavesTheOldFileWholeAndSaysSo) {
 }
 
 }  // namespace
+}  // namespace ov::test

@@ -4,8 +4,7 @@
 
 #include "service/Identity.h"
 
-using namespace ov;
-
+namespace ov::test {
 namespace {
 
 class Identity : public ::testing::Test {
@@ -67,3 +66,4 @@ INSTANTIATE_TEST_SUITE_P(
                       LanguageCase{{linuxTag("zh_CN")}, "CHS"}, LanguageCase{{linuxTag("de_CH")}, "DEU"}));
 
 }  // namespace
+}  // namespace ov::test
