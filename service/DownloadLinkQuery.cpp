@@ -41,8 +41,7 @@ QString OVDownloadMgr::queryDownLoadURL() {
   // everything and an update demand without a link is a server error.
   QString answerText;
   const bool gotLink = SendHttpPostRequsetString(
-      serviceBase() + QStringLiteral("/prog/util/downloader/get-link.jsp"), standardServiceHeaders(), fields,
-      [&](const QString& body) {
+      serviceEndpoint("get-link.jsp"), standardServiceHeaders(), fields, [&](const QString& body) {
         answerText = body;
         if (answerText.contains(QStringLiteral("ERROR: 000")) ||
             !answerText.contains(QStringLiteral("http"))) {

@@ -11,8 +11,7 @@ std::int64_t OVDownloadMgr::queryHeartbeatTime() {
   const ov::FormFields fields = productFields(false);
   std::int64_t interval = defaultHeartBeats;
   const bool answered = SendHttpPostRequsetString(
-      serviceBase() + QStringLiteral("/prog/util/downloader/heartbeat.jsp"), standardServiceHeaders(), fields,
-      [&](const QString& body) {
+      serviceEndpoint("heartbeat.jsp"), standardServiceHeaders(), fields, [&](const QString& body) {
         // Any text is an answer; what does not read as a number means the default.
         interval =
             parseDecimalInteger(QString(body).remove(QStringLiteral("\r\n"))).value_or(defaultHeartBeats);

@@ -35,6 +35,10 @@ void setServiceHostForTesting(const std::optional<QString>& host) {
   testHost = host;
 }
 
+QString serviceEndpoint(const char* endpoint) {
+  return serviceBase() + QStringLiteral("/prog/util/downloader/") + QLatin1String(endpoint);
+}
+
 ov::HttpHeaders standardServiceHeaders() {
   return {{"Content-Type", "application/x-www-form-urlencoded"}, {"Accept-Encoding", "gzip, deflate"}};
 }
@@ -52,6 +56,11 @@ void sendAndWait(const QString& url, ov::HttpMethod method, const ov::FormFields
                                    answered.signal();
                                  });
   answered.wait();
+}
+
+void postAndWait(const char* endpoint, const ov::FormFields& fields,
+                 const std::function<void(const ov::DataResponse&)>& onAnswer) {
+  sendAndWait(serviceEndpoint(endpoint), ov::HttpMethod::Post, fields, standardServiceHeaders(), onAnswer);
 }
 
 bool SendHttpPostRequsetString(const QString& url, const std::optional<ov::HttpHeaders>& headers,

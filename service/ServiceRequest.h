@@ -16,6 +16,9 @@ namespace ov {
 QString serviceBase();
 void setServiceHostForTesting(const std::optional<QString>& host);
 
+// serviceBase() + "/prog/util/downloader/" + `endpoint`.
+QString serviceEndpoint(const char* endpoint);
+
 // "Content-Type: application/x-www-form-urlencoded", then "Accept-Encoding: gzip, deflate".
 ov::HttpHeaders standardServiceHeaders();
 
@@ -25,6 +28,10 @@ ov::HttpHeaders standardServiceHeaders();
 // probe, the start and status reports) have in common. Never on the main thread.
 void sendAndWait(const QString& url, ov::HttpMethod method, const ov::FormFields& fields,
                  const ov::HttpHeaders& headers,
+                 const std::function<void(const ov::DataResponse&)>& onAnswer);
+
+// sendAndWait() of a form POST to one of the service's endpoints.
+void postAndWait(const char* endpoint, const ov::FormFields& fields,
                  const std::function<void(const ov::DataResponse&)>& onAnswer);
 
 // POSTs `parameters` form-encoded to `url` and blocks until the answer has

@@ -57,13 +57,12 @@ void OVDownloadMgr::sendLog_UpdateInfo() {
   fields.emplace(QStringLiteral("Locale"), locale.value_or(QString()));
   fields.emplace(QStringLiteral("UUID"), szUUID.value_or(QString()));
   fields.emplace(QStringLiteral("url"), sourceUrl.value_or(QString()));
-  sendAndWait(serviceBase() + QStringLiteral("/prog/util/downloader/update-info.jsp"), ov::HttpMethod::Post,
-              fields, standardServiceHeaders(), [&](const ov::DataResponse& answer) {
-                logReportAnswer(answer, QStringLiteral("sendLog_UpdateInfo"), [&] {
-                  return QStringLiteral("[OVDownloader]sendLog_UpdateInfo succeed! TokenID : ") +
-                         szTokenID.value_or(QString());
-                });
-              });
+  postAndWait("update-info.jsp", fields, [&](const ov::DataResponse& answer) {
+    logReportAnswer(answer, QStringLiteral("sendLog_UpdateInfo"), [&] {
+      return QStringLiteral("[OVDownloader]sendLog_UpdateInfo succeed! TokenID : ") +
+             szTokenID.value_or(QString());
+    });
+  });
 }
 
 void OVDownloadMgr::sendLog_UpdateStatus(const QString& strStatus, const QString& strDetailStatus,
@@ -76,15 +75,14 @@ void OVDownloadMgr::sendLog_UpdateStatus(const QString& strStatus, const QString
       {QStringLiteral("detail_status"), strDetailStatus},
       {QStringLiteral("CancelReason"), strCancelReason},
   };
-  sendAndWait(serviceBase() + QStringLiteral("/prog/util/downloader/update-status.jsp"), ov::HttpMethod::Post,
-              fields, standardServiceHeaders(), [&](const ov::DataResponse& answer) {
-                logReportAnswer(answer, QStringLiteral("sendLog_UpdateStatus"), [&] {
-                  return QStringLiteral("[OVDownloader]sendLog_UpdateStatus succeed! TokenID : ") +
-                         szTokenID.value_or(QString()) + QStringLiteral(", Status : ") + strStatus +
-                         QStringLiteral(", DetailStatus : ") + strDetailStatus +
-                         QStringLiteral(", CancelReason : ") + strCancelReason;
-                });
-              });
+  postAndWait("update-status.jsp", fields, [&](const ov::DataResponse& answer) {
+    logReportAnswer(answer, QStringLiteral("sendLog_UpdateStatus"), [&] {
+      return QStringLiteral("[OVDownloader]sendLog_UpdateStatus succeed! TokenID : ") +
+             szTokenID.value_or(QString()) + QStringLiteral(", Status : ") + strStatus +
+             QStringLiteral(", DetailStatus : ") + strDetailStatus + QStringLiteral(", CancelReason : ") +
+             strCancelReason;
+    });
+  });
 }
 
 void OVDownloadMgr::sendLog_UpdateSize() {
@@ -99,9 +97,8 @@ void OVDownloadMgr::sendLog_UpdateSize() {
   // The size report does not wait for its answer; the answer is logged with
   // the values of the moment it arrives.
   ov::sharedHttpClient().request(
-      serviceBase() + QStringLiteral("/prog/util/downloader/update-size-v2.jsp"), ov::HttpMethod::Post,
-      fields, standardServiceHeaders(), ov::makeConcurrentQueue("orvalen"),
-      [this, work = beginAsyncWork()](const ov::DataResponse& answer) {
+      serviceEndpoint("update-size-v2.jsp"), ov::HttpMethod::Post, fields, standardServiceHeaders(),
+      ov::makeConcurrentQueue("orvalen"), [this, work = beginAsyncWork()](const ov::DataResponse& answer) {
         logReportAnswer(answer, QStringLiteral("sendLog_UpdateSize"), [this] {
           return QStringLiteral("[OVDownloader]sendLog_UpdateSize succeed! TokenID : ") +
                  szTokenID.value_or(QString()) + QStringLiteral(", FileSize : ") +
