@@ -34,56 +34,50 @@ class FakeScreenSaver : public QObject, protected QDBusContext {
  public:
   std::atomic<bool> silent{false};
 
-  QStringList calls() const {
+  // The calls since the last time they were taken.
+  QStringList takeCalls() {
     std::lock_guard lk(mutex_);
-    return calls_;
-  }
-  void clear() {
-    std::lock_guard lk(mutex_);
-    calls_.clear();
+    return std::exchange(calls_, {});
   }
 
  public slots:
   uint Inhibit(const QString& application, const QString& reason) {
-    std::lock_guard lk(mutex_);
-    calls_ << QStringLiteral("Inhibit %1: %2").arg(application, reason);
+    note(u"Inhibit %1: %2"_qs.arg(application, reason));
     if (silent) setDelayedReply(true);
     return silent ? 0 : ++next_;
   }
-  void UnInhibit(uint cookie) {
-    std::lock_guard lk(mutex_);
-    calls_ << QStringLiteral("UnInhibit %1").arg(cookie);
-  }
+  void UnInhibit(uint cookie) { note(u"UnInhibit %1"_qs.arg(cookie)); }
 
  private:
-  mutable std::mutex mutex_;
+  void note(const QString& call) {
+    std::lock_guard lk(mutex_);
+    calls_ << call;
+  }
+  std::mutex mutex_;
   QStringList calls_;
-  uint next_ = 7000;
+  std::atomic<uint> next_ = 7000;
 };
 
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const QString& value) : name_(name) {
-    if (qEnvironmentVariableIsSet(name)) saved_ = qgetenv(name);
+// Sets an environment variable, or unsets it for a null value, until the end of the scope.
+struct ScopedVariable {
+  ScopedVariable(const char* name, const QString& value)
+      : name(name), saved(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt) {
     value.isNull() ? qunsetenv(name) : qputenv(name, value.toUtf8());
   }
-  ~ScopedVariable() { saved_ ? qputenv(name_, *saved_) : qunsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<QByteArray> saved_;
+  ~ScopedVariable() { saved ? qputenv(name, *saved) : qunsetenv(name); }
+  const char* name;
+  std::optional<QByteArray> saved;
 };
 
 // A private message bus at <folder>/bus with the fake service on it, for one
 // suite. dbus-daemon comes with `./dev setup`: without it every test fails.
 struct PrivateBus {
   PrivateBus() {
-    const QString printed = folder.filePath(QStringLiteral("address"));
-    daemon.emplace(
-        QStringLiteral("dbus-daemon"),
-        QStringList{QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
-                    u"--address="_qs + address, QStringLiteral("--print-address=1")},
-        printed);
+    const QString printed = folder.filePath(u"address"_qs);
+    daemon.emplace(u"dbus-daemon"_qs,
+                   QStringList{u"--session"_qs, u"--nofork"_qs, u"--nopidfile"_qs, u"--address="_qs + address,
+                               u"--print-address=1"_qs},
+                   printed);
     // The address is printed once the bus listens.
     for (int i = 0; i < 1000 && daemon->started() && QFileInfo(printed).size() == 0; ++i)
       std::this_thread::sleep_for(10ms);
@@ -97,16 +91,16 @@ struct PrivateBus {
       // Never destroyed: QtDBus finishes closing its connection on its own
       // thread and may still look at the object then.
       service = new FakeScreenSaver;
-      QDBusConnection connection = QDBusConnection::connectToBus(address, QStringLiteral("fake-screensaver"));
-      registered = connection.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), service,
+      QDBusConnection connection = QDBusConnection::connectToBus(address, u"fake-screensaver"_qs);
+      registered = connection.registerObject(u"/org/freedesktop/ScreenSaver"_qs, service,
                                              QDBusConnection::ExportAllSlots) &&
-                   connection.registerService(QStringLiteral("org.freedesktop.ScreenSaver"));
+                   connection.registerService(u"org.freedesktop.ScreenSaver"_qs);
       ready.signal();
       QEventLoop loop;
       QTimer tick;  // wakes the loop now and then, so that the stop flag is seen
       tick.start(10);
       while (registered && !stop) loop.processEvents(QEventLoop::WaitForMoreEvents);
-      QDBusConnection::disconnectFromBus(QStringLiteral("fake-screensaver"));
+      QDBusConnection::disconnectFromBus(u"fake-screensaver"_qs);
     });
     ready.wait();
   }
@@ -116,7 +110,7 @@ struct PrivateBus {
   }
 
   QTemporaryDir folder;
-  QString address = QStringLiteral("unix:path=") + folder.filePath(QStringLiteral("bus"));
+  QString address = u"unix:path="_qs + folder.filePath(u"bus"_qs);
   std::optional<test::ChildProcess> daemon;
   std::thread thread;
   std::atomic<bool> stop{false};
@@ -132,11 +126,9 @@ class DBusKeepAwakeTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(bus->registered) << "no private dbus-daemon at " << address.toStdString()
                                  << ": run ./dev setup";
-    service->clear();
+    service->takeCalls();
     service->silent = false;
   }
-
-  static QDBusConnection serviceBus() { return QDBusConnection(QStringLiteral("fake-screensaver")); }
 
   static inline std::unique_ptr<PrivateBus> bus;
   const QString address = bus->address;
@@ -168,17 +160,15 @@ TEST_P(Inhibit, GivesItsStatusAndReleasesOnlyWhatItObtained) {
                         : c.bus == Bus::GivenButMissing ? u"unix:path="_qs + empty.filePath(u"bus"_qs)
                                                         : QString();
   service->silent = c.service == Service::Silent;
-  if (c.service == Service::Absent) {
-    ASSERT_TRUE(serviceBus().unregisterService(QStringLiteral("org.freedesktop.ScreenSaver")));
-  }
+  QDBusConnection serviceBus(u"fake-screensaver"_qs);
+  ASSERT_TRUE(c.service != Service::Absent ||
+              serviceBus.unregisterService(u"org.freedesktop.ScreenSaver"_qs));
   DBusKeepAwake keepAwake(given, 200ms);
   std::uint32_t cookie = 99;
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(keepAwake.inhibit(QStringLiteral("Unknown reason"), cookie), c.status);
+  EXPECT_EQ(keepAwake.inhibit(u"Unknown reason"_qs, cookie), c.status);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
-  if (c.service == Service::Absent) {
-    ASSERT_TRUE(serviceBus().registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
-  }
+  ASSERT_TRUE(c.service != Service::Absent || serviceBus.registerService(u"org.freedesktop.ScreenSaver"_qs));
   EXPECT_EQ(cookie == 0, c.status != DBusKeepAwake::kSuccess);
   keepAwake.uninhibit(cookie);
   keepAwake.uninhibit(cookie);
@@ -186,8 +176,8 @@ TEST_P(Inhibit, GivesItsStatusAndReleasesOnlyWhatItObtained) {
   QStringList calls;
   if (c.status == DBusKeepAwake::kSuccess || c.status == DBusKeepAwake::kTimedOut)
     calls << u"Inhibit OVDownloader: Unknown reason"_qs;
-  if (c.status == DBusKeepAwake::kSuccess) calls << QStringLiteral("UnInhibit %1").arg(cookie);
-  EXPECT_EQ(service->calls(), calls);
+  if (c.status == DBusKeepAwake::kSuccess) calls << u"UnInhibit %1"_qs.arg(cookie);
+  EXPECT_EQ(service->takeCalls(), calls);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -210,8 +200,8 @@ TEST_F(DBusKeepAwakeTest, TheAssertionFunctionsHoldOneInhibitionOnTheSessionBus)
   EXPECT_EQ(noSleepReturn, DBusKeepAwake::kSuccess);
   releaseNoSleepAssertion();
   releaseNoSleepAssertion();
-  EXPECT_EQ(service->calls(), (QStringList{u"Inhibit OVDownloader: Unknown reason"_qs,
-                                           QStringLiteral("UnInhibit %1").arg(noSleepAssertionID)}));
+  EXPECT_EQ(service->takeCalls(), (QStringList{u"Inhibit OVDownloader: Unknown reason"_qs,
+                                               u"UnInhibit %1"_qs.arg(noSleepAssertionID)}));
   EXPECT_FALSE(noSleepReturn.has_value());
 }
 

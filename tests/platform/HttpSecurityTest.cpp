@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -10,21 +9,10 @@
 #include "tests/support/TestHttpsServer.h"
 #include "tools/certs/Certificates.h"
 
-using namespace ov;
-
+namespace ov::test {
 namespace {
 
-using ovtest::Kind;
-using ovtest::TestHttpsServer;
-
 enum class Client { Shared, Download };
-
-// A port on which nothing listens: bound, then released.
-int closedPort() {
-  const auto [s, port] = ovtest::loopbackSocket(false);
-  ::close(s);
-  return port;
-}
 
 struct Outcome {
   std::optional<Kind> error;
@@ -41,7 +29,7 @@ void PrintTo(const Outcome& o, std::ostream* os) {
 
 struct SecurityCase {
   const char* name;
-  const char* target;  // a path on the server, or "file" / "closed"
+  const char* target;  // a path on the server, or "file" / "closed" (port 1, where nothing listens)
   Outcome expected;
   bool trustAnotherCa = false;
 };
@@ -49,27 +37,24 @@ struct SecurityCase {
 class HttpSecurityTest : public testing::TestWithParam<std::tuple<Client, SecurityCase>> {
  protected:
   Outcome run(const QString& url) {
-    Outcome outcome;
+    const auto judged = [](const auto& answer, std::optional<std::string> content) {
+      const bool ok = answer.response && !answer.error;
+      return Outcome{errorOf(answer), ok ? std::optional(answer.response->statusCode) : std::nullopt,
+                     content};
+    };
     if (std::get<Client>(GetParam()) == Client::Shared) {
-      const auto answer = ovtest::fetch(url);
-      if (answer.error) outcome.error = answer.error->kind;
-      if (answer.response && !answer.error) outcome.status = answer.response->statusCode;
-      if (answer.text) outcome.content = answer.text->toStdString();
-      return outcome;
+      const auto answer = fetch(url);
+      return judged(answer, answer.text ? std::optional(answer.text->toStdString()) : std::nullopt);
     }
-    auto session = ov::makeDownloadSession();
-    ovtest::DownloadProbe probe;
+    auto session = makeDownloadSession();
+    DownloadProbe probe;
     const QString destination = folder_.filePath("out/file.bin");
     probe.start(*session, url, {}, destination);
-    if (!probe.waitForCompletion()) ADD_FAILURE() << "no completion";
-    if (const auto done = probe.completion(); done.response && !done.error)
-      outcome.status = done.response->statusCode;
-    if (const auto error = probe.completion().error) {
-      outcome.error = error->kind;
-      EXPECT_EQ(ovtest::leftovers(folder_.filePath("out")), QStringList()) << "a failure leaves nothing";
-    }
-    if (QFile::exists(destination)) outcome.content = ovtest::readFile(destination);
-    return outcome;
+    EXPECT_TRUE(probe.waitForCompletion());
+    EXPECT_TRUE(!probe.completion().error || leftovers(folder_.filePath("out")).isEmpty())
+        << "a failure leaves nothing";
+    return judged(probe.completion(),
+                  QFile::exists(destination) ? std::optional(readFile(destination)) : std::nullopt);
   }
 
   QTemporaryDir folder_;
@@ -79,7 +64,7 @@ TEST_P(HttpSecurityTest, OnlyVerifiedHttpsIsFollowed) {
   const SecurityCase& c = std::get<SecurityCase>(GetParam());
   TestHttpsServer server;
   const QString secret = folder_.filePath("secret.txt");
-  ov::test::writeWholeFile(secret, "secret");
+  writeWholeFile(secret, "secret");
   const QString fileUrl = QUrl::fromLocalFile(secret).toString();
   const auto redirect = [&](const std::string& path, const QString& to) {
     server.handle("GET", path, [to = to.toStdString()](const httplib::Request&, httplib::Response& response) {
@@ -96,17 +81,17 @@ TEST_P(HttpSecurityTest, OnlyVerifiedHttpsIsFollowed) {
   });
   if (c.trustAnotherCa) {
     QTemporaryDir other;
-    ov::httpSettings().caFile =
+    httpSettings().caFile =
         QString::fromStdString(ovcerts::makeCertificates(other.path().toStdString()).caCertificate);
   }
   const std::string target = c.target;
   Outcome outcome = run(target == "file"     ? fileUrl
-                        : target == "closed" ? QStringLiteral("https://127.0.0.1:%1/x").arg(closedPort())
+                        : target == "closed" ? QStringLiteral("https://127.0.0.1:1/x")
                                              : server.url(target));
-  ov::httpSettings().caFile = QString::fromStdString(server.caFile());
+  httpSettings().caFile = QString::fromStdString(server.caFile());
   outcome.served = server.requests().size();
   EXPECT_EQ(outcome, c.expected);
-  EXPECT_EQ(ovtest::readFile(secret), "secret");
+  EXPECT_EQ(readFile(secret), "secret");
 }
 
 const SecurityCase kCases[] = {
@@ -129,3 +114,4 @@ INSTANTIATE_TEST_SUITE_P(Table, HttpSecurityTest,
                          });
 
 }  // namespace
+}  // namespace ov::test

@@ -48,9 +48,7 @@ TEST_P(RepeatingTimerStopTest, FiresOnTheMainThreadUntilStopped) {
   test::runEventLoopFor(50ms);
   EXPECT_EQ(ticks, atStop);
   EXPECT_EQ(offMain, 0);
-  if (timer) {
-    EXPECT_FALSE(timer->isValid());
-  }
+  EXPECT_TRUE(!timer || !timer->isValid());
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, RepeatingTimerStopTest,

@@ -59,9 +59,7 @@ const QString kShellFile = QStringLiteral("/tmp/a b;$(touch pwned)`x`'\".dmg");
 // handler it started; that is an accepted request. Refusals come at once.
 INSTANTIATE_TEST_SUITE_P(
     Table, XdgOpenTest,
-    ::testing::Values(OpenCase{"LocalFile", QUrl::fromLocalFile(u"/tmp/Downloads/Setup 1.pkg"_qs),
-                               u"/tmp/Downloads/Setup 1.pkg"_qs, true},
-                      OpenCase{"ShellCharacters", QUrl::fromLocalFile(kShellFile), kShellFile, true},
+    ::testing::Values(OpenCase{"ShellCharacters", QUrl::fromLocalFile(kShellFile), kShellFile, true},
                       OpenCase{"LeadingDashFile", QUrl::fromLocalFile(u"/tmp/--help"_qs), u"/tmp/--help"_qs,
                                true},
                       OpenCase{"WebAddress", QUrl(u"https://www.orvalen.example/support?a=1&b=x y"_qs),

@@ -2,7 +2,6 @@
 
 #include <openssl/ssl.h>
 
-#include <set>
 #include <stdexcept>
 
 #include "platform/HttpClient.h"
@@ -12,7 +11,7 @@
 
 namespace ov::test {
 
-TestHttpsServer::TestHttpsServer(Options options) {
+TestHttpsServer::TestHttpsServer(std::chrono::seconds timeout) {
   if (!temporary_.isValid()) throw std::runtime_error("cannot create a temporary folder for the test server");
   const ovcerts::CertificateFiles files = ovcerts::makeCertificates(temporary_.path().toStdString());
   caFile_ = files.caCertificate;
@@ -21,9 +20,9 @@ TestHttpsServer::TestHttpsServer(Options options) {
   pool_ = new refservice::ConnectionPool(32);
   server_->new_task_queue = [pool = pool_] { return pool; };
   server_->set_keep_alive_max_count(1000);
-  server_->set_keep_alive_timeout(options.keepAliveTimeout.count());
-  server_->set_read_timeout(options.readTimeout.count(), 0);
-  server_->set_write_timeout(options.writeTimeout.count(), 0);
+  server_->set_keep_alive_timeout(timeout.count());
+  server_->set_read_timeout(timeout.count(), 0);
+  server_->set_write_timeout(timeout.count(), 0);
   const auto route = [this](const httplib::Request& request, httplib::Response& response) {
     dispatch(request, response);
   };
@@ -61,9 +60,9 @@ void TestHttpsServer::handle(const std::string& method, const std::string& path,
   handlers_[{method, path}] = std::move(handler);
 }
 
-void TestHttpsServer::serve(const std::string& path, TestResource resource) {
+TestHttpsServer::Handler TestHttpsServer::serving(TestResource resource) const {
   auto shared = std::make_shared<const TestResource>(std::move(resource));
-  handle("GET", path, [this, shared](const httplib::Request& request, httplib::Response& response) {
+  return [this, shared](const httplib::Request& request, httplib::Response& response) {
     const auto total = static_cast<std::int64_t>(shared->body.size());
     refservice::ResolvedRange part{0, total - 1};
     response.status = 200;
@@ -96,13 +95,12 @@ void TestHttpsServer::serve(const std::string& path, TestResource resource) {
                                     }
                                     return sink.write(shared->body.data() + first + offset, slice);
                                   });
-  });
+  };
 }
 
 void TestHttpsServer::dispatch(const httplib::Request& request, httplib::Response& response) {
   if (request.ssl != nullptr) refservice::ConnectionPool::noteConnectionSocket(SSL_get_fd(request.ssl));
-  RecordedRequest record{refservice::recordOf(request, {}), std::nullopt};
-  if (request.has_header("Range")) record.range = request.get_header_value("Range");
+  auto record = refservice::recordOf(request, {});
   // cpp-httplib would slice every answer by the request's Range and compress
   // text by its Accept-Encoding; handlers here decide both themselves. The
   // request object is the server's own (not const), so clearing is sound.
@@ -122,15 +120,15 @@ void TestHttpsServer::dispatch(const httplib::Request& request, httplib::Respons
   response.set_content("not found", "text/plain");
 }
 
-std::vector<RecordedRequest> TestHttpsServer::requests() const {
+std::vector<refservice::RequestRecord> TestHttpsServer::requests() const {
   std::lock_guard lk(mutex_);
   return records_;
 }
 
-std::vector<RecordedRequest> TestHttpsServer::requestsTo(const std::string& path) const {
-  std::vector<RecordedRequest> matching;
+std::vector<refservice::RequestRecord> TestHttpsServer::requestsTo(const std::string& path) const {
+  std::vector<refservice::RequestRecord> matching;
   for (auto& request : requests())
-    if (request.record.path == path) matching.push_back(std::move(request));
+    if (request.path == path) matching.push_back(std::move(request));
   return matching;
 }
 
@@ -145,12 +143,6 @@ bool TestHttpsServer::waitUntil(const std::function<bool()>& condition,
   while (!condition() && std::chrono::steady_clock::now() < deadline)
     if (!pause(std::chrono::milliseconds(5))) break;
   return condition();
-}
-
-int TestHttpsServer::connectionCount() const {
-  std::set<std::string> peers;
-  for (const auto& request : requests()) peers.insert(request.record.peer);
-  return static_cast<int>(peers.size());
 }
 
 }  // namespace ov::test

@@ -20,15 +20,6 @@
 
 namespace ov::test {
 
-// One request as the test server received it: the reference service's record
-// of it (header fields sorted by name, not in wire order), and its Range field.
-struct RecordedRequest {
-  refservice::RequestRecord record;
-  std::optional<std::string> range;  // absent when not sent
-  // The first field of that name, compared without regard to case.
-  std::optional<std::string> header(std::string_view name) const { return record.header(name); }
-};
-
 // A file as a download server offers it: GET and HEAD, single byte ranges
 // ("bytes=a-b", "bytes=a-") answered with 206 and Content-Range, If-Range
 // compared with the ETag (a mismatch gets the whole body with 200), a range
@@ -42,12 +33,6 @@ struct TestResource {
   // cancelled. The pause ends early when the server stops.
   std::size_t sliceSize = 0;
   std::chrono::milliseconds sliceDelay{0};
-};
-
-struct TestHttpsServerOptions {
-  std::chrono::seconds keepAliveTimeout{5};  // an idle connection is closed after this
-  std::chrono::seconds readTimeout{5};
-  std::chrono::seconds writeTimeout{5};
 };
 
 // An HTTPS server inside the test process, on 127.0.0.1 and a free port, with
@@ -66,8 +51,8 @@ struct TestHttpsServerOptions {
 // or handlers wait in pause()/waitUntil().
 class TestHttpsServer {
  public:
-  using Options = TestHttpsServerOptions;
-  explicit TestHttpsServer(Options options = Options());
+  // `timeout`: how long a connection may stay idle or a read or write may wait.
+  explicit TestHttpsServer(std::chrono::seconds timeout = std::chrono::seconds(5));
   ~TestHttpsServer();
   TestHttpsServer(const TestHttpsServer&) = delete;
   TestHttpsServer& operator=(const TestHttpsServer&) = delete;
@@ -81,13 +66,13 @@ class TestHttpsServer {
   // serves HEAD, "POST", or "*" for any). A later registration for the same
   // method and path replaces the earlier one. Anything unregistered gets 404.
   void handle(const std::string& method, const std::string& path, Handler handler);
-  // Serves `resource` at `path` (GET and HEAD).
-  void serve(const std::string& path, TestResource resource);
+  // A GET handler (HEAD too) that serves `resource`.
+  Handler serving(TestResource resource) const;
 
-  std::vector<RecordedRequest> requests() const;
-  std::vector<RecordedRequest> requestsTo(const std::string& path) const;
-  // The connections that have carried a request so far.
-  int connectionCount() const;
+  // What the server received, as the reference service records it (header
+  // fields sorted by name, not in wire order).
+  std::vector<refservice::RequestRecord> requests() const;
+  std::vector<refservice::RequestRecord> requestsTo(const std::string& path) const;
 
   // For handlers: waits `duration`; false (at once) when the server stops.
   bool pause(std::chrono::milliseconds duration) const;
@@ -110,14 +95,7 @@ class TestHttpsServer {
   mutable std::condition_variable wake_;
   bool stopping_ = false;                                            // guarded by mutex_
   std::map<std::pair<std::string, std::string>, Handler> handlers_;  // guarded by mutex_
-  std::vector<RecordedRequest> records_;                             // guarded by mutex_
+  std::vector<refservice::RequestRecord> records_;                   // guarded by mutex_
 };
 
 }  // namespace ov::test
-
-// The names the HTTP client tests still use.
-namespace ovtest {
-using ov::test::RecordedRequest;
-using ov::test::TestHttpsServer;
-using ov::test::TestResource;
-}  // namespace ovtest
