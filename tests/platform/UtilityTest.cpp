@@ -20,7 +20,7 @@ using ov::test::Sandbox;
 
 struct CreateCase {
   const char* name;
-  const char* path;  // below the sandbox home, which holds "existing/" and the file "file"; null: empty
+  const char* path;  // below the sandbox home, which holds the file "file"; null: empty
   bool expected;
   bool folderAfterwards;
 };
@@ -30,7 +30,6 @@ class CreateDirectoryTest : public ::testing::TestWithParam<CreateCase> {};
 TEST_P(CreateDirectoryTest, CreatesOrReportsAndNeverTouchesAFile) {
   Sandbox sandbox;
   const QString file = sandbox.writeFile(QStringLiteral("file"), "x");
-  QDir().mkpath(sandbox.path(QStringLiteral("existing")));
   const QString path = GetParam().path ? sandbox.path(QString::fromUtf8(GetParam().path)) : QString();
   EXPECT_EQ(createDirectory(path, true), GetParam().expected);
   EXPECT_EQ(QFileInfo(path).isDir(), GetParam().folderAfterwards);
