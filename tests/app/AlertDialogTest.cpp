@@ -10,12 +10,11 @@
 #include "app/WidgetsToolkit.h"
 #include "engine/OVDownloadMgr.h"
 
-using namespace ov;
-
+namespace ov::test {
 namespace {
 
-ov::Alert alertWith(std::vector<QString> buttons) {
-  return {u"Keep <b>going</b>? 100%"_qs, QString(), ov::AlertStyle::Warning, std::move(buttons)};
+Alert alertWith(std::vector<QString> buttons) {
+  return {u"Keep <b>going</b>? 100%"_qs, QString(), AlertStyle::Warning, std::move(buttons)};
 }
 
 void pressKey(QWidget* widget, int key) {
@@ -94,3 +93,4 @@ TEST(WidgetsToolkit, StopModalEndsTheRunningAlertWithoutAnAnswer) {
 }
 
 }  // namespace
+}  // namespace ov::test

@@ -6,9 +6,7 @@
 #include "app/WidgetsToolkit.h"
 #include "tests/app/AppFixture.h"
 
-using namespace ov;
-
-namespace apptest {
+namespace ov::test {
 namespace {
 
 enum class Trigger { CancelButton, CloseButton, QuitNotification, QuitRequest, Signal };
@@ -102,7 +100,7 @@ class RecordingWidgetsToolkit : public WidgetsToolkit {
   using WidgetsToolkit::WidgetsToolkit;
   int alerts = 0;
   int quits = 0;
-  int runModalAlert(const ov::Alert&) override {
+  int runModalAlert(const Alert&) override {
     ++alerts;
     return 0;
   }
@@ -127,10 +125,10 @@ TEST_F(AppTest, TheQuitCommandAndThePlatformsQuitAskTheDelegateAndOnlyTheProgram
   EXPECT_EQ(widgets.quits, 1);
 }
 
-class Appearance : public ::testing::TestWithParam<std::pair<std::optional<ov::SystemVersion>, bool>> {
+class Appearance : public ::testing::TestWithParam<std::pair<std::optional<SystemVersion>, bool>> {
  protected:
   void TearDown() override {
-    ov::setMacOSVersionForTesting({});
+    setMacOSVersionForTesting({});
     QApplication::setStyle(savedStyle_);
     QApplication::setPalette(savedPalette_);
     qApp->setProperty("ovDarkAppearance", QVariant());
@@ -140,18 +138,18 @@ class Appearance : public ::testing::TestWithParam<std::pair<std::optional<ov::S
 };
 
 TEST_P(Appearance, IsDarkFromMojaveOnAndOnSystemsWithoutAMacOSVersion) {
-  ov::setMacOSVersionForTesting([v = GetParam().first] { return v; });
+  setMacOSVersionForTesting([v = GetParam().first] { return v; });
   AppDelegate().applicationWillFinishLaunching();
   const bool dark = GetParam().second;
-  EXPECT_EQ(ov::isDarkAppearanceApplied(), dark);
+  EXPECT_EQ(isDarkAppearanceApplied(), dark);
   EXPECT_EQ(QApplication::palette().color(QPalette::Window).lightness() < 80, dark);
   EXPECT_EQ(QApplication::palette().color(QPalette::WindowText).lightness() > 180, dark);
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, Appearance,
-                         ::testing::Values(std::pair(std::optional(ov::SystemVersion{10, 13, 6}), false),
-                                           std::pair(std::optional(ov::SystemVersion{10, 14, 0}), true),
-                                           std::pair(std::optional<ov::SystemVersion>(), true)));
+                         ::testing::Values(std::pair(std::optional(SystemVersion{10, 13, 6}), false),
+                                           std::pair(std::optional(SystemVersion{10, 14, 0}), true),
+                                           std::pair(std::optional<SystemVersion>(), true)));
 
 }  // namespace
-}  // namespace apptest
+}  // namespace ov::test

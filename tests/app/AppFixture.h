@@ -26,12 +26,7 @@
 #include "platform/Utility.h"
 #include "tests/support/ServiceTest.h"
 
-using namespace ov;
-
-namespace apptest {
-
-using namespace std::chrono_literals;
-using ov::formatString;
+namespace ov::test {
 
 inline constexpr std::int64_t kInstallerSize = 3 * 1048576 + 17;
 inline const QString kInstallerName = QStringLiteral("SampleSetup.pkg");
@@ -59,14 +54,14 @@ inline QString sizeText(double done, double total) {
 
 // The reference service, seams and manager of ServiceTest, plus a product
 // bundle, the application delegate and the controller under test.
-class AppTest : public ov::test::ServiceTest {
+class AppTest : public ServiceTest {
  protected:
   void SetUp() override {
     ServiceTest::SetUp();
     addInstaller(kInstallerName, kInstallerSize);
-    ov::setMacOSVersionForTesting([] { return std::optional<ov::SystemVersion>(); });
+    setMacOSVersionForTesting([] { return std::optional<SystemVersion>(); });
     bundle_ = sandbox_->path(QStringLiteral("Sample.app"));
-    ov::Bundle::setMainBundlePathForTesting(bundle_);
+    Bundle::setMainBundlePathForTesting(bundle_);
     writeMakeInfo(
         "[Ureg_Info]\nSR_No=SR-42\nProd_Name=SampleStudio\nDisplayProd_Name=Sample Studio\nProd_Ver=2.1\n"
         "RegVType=Retail\n");
@@ -90,13 +85,13 @@ class AppTest : public ov::test::ServiceTest {
     waitFor([&] { return ending.wait_for(0s) == std::future_status::ready; }, 100s);
     delegate_.reset();
     settle(1ms);
-    ov::setMacOSVersionForTesting({});
-    ov::Bundle::setMainBundlePathForTesting(QString());
+    setMacOSVersionForTesting({});
+    Bundle::setMainBundlePathForTesting(QString());
     ServiceTest::TearDown();
   }
 
   QString makeInfoPath() const { return bundle_ + QStringLiteral("/Contents/Resources/MakeInfo.ini"); }
-  void writeMakeInfo(const QByteArray& text) { ov::test::writeWholeFile(makeInfoPath(), text); }
+  void writeMakeInfo(const QByteArray& text) { writeWholeFile(makeInfoPath(), text); }
 
   // Builds the controller and its window; viewDidLoad() runs.
   ViewController& load() {
@@ -155,4 +150,4 @@ class AppTest : public ov::test::ServiceTest {
   std::shared_ptr<ViewController> controller_;
 };
 
-}  // namespace apptest
+}  // namespace ov::test

@@ -1,8 +1,6 @@
 #include "tests/app/AppFixture.h"
 
-using namespace ov;
-
-namespace apptest {
+namespace ov::test {
 namespace {
 
 using E = ERROR_Code;
@@ -50,7 +48,7 @@ TEST_P(Dialogs, EachFailureHasItsDialogAndEachAnswerItsAction) {
     EXPECT_EQ(alerts[0].message, row.message == &IDS_SERVER_ERROR
                                      ? formatString(IDS_SERVER_ERROR, {u"Sample Studio"_qs})
                                      : row.message->text());
-    EXPECT_EQ(alerts[0].style, ov::AlertStyle::Warning);
+    EXPECT_EQ(alerts[0].style, AlertStyle::Warning);
     std::vector<QString> buttons;
     for (const UiString* button : *row.buttons) buttons.push_back(button->text());
     EXPECT_EQ(alerts[0].buttons, buttons);
@@ -154,4 +152,4 @@ TEST_F(AppTest, TheRetryQuestionIsAskedInEnglishAndAnsweredByItsFirstButton) {
 }
 
 }  // namespace
-}  // namespace apptest
+}  // namespace ov::test

@@ -1,8 +1,6 @@
 #include "tests/app/AppFixture.h"
 
-using namespace ov;
-
-namespace apptest {
+namespace ov::test {
 namespace {
 
 // Keeps preparation from reaching the service: the no-connection dialog
@@ -12,7 +10,7 @@ class Startup : public AppTest {
   void SetUp() override {
     AppTest::SetUp();
     Connectivity::setReachabilityForTesting([] { return false; });
-    toolkit_->setAlertScript([](const ov::Alert&) { return -1; });
+    toolkit_->setAlertScript([](const Alert&) { return -1; });
   }
 };
 
@@ -20,8 +18,8 @@ struct MakeInfoCase {
   const char* name;
   QByteArray text;
   QString sr, product, display, version, versionType;
-  std::optional<ov::SystemVersion> system = std::nullopt;  // a macOS version
-  bool refused = false;                                    // as too old for the product
+  std::optional<SystemVersion> system = std::nullopt;  // a macOS version
+  bool refused = false;                                // as too old for the product
 };
 
 const char* const kSample =
@@ -37,10 +35,10 @@ class MakeInfo : public Startup, public ::testing::WithParamInterface<MakeInfoCa
 // above, or a system that is not macOS.
 TEST_P(MakeInfo, NamesTheProductInTheWindowAndHandsItToThePreparation) {
   const MakeInfoCase& c = GetParam();
-  ov::setMacOSVersionForTesting([v = c.system] { return v; });
+  setMacOSVersionForTesting([v = c.system] { return v; });
   writeMakeInfo(c.text);
   load();
-  const bool old = c.system && *c.system < ov::kMinimumModernSystem;
+  const bool old = c.system && *c.system < kMinimumModernSystem;
   EXPECT_TRUE(log_->outputLines().contains(old ? u"MacOS is 10.13"_qs : u"MacOS is 10.14 or above"_qs));
   if (c.refused) {
     EXPECT_EQ(alertMessages(),
@@ -81,13 +79,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "RegVType=T\n",
                      u"%s%n"_qs, u"P"_qs, u"<b>Größe<b> %d %@"_qs, u"1"_qs, u"T"_qs},
         MakeInfoCase{"OldSystemModernOnlyProduct", kCutter, u"1"_qs, u"BrindleCutter"_qs, u"Cutter Pro"_qs,
-                     u"9"_qs, u"T"_qs, ov::SystemVersion{10, 13, 6}, true},
+                     u"9"_qs, u"T"_qs, SystemVersion{10, 13, 6}, true},
         MakeInfoCase{"OldSystemOtherCase", QByteArray(kCutter).replace("Brindle", "brindle"), u"1"_qs,
-                     u"brindleCutter"_qs, u"Cutter Pro"_qs, u"9"_qs, u"T"_qs, ov::SystemVersion{10, 13, 6}},
+                     u"brindleCutter"_qs, u"Cutter Pro"_qs, u"9"_qs, u"T"_qs, SystemVersion{10, 13, 6}},
         MakeInfoCase{"OldSystemOtherProduct", kSample, u"SR-42"_qs, u"SampleStudio"_qs, u"Sample Studio"_qs,
-                     u"2.1"_qs, u"Retail"_qs, ov::SystemVersion{10, 12, 0}},
+                     u"2.1"_qs, u"Retail"_qs, SystemVersion{10, 12, 0}},
         MakeInfoCase{"Mojave", kCutter, u"1"_qs, u"BrindleCutter"_qs, u"Cutter Pro"_qs, u"9"_qs, u"T"_qs,
-                     ov::SystemVersion{10, 14, 0}},
+                     SystemVersion{10, 14, 0}},
         MakeInfoCase{"NotMacOS", kCutter, u"1"_qs, u"BrindleCutter"_qs, u"Cutter Pro"_qs, u"9"_qs, u"T"_qs}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -98,10 +96,9 @@ TEST_P(BrokenMakeInfo, ShowsTheServerErrorWithTheBundlesNameAndQuitsWithoutPrepa
     writeMakeInfo(*GetParam());
   else
     QFile::remove(makeInfoPath());
-  ov::test::writeWholeFile(
-      bundle_ + u"/Contents/Info.plist"_qs,
-      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleName</key><string>Sample "
-      "Bundle</string></dict></plist>");
+  writeWholeFile(bundle_ + u"/Contents/Info.plist"_qs,
+                 "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleName</key><string>Sample "
+                 "Bundle</string></dict></plist>");
   std::atomic<int> reachabilityAsked{0};
   Connectivity::setReachabilityForTesting([&] {
     ++reachabilityAsked;
@@ -123,4 +120,4 @@ INSTANTIATE_TEST_SUITE_P(Files, BrokenMakeInfo,
                                            QByteArray("Prod_Name=P\n")));
 
 }  // namespace
-}  // namespace apptest
+}  // namespace ov::test

@@ -11,11 +11,8 @@
 #include "app/Translations.h"
 #include "tests/support/ScriptedToolkit.h"
 
-using namespace ov;
-
+namespace ov::test {
 namespace {
-
-using ov::formatString;
 
 const QString kTranslations = QStringLiteral(OV_BUILD_BUNDLE "/Contents/Resources/translations");
 
@@ -34,7 +31,7 @@ class Translation : public ::testing::TestWithParam<const char*> {};
 // order and is found by the English text alone; the maker's address stays
 // literal between the two translated pieces of the server error.
 TEST_P(Translation, TranslatesEveryEntryKeepingItsConversions) {
-  ov::test::ScriptedToolkit toolkit;
+  ScriptedToolkit toolkit;
   QTranslator translator;
   ASSERT_TRUE(
       translator.load(kTranslations + u"/ovdownloader_"_qs + QString::fromLatin1(GetParam()) + u".qm"_qs));
@@ -63,8 +60,7 @@ INSTANTIATE_TEST_SUITE_P(Languages, Translation,
 class TranslationChoice : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
 TEST_P(TranslationChoice, PicksTheMostPreferredLanguageTheBundleHas) {
-  const QString chosen =
-      ov::translationFileFor(QLocale(QString::fromLatin1(GetParam().first)), kTranslations);
+  const QString chosen = translationFileFor(QLocale(QString::fromLatin1(GetParam().first)), kTranslations);
   EXPECT_EQ(QFileInfo(chosen).fileName(), QString::fromLatin1(GetParam().second));
 }
 
@@ -117,8 +113,9 @@ INSTANTIATE_TEST_SUITE_P(
                    u"104857600 bytes"_qs},
         FormatCase{
             "EscapedPercentInAnAddress",
-            [] { return formatString(ov::escapeForFormat(u"x.example/a%20b%d"_qs) + u" %@"_qs, {u"P"_qs}); },
+            [] { return formatString(escapeForFormat(u"x.example/a%20b%d"_qs) + u" %@"_qs, {u"P"_qs}); },
             u"x.example/a%20b%d P"_qs}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+}  // namespace ov::test

@@ -2,9 +2,7 @@
 
 #include "tests/app/AppFixture.h"
 
-using namespace ov;
-
-namespace apptest {
+namespace ov::test {
 namespace {
 
 QString countdownText(int seconds) {
@@ -113,7 +111,7 @@ TEST_F(Window, TheCountdownGoesOnBehindTheLeaveConfirmation) {
   loadReady(0.01);
   holdAfter(4096);
   bool startedBehind = false;
-  toolkit_->setAlertScript([&](const ov::Alert&) {
+  toolkit_->setAlertScript([&](const Alert&) {
     startedBehind = waitFor([&] { return downloadsBegun() == 1; });
     return 0;
   });
@@ -141,4 +139,4 @@ TEST_F(Window, EveryControlHasAnAccessibleNameAndPlainTextAndTheButtonsTakeTheKe
 }
 
 }  // namespace
-}  // namespace apptest
+}  // namespace ov::test
