@@ -29,7 +29,7 @@ TEST_P(Leaving, AsksThenCancelsWithTheReportAndQuitsAfterIt) {
   holdAfter(4096);
   vc().startButton->click();
   ASSERT_TRUE(waitFor([&] { return downloadsBegun() == 1; }));
-  delayAnswers(400ms);
+  setScenario([](auto& s) { s.answerDelay = 400ms; });
   toolkit_->queueAlertAnswers({c.answer});
   switch (c.trigger) {
     case Trigger::CancelButton:
@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(AppTest, ASecondSignalQuitsAtOnce) {
   loadReady();
-  delayAnswers(10s);
+  setScenario([](auto& s) { s.answerDelay = 10s; });
   delegate_->terminateOnSignal();
   EXPECT_EQ(toolkit_->terminateCount(), 0);
   delegate_->terminateOnSignal();

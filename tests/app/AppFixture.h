@@ -7,13 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QPointer>
-#include <QTemporaryDir>
 #include <future>
-#include <memory>
 
 #include "app/AppDelegate.h"
 #include "app/DownloadWindow.h"
@@ -115,9 +109,6 @@ class AppTest : public ServiceTest {
       s.installer.holdAfterBytes = bytes;
     });
   }
-  void delayAnswers(std::chrono::milliseconds delay) {
-    service_->updateScenario([delay](refservice::Scenario& s) { s.answerDelay = delay; });
-  }
 
   bool waitForTerminate() {
     return waitFor([&] { return toolkit_->terminateCount() > 0; });
@@ -133,8 +124,7 @@ class AppTest : public ServiceTest {
   double installerMegabytes() const { return double(kInstallerSize) / 1048576.0; }
 
   int cancelReports() const {
-    return static_cast<int>(
-        std::ranges::count(statusReports(), std::pair<std::string, std::string>("Cancel", "")));
+    return static_cast<int>(std::ranges::count(statusReports(), Report("Cancel", "")));
   }
   int downloadsBegun() const {
     return static_cast<int>(log_->systemLines().count(u"[OVDownloader]Download begin"_qs));

@@ -35,7 +35,7 @@ TEST_P(Dialogs, EachFailureHasItsDialogAndEachAnswerItsAction) {
   loadReady();
   // A restarted transfer stays under way while the test looks at it.
   holdAfter(4096);
-  delayAnswers(300ms);
+  setScenario([](auto& s) { s.answerDelay = 300ms; });
   vc().pauseButton->setText(IDS_BTNCAPTION_RESUME);
   const WindowState before = windowState();
 
