@@ -110,10 +110,6 @@ class AppTest : public ServiceTest {
     });
   }
 
-  bool waitForTerminate() {
-    return waitFor([&] { return toolkit_->terminateCount() > 0; });
-  }
-
   WindowState windowState() const {
     const ViewController& c = *controller_;
     return {c.startButton->isEnabled(),  c.startButton->isHidden(),  c.cancelButton->isEnabled(),

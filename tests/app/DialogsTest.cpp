@@ -82,7 +82,7 @@ TEST_P(Dialogs, EachFailureHasItsDialogAndEachAnswerItsAction) {
     case QuitAfterReport:
       EXPECT_TRUE(mgr_->bCancel.load());
       EXPECT_EQ(toolkit_->terminateCount(), 0);
-      ASSERT_TRUE(waitForTerminate());
+      ASSERT_TRUE(waitFor([&] { return toolkit_->terminateCount() > 0; }));
       break;
   }
   EXPECT_EQ(toolkit_->terminateCount(), row.after >= Quit ? 1 : 0);
