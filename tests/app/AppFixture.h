@@ -88,10 +88,9 @@ class AppTest : public ServiceTest {
   void writeMakeInfo(const QByteArray& text) { writeWholeFile(makeInfoPath(), text); }
 
   // Builds the controller and its window; viewDidLoad() runs.
-  ViewController& load() {
+  void load() {
     controller_ = ViewController::create(*mgr_);
     controller_->loadView();
-    return *controller_;
   }
   // Loads the window and waits until the download is ready; the countdown
   // ticks only when the test says so.
@@ -117,7 +116,6 @@ class AppTest : public ServiceTest {
             c.locationLabel->isHidden(), c.stateLabel->text(),       c.progressLabel->text(),
             c.progressIndicator->value()};
   }
-  double installerMegabytes() const { return double(kInstallerSize) / 1048576.0; }
 
   int cancelReports() const {
     return static_cast<int>(std::ranges::count(statusReports(), Report("Cancel", "")));

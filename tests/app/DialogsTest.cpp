@@ -11,6 +11,7 @@ enum class After {
   PrepareAgain,     // the preparation runs again up to a second readiness
   Restart,          // a fresh transfer, pause button titled Pause
   Quit,             // terminateOVDownloader() at once, no cancellation report
+  OpenAndQuit,      // the address handed to the opener, then Quit
   HideAndQuit,      // the window ordered out, then Quit
   QuitAfterReport,  // the window ordered out, the cancellation report, then terminateOVDownloader()
 };
@@ -28,6 +29,8 @@ struct Row {
   const UiString* message;  // null: no dialog
   const Buttons* buttons;
   After after;
+  // The new downloader's address the service named; only a web address is opened.
+  const char* address = nullptr;
 };
 class Dialogs : public AppTest, public ::testing::WithParamInterface<Row> {};
 
@@ -38,6 +41,7 @@ TEST_P(Dialogs, EachFailureHasItsDialogAndEachAnswerItsAction) {
   holdAfter(4096);
   setScenario([](auto& s) { s.answerDelay = 300ms; });
   vc().pauseButton->setText(IDS_BTNCAPTION_RESUME);
+  mgr_->newDownloaderURL = row.address ? std::optional(QString::fromLatin1(row.address)) : std::nullopt;
   const WindowState before = windowState();
 
   toolkit_->queueAlertAnswers({row.answer});
@@ -46,9 +50,8 @@ TEST_P(Dialogs, EachFailureHasItsDialogAndEachAnswerItsAction) {
   const auto alerts = toolkit_->alerts();
   ASSERT_EQ(alerts.size(), row.message ? 1u : 0u);
   if (row.message) {
-    EXPECT_EQ(alerts[0].message, row.message == &IDS_SERVER_ERROR
-                                     ? formatString(IDS_SERVER_ERROR, {u"Sample Studio"_qs})
-                                     : row.message->text());
+    // Only the server error names the product.
+    EXPECT_EQ(alerts[0].message, formatString(*row.message, {u"Sample Studio"_qs}));
     EXPECT_EQ(alerts[0].style, AlertStyle::Warning);
     std::vector<QString> buttons;
     for (const UiString* button : *row.buttons) buttons.push_back(button->text());
@@ -63,17 +66,17 @@ TEST_P(Dialogs, EachFailureHasItsDialogAndEachAnswerItsAction) {
       EXPECT_EQ(windowState(), before);
       break;
     case PrepareAgain:
-      EXPECT_TRUE(waitFor(
-          [&] { return log_->outputLines().count(u"Receive ReadyToDownload notification"_qs) == 2; }));
+      EXPECT_TRUE(waitFor([&] { return ready_ == 2; }));
       EXPECT_EQ(posts("get-link.jsp").size(), 2u);
       break;
     case Restart:
       EXPECT_EQ(windowState(), (WindowState{false, true, true, false, true, IDS_BTNCAPTION_PAUSE, false,
-                                            IDS_DOWNLOAD_STATE, sizeText(0, installerMegabytes()), 0}));
+                                            IDS_DOWNLOAD_STATE, sizeText(0, kInstallerSize / 1048576.0), 0}));
       EXPECT_TRUE(waitFor([&] { return downloadsBegun() == 1 && !mgr_->bCancel.load(); }));
       settle();
       break;
     case Quit:
+    case OpenAndQuit:
     case HideAndQuit:
       EXPECT_EQ(toolkit_->setTerminatingCount(), 1);
       EXPECT_EQ(toolkit_->terminateCount(), 1);
@@ -87,7 +90,8 @@ TEST_P(Dialogs, EachFailureHasItsDialogAndEachAnswerItsAction) {
   }
   EXPECT_EQ(toolkit_->terminateCount(), row.after >= Quit ? 1 : 0);
   EXPECT_EQ(cancelReports(), row.after == QuitAfterReport ? 1 : 0);
-  EXPECT_TRUE(toolkit_->openedUrls().empty());
+  EXPECT_EQ(toolkit_->openedUrls(),
+            row.after == OpenAndQuit ? std::vector{QUrl(row.address)} : std::vector<QUrl>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -99,7 +103,13 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"NoConnectionRetry", E_NO_CONNECTION, 0, &IDS_INTERNET_CONNECTION, &kRetryCancel, PrepareAgain},
         Row{"NoConnectionCancel", E_NO_CONNECTION, 1, &IDS_INTERNET_CONNECTION, &kRetryCancel, Quit},
         Row{"ServerErrorOk", E_SERVER_ERROR, 0, &IDS_SERVER_ERROR, &kOk, Quit},
-        Row{"NeedUpdateClose", E_NEED_UPDATE, 1, &IDS_NEED_UPDATE, &kUpdateClose, Quit},
+        Row{"NeedUpdateClose", E_NEED_UPDATE, 1, &IDS_NEED_UPDATE, &kUpdateClose, Quit, "https://o.test"},
+        Row{"UpdateHttps", E_NEED_UPDATE, 0, &IDS_NEED_UPDATE, &kUpdateClose, OpenAndQuit, "https://o.test"},
+        Row{"UpdateHttp", E_NEED_UPDATE, 0, &IDS_NEED_UPDATE, &kUpdateClose, OpenAndQuit, "http://o.test"},
+        Row{"UpdateNoAddress", E_NEED_UPDATE, 0, &IDS_NEED_UPDATE, &kUpdateClose, Quit},
+        Row{"UpdateInvalid", E_NEED_UPDATE, 0, &IDS_NEED_UPDATE, &kUpdateClose, Quit, "https://exa mple/%zz"},
+        Row{"UpdateFile", E_NEED_UPDATE, 0, &IDS_NEED_UPDATE, &kUpdateClose, Quit, "file:///etc/passwd"},
+        Row{"UpdateNoHost", E_NEED_UPDATE, 0, &IDS_NEED_UPDATE, &kUpdateClose, Quit, "https:///x"},
         Row{"DownloadFailedRetry", E_DOWNLOAD_FAILED, 0, &IDS_INTERNET_CONNECTION, &kRetryCancel, Restart},
         Row{"DownloadFailedCancel", E_DOWNLOAD_FAILED, 1, &IDS_INTERNET_CONNECTION, &kRetryCancel,
             QuitAfterReport},
@@ -110,29 +120,6 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"SizeCheckNo", E_SIZE_CHECK_FAILED, 1, &IDS_DOWNLOAD_ERROR, &kYesNo, HideAndQuit},
         Row{"RetryUnanswered", E_DOWNLOAD_FAILED, -1, &IDS_INTERNET_CONNECTION, &kRetryCancel, Nothing}),
     [](const auto& info) { return std::string(info.param.name); });
-
-class NeedUpdate : public AppTest,
-                   public ::testing::WithParamInterface<std::pair<std::optional<QString>, bool>> {};
-
-// The service names the new downloader; only a web address goes to the opener.
-TEST_P(NeedUpdate, UpdateOpensOnlyAWebAddressAndQuitsEitherWay) {
-  loadReady();
-  mgr_->newDownloaderURL = GetParam().first;
-  toolkit_->queueAlertAnswers({0});
-  vc().onDownloadFailed(ERROR_Code::E_NEED_UPDATE);
-  EXPECT_EQ(toolkit_->openedUrls(),
-            GetParam().second ? std::vector<QUrl>{QUrl(*GetParam().first)} : std::vector<QUrl>{});
-  EXPECT_EQ(toolkit_->terminateCount(), 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Addresses, NeedUpdate,
-    ::testing::Values(std::pair(std::optional(u"https://www.orvalen.example/OVDownloader.dmg"_qs), true),
-                      std::pair(std::optional(u"http://www.orvalen.example/new"_qs), true),
-                      std::pair(std::optional<QString>(), false),
-                      std::pair(std::optional(u"https://exa mple.com/%zz"_qs), false),
-                      std::pair(std::optional(u"file:///etc/passwd"_qs), false),
-                      std::pair(std::optional(u"https:///x"_qs), false)));
 
 // The manager asks before it retries a failed round; the question is never translated.
 TEST_F(AppTest, TheRetryQuestionIsAskedInEnglishAndAnsweredByItsFirstButton) {

@@ -8,7 +8,7 @@ using Window = AppTest;
 TEST_F(Window, FollowsTheStateTableThroughAWholeDownload) {
   load();
   vc().autoCountDownTimerInterval = 3600;
-  const double total = installerMegabytes();
+  const double total = kInstallerSize / 1048576.0;
   EXPECT_EQ(windowState(), (WindowState{false, false, false, true, false, u"Pause"_qs, true,
                                         IIDS_PREPARE_STATE, sizeText(0, 0), 0}));
 
