@@ -82,19 +82,15 @@ INSTANTIATE_TEST_SUITE_P(
 class BrokenMakeInfo : public Startup, public ::testing::WithParamInterface<std::optional<QByteArray>> {};
 
 TEST_P(BrokenMakeInfo, ShowsTheServerErrorWithTheBundlesNameAndQuitsWithoutPreparing) {
-  if (GetParam())
-    writeMakeInfo(*GetParam());
-  else
-    QFile::remove(makeInfoPath());
+  QFile::remove(makeInfoPath());
+  if (GetParam()) writeMakeInfo(*GetParam());
   writeWholeFile(bundle_ + u"/Contents/Info.plist"_qs,
                  "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleName</key><string>Sample "
                  "Bundle</string></dict></plist>");
   load();
   // A preparation would end in the no-connection dialog.
   settle();
-  ASSERT_EQ(toolkit_->alerts().size(), 1u);
-  EXPECT_TRUE(
-      toolkit_->alerts()[0].message.startsWith(u"The Sample Bundle download is currently unavailable."_qs));
+  ASSERT_EQ(alertMessages(), std::vector<QString>{formatString(IDS_SERVER_ERROR, {u"Sample Bundle"_qs})});
   EXPECT_EQ(toolkit_->alerts()[0].buttons, std::vector<QString>{IDS_BTNCAPTION_OK});
   EXPECT_EQ(toolkit_->setTerminatingCount(), 1);
   EXPECT_EQ(toolkit_->terminateCount(), 1);
