@@ -13,8 +13,7 @@ enum class Trigger { CancelButton, CloseButton, QuitNotification, QuitRequest, S
 struct LeaveCase {
   const char* name;
   Trigger trigger;
-  int answer;  // to the leave confirmation
-  bool leaves;
+  int answer;  // to the leave confirmation: 1 (Yes) leaves; a signal leaves without asking
 };
 class Leaving : public AppTest, public ::testing::WithParamInterface<LeaveCase> {};
 
@@ -22,6 +21,7 @@ class Leaving : public AppTest, public ::testing::WithParamInterface<LeaveCase> 
 // window at once, cancels with the report and quits only once it has returned.
 TEST_P(Leaving, AsksThenCancelsWithTheReportAndQuitsAfterIt) {
   const LeaveCase& c = GetParam();
+  const bool leaves = c.answer == 1;
   loadReady();
   vc().showWindow();
   ASSERT_TRUE(waitFor([&] { return delegate_->mainVC.lock() == controller_; }));
@@ -54,10 +54,10 @@ TEST_P(Leaving, AsksThenCancelsWithTheReportAndQuitsAfterIt) {
     EXPECT_EQ(toolkit_->alerts()[0].buttons, (std::vector<QString>{IDS_BTNCAPTION_NO, IDS_BTNCAPTION_YES}));
   }
   EXPECT_EQ(toolkit_->hiddenWindows(),
-            c.leaves ? std::vector<QObject*>{vc().window()} : std::vector<QObject*>{});
-  EXPECT_EQ(mgr_->bCancel.load(), c.leaves);
+            leaves ? std::vector<QObject*>{vc().window()} : std::vector<QObject*>{});
+  EXPECT_EQ(mgr_->bCancel.load(), leaves);
   EXPECT_EQ(toolkit_->terminateCount(), 0);
-  if (c.leaves) {
+  if (leaves) {
     ASSERT_TRUE(waitFor([&] { return toolkit_->terminateCount() > 0; }));
     EXPECT_EQ(toolkit_->setTerminatingCount(), 1);
   } else {
@@ -65,20 +65,18 @@ TEST_P(Leaving, AsksThenCancelsWithTheReportAndQuitsAfterIt) {
     EXPECT_EQ(toolkit_->terminateCount(), 0);
     EXPECT_TRUE(vc().window()->isVisible());
   }
-  EXPECT_EQ(cancelReports(), c.leaves ? 1 : 0);
+  EXPECT_EQ(cancelReports(), leaves ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ways, Leaving,
-    ::testing::Values(LeaveCase{"CancelButtonNo", Trigger::CancelButton, 0, false},
-                      LeaveCase{"CancelButtonYes", Trigger::CancelButton, 1, true},
-                      LeaveCase{"CloseButtonYes", Trigger::CloseButton, 1, true},
-                      LeaveCase{"QuitNotificationYes", Trigger::QuitNotification, 1, true},
-                      LeaveCase{"QuitRequestNo", Trigger::QuitRequest, 0, false},
-                      LeaveCase{"QuitRequestUnanswered", Trigger::QuitRequest, -1, false},
-                      LeaveCase{"QuitRequestYes", Trigger::QuitRequest, 1, true},
-                      LeaveCase{"Signal", Trigger::Signal, 0, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ways, Leaving,
+                         ::testing::Values(LeaveCase{"CancelButtonNo", Trigger::CancelButton, 0},
+                                           LeaveCase{"CancelButtonYes", Trigger::CancelButton, 1},
+                                           LeaveCase{"CloseButtonYes", Trigger::CloseButton, 1},
+                                           LeaveCase{"QuitNotificationYes", Trigger::QuitNotification, 1},
+                                           LeaveCase{"QuitRequestUnanswered", Trigger::QuitRequest, -1},
+                                           LeaveCase{"QuitRequestYes", Trigger::QuitRequest, 1},
+                                           LeaveCase{"Signal", Trigger::Signal, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AppTest, ASecondSignalQuitsAtOnce) {
   loadReady();
@@ -134,9 +132,8 @@ class Appearance : public ::testing::TestWithParam<std::pair<std::optional<Syste
 TEST_P(Appearance, IsDarkFromMojaveOnAndOnSystemsWithoutAMacOSVersion) {
   setMacOSVersionForTesting([v = GetParam().first] { return v; });
   AppDelegate().applicationWillFinishLaunching();
-  const bool dark = GetParam().second;
-  EXPECT_EQ(QApplication::palette().color(QPalette::Window).lightness() < 80, dark);
-  EXPECT_EQ(QApplication::palette().color(QPalette::WindowText).lightness() > 180, dark);
+  EXPECT_EQ(QApplication::palette().color(QPalette::Window).lightness() < 80, GetParam().second);
+  EXPECT_EQ(QApplication::palette().color(QPalette::WindowText).lightness() > 180, GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, Appearance,
