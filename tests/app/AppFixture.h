@@ -7,13 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QPointer>
-#include <QTemporaryDir>
 #include <future>
-#include <memory>
 
 #include "app/AppDelegate.h"
 #include "app/DownloadWindow.h"
@@ -26,12 +20,7 @@
 #include "platform/Utility.h"
 #include "tests/support/ServiceTest.h"
 
-using namespace ov;
-
-namespace apptest {
-
-using namespace std::chrono_literals;
-using ov::formatString;
+namespace ov::test {
 
 inline constexpr std::int64_t kInstallerSize = 3 * 1048576 + 17;
 inline const QString kInstallerName = QStringLiteral("SampleSetup.pkg");
@@ -59,14 +48,14 @@ inline QString sizeText(double done, double total) {
 
 // The reference service, seams and manager of ServiceTest, plus a product
 // bundle, the application delegate and the controller under test.
-class AppTest : public ov::test::ServiceTest {
+class AppTest : public ServiceTest {
  protected:
   void SetUp() override {
     ServiceTest::SetUp();
     addInstaller(kInstallerName, kInstallerSize);
-    ov::setMacOSVersionForTesting([] { return std::optional<ov::SystemVersion>(); });
+    setMacOSVersionForTesting([] { return std::optional<SystemVersion>(); });
     bundle_ = sandbox_->path(QStringLiteral("Sample.app"));
-    ov::Bundle::setMainBundlePathForTesting(bundle_);
+    Bundle::setMainBundlePathForTesting(bundle_);
     writeMakeInfo(
         "[Ureg_Info]\nSR_No=SR-42\nProd_Name=SampleStudio\nDisplayProd_Name=Sample Studio\nProd_Ver=2.1\n"
         "RegVType=Retail\n");
@@ -90,19 +79,18 @@ class AppTest : public ov::test::ServiceTest {
     waitFor([&] { return ending.wait_for(0s) == std::future_status::ready; }, 100s);
     delegate_.reset();
     settle(1ms);
-    ov::setMacOSVersionForTesting({});
-    ov::Bundle::setMainBundlePathForTesting(QString());
+    setMacOSVersionForTesting({});
+    Bundle::setMainBundlePathForTesting(QString());
     ServiceTest::TearDown();
   }
 
   QString makeInfoPath() const { return bundle_ + QStringLiteral("/Contents/Resources/MakeInfo.ini"); }
-  void writeMakeInfo(const QByteArray& text) { ov::test::writeWholeFile(makeInfoPath(), text); }
+  void writeMakeInfo(const QByteArray& text) { writeWholeFile(makeInfoPath(), text); }
 
   // Builds the controller and its window; viewDidLoad() runs.
-  ViewController& load() {
+  void load() {
     controller_ = ViewController::create(*mgr_);
     controller_->loadView();
-    return *controller_;
   }
   // Loads the window and waits until the download is ready; the countdown
   // ticks only when the test says so.
@@ -120,13 +108,6 @@ class AppTest : public ov::test::ServiceTest {
       s.installer.holdAfterBytes = bytes;
     });
   }
-  void delayAnswers(std::chrono::milliseconds delay) {
-    service_->updateScenario([delay](refservice::Scenario& s) { s.answerDelay = delay; });
-  }
-
-  bool waitForTerminate() {
-    return waitFor([&] { return toolkit_->terminateCount() > 0; });
-  }
 
   WindowState windowState() const {
     const ViewController& c = *controller_;
@@ -135,11 +116,9 @@ class AppTest : public ov::test::ServiceTest {
             c.locationLabel->isHidden(), c.stateLabel->text(),       c.progressLabel->text(),
             c.progressIndicator->value()};
   }
-  double installerMegabytes() const { return double(kInstallerSize) / 1048576.0; }
 
   int cancelReports() const {
-    return static_cast<int>(
-        std::ranges::count(statusReports(), std::pair<std::string, std::string>("Cancel", "")));
+    return static_cast<int>(std::ranges::count(statusReports(), Report("Cancel", "")));
   }
   int downloadsBegun() const {
     return static_cast<int>(log_->systemLines().count(u"[OVDownloader]Download begin"_qs));
@@ -155,4 +134,4 @@ class AppTest : public ov::test::ServiceTest {
   std::shared_ptr<ViewController> controller_;
 };
 
-}  // namespace apptest
+}  // namespace ov::test

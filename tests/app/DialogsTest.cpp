@@ -1,44 +1,47 @@
 #include "tests/app/AppFixture.h"
 
-using namespace ov;
-
-namespace apptest {
+namespace ov::test {
 namespace {
 
-using E = ERROR_Code;
+using enum ERROR_Code;
 
-// What follows an answer.
+// What follows an answer; the later ones quit, the last two ordering the window out first.
 enum class After {
   Nothing,          // nothing changes
   PrepareAgain,     // the preparation runs again up to a second readiness
   Restart,          // a fresh transfer, pause button titled Pause
   Quit,             // terminateOVDownloader() at once, no cancellation report
-  QuitAfterReport,  // the cancellation report first, then terminateOVDownloader()
+  OpenAndQuit,      // the address handed to the opener, then Quit
+  HideAndQuit,      // the window ordered out, then Quit
+  QuitAfterReport,  // the window ordered out, the cancellation report, then terminateOVDownloader()
 };
+using enum After;
 
 using Buttons = std::vector<const UiString*>;
 const Buttons kNone, kOk{&IDS_BTNCAPTION_OK}, kYesNo{&IDS_BTNCAPTION_YES, &IDS_BTNCAPTION_NO};
 const Buttons kRetryCancel{&IDS_BTNCAPTION_RETRY, &IDS_BTNCAPTION_CANCEL};
 const Buttons kUpdateClose{&IDS_BTNCAPTION_UPDATE, &IDS_BTNCAPTION_CLOSE};
 
-struct DialogRow {
+struct Row {
   const char* name;
   ERROR_Code code;
   int answer;
   const UiString* message;  // null: no dialog
   const Buttons* buttons;
   After after;
-  bool hidesWindow;
+  // The new downloader's address the service named; only a web address is opened.
+  const char* address = nullptr;
 };
-class Dialogs : public AppTest, public ::testing::WithParamInterface<DialogRow> {};
+class Dialogs : public AppTest, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(Dialogs, EachFailureHasItsDialogAndEachAnswerItsAction) {
-  const DialogRow& row = GetParam();
+  const Row& row = GetParam();
   loadReady();
   // A restarted transfer stays under way while the test looks at it.
   holdAfter(4096);
-  delayAnswers(300ms);
+  setScenario([](auto& s) { s.answerDelay = 300ms; });
   vc().pauseButton->setText(IDS_BTNCAPTION_RESUME);
+  mgr_->newDownloaderURL = row.address ? std::optional(QString::fromLatin1(row.address)) : std::nullopt;
   const WindowState before = windowState();
 
   toolkit_->queueAlertAnswers({row.answer});
@@ -47,101 +50,76 @@ TEST_P(Dialogs, EachFailureHasItsDialogAndEachAnswerItsAction) {
   const auto alerts = toolkit_->alerts();
   ASSERT_EQ(alerts.size(), row.message ? 1u : 0u);
   if (row.message) {
-    EXPECT_EQ(alerts[0].message, row.message == &IDS_SERVER_ERROR
-                                     ? formatString(IDS_SERVER_ERROR, {u"Sample Studio"_qs})
-                                     : row.message->text());
-    EXPECT_EQ(alerts[0].style, ov::AlertStyle::Warning);
+    // Only the server error names the product.
+    EXPECT_EQ(alerts[0].message, formatString(*row.message, {u"Sample Studio"_qs}));
+    EXPECT_EQ(alerts[0].style, AlertStyle::Warning);
     std::vector<QString> buttons;
     for (const UiString* button : *row.buttons) buttons.push_back(button->text());
     EXPECT_EQ(alerts[0].buttons, buttons);
   }
   EXPECT_EQ(toolkit_->hiddenWindows(),
-            row.hidesWindow ? std::vector<QObject*>{vc().window()} : std::vector<QObject*>{});
+            row.after >= HideAndQuit ? std::vector<QObject*>{vc().window()} : std::vector<QObject*>{});
 
   switch (row.after) {
-    case After::Nothing:
+    case Nothing:
       settle();
       EXPECT_EQ(windowState(), before);
       break;
-    case After::PrepareAgain:
-      EXPECT_TRUE(waitFor(
-          [&] { return log_->outputLines().count(u"Receive ReadyToDownload notification"_qs) == 2; }));
+    case PrepareAgain:
+      EXPECT_TRUE(waitFor([&] { return ready_ == 2; }));
       EXPECT_EQ(posts("get-link.jsp").size(), 2u);
       break;
-    case After::Restart:
+    case Restart:
       EXPECT_EQ(windowState(), (WindowState{false, true, true, false, true, IDS_BTNCAPTION_PAUSE, false,
-                                            IDS_DOWNLOAD_STATE, sizeText(0, installerMegabytes()), 0}));
+                                            IDS_DOWNLOAD_STATE, sizeText(0, kInstallerSize / 1048576.0), 0}));
       EXPECT_TRUE(waitFor([&] { return downloadsBegun() == 1 && !mgr_->bCancel.load(); }));
       settle();
       break;
-    case After::Quit:
+    case Quit:
+    case OpenAndQuit:
+    case HideAndQuit:
       EXPECT_EQ(toolkit_->setTerminatingCount(), 1);
       EXPECT_EQ(toolkit_->terminateCount(), 1);
       settle(500ms);
       break;
-    case After::QuitAfterReport:
+    case QuitAfterReport:
       EXPECT_TRUE(mgr_->bCancel.load());
       EXPECT_EQ(toolkit_->terminateCount(), 0);
-      ASSERT_TRUE(waitForTerminate());
+      ASSERT_TRUE(waitFor([&] { return toolkit_->terminateCount() > 0; }));
       break;
   }
-  EXPECT_EQ(toolkit_->terminateCount(),
-            row.after == After::Quit || row.after == After::QuitAfterReport ? 1 : 0);
-  EXPECT_EQ(cancelReports(), row.after == After::QuitAfterReport ? 1 : 0);
-  EXPECT_TRUE(toolkit_->openedUrls().empty());
+  EXPECT_EQ(toolkit_->terminateCount(), row.after >= Quit ? 1 : 0);
+  EXPECT_EQ(cancelReports(), row.after == QuitAfterReport ? 1 : 0);
+  EXPECT_EQ(toolkit_->openedUrls(),
+            row.after == OpenAndQuit ? std::vector{QUrl(row.address)} : std::vector<QUrl>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Dialogs,
     ::testing::Values(
-        DialogRow{"UnclearIgnored", E::E_UNCLEAR, 0, nullptr, &kNone, After::Nothing, false},
-        DialogRow{"NoMd5Ignored", E::E_NO_MD5, 0, nullptr, &kNone, After::Nothing, false},
-        DialogRow{"NoPromoteIgnored", E::E_NO_PROMOTE, 0, nullptr, &kNone, After::Nothing, false},
-        DialogRow{"NoConnectionRetry", E::E_NO_CONNECTION, 0, &IDS_INTERNET_CONNECTION, &kRetryCancel,
-                  After::PrepareAgain, false},
-        DialogRow{"NoConnectionCancel", E::E_NO_CONNECTION, 1, &IDS_INTERNET_CONNECTION, &kRetryCancel,
-                  After::Quit, false},
-        DialogRow{"ServerErrorOk", E::E_SERVER_ERROR, 0, &IDS_SERVER_ERROR, &kOk, After::Quit, false},
-        DialogRow{"NeedUpdateClose", E::E_NEED_UPDATE, 1, &IDS_NEED_UPDATE, &kUpdateClose, After::Quit,
-                  false},
-        DialogRow{"DownloadFailedRetry", E::E_DOWNLOAD_FAILED, 0, &IDS_INTERNET_CONNECTION, &kRetryCancel,
-                  After::Restart, false},
-        DialogRow{"DownloadFailedCancel", E::E_DOWNLOAD_FAILED, 1, &IDS_INTERNET_CONNECTION, &kRetryCancel,
-                  After::QuitAfterReport, true},
-        DialogRow{"LowDiskSpaceOk", E::E_LOW_DISK_SPACE, 0, &IDS_LOW_DISCSPACE, &kOk, After::Quit, false},
-        DialogRow{"SignCheckYes", E::E_SIGN_CHECK_FAILED, 0, &IDS_DOWNLOAD_ERROR, &kYesNo, After::Restart,
-                  false},
-        DialogRow{"SignCheckNo", E::E_SIGN_CHECK_FAILED, 1, &IDS_DOWNLOAD_ERROR, &kYesNo, After::Quit, true},
-        DialogRow{"SizeCheckYes", E::E_SIZE_CHECK_FAILED, 0, &IDS_DOWNLOAD_ERROR, &kYesNo, After::Restart,
-                  false},
-        DialogRow{"SizeCheckNo", E::E_SIZE_CHECK_FAILED, 1, &IDS_DOWNLOAD_ERROR, &kYesNo, After::Quit, true},
-        DialogRow{"UnansweredRetryDialog", E::E_DOWNLOAD_FAILED, -1, &IDS_INTERNET_CONNECTION, &kRetryCancel,
-                  After::Nothing, false}),
+        Row{"UnclearIgnored", E_UNCLEAR, 0, nullptr, &kNone, Nothing},
+        Row{"NoMd5Ignored", E_NO_MD5, 0, nullptr, &kNone, Nothing},
+        Row{"NoPromoteIgnored", E_NO_PROMOTE, 0, nullptr, &kNone, Nothing},
+        Row{"NoConnectionRetry", E_NO_CONNECTION, 0, &IDS_INTERNET_CONNECTION, &kRetryCancel, PrepareAgain},
+        Row{"NoConnectionCancel", E_NO_CONNECTION, 1, &IDS_INTERNET_CONNECTION, &kRetryCancel, Quit},
+        Row{"ServerErrorOk", E_SERVER_ERROR, 0, &IDS_SERVER_ERROR, &kOk, Quit},
+        Row{"NeedUpdateClose", E_NEED_UPDATE, 1, &IDS_NEED_UPDATE, &kUpdateClose, Quit, "https://o.test"},
+        Row{"UpdateHttps", E_NEED_UPDATE, 0, &IDS_NEED_UPDATE, &kUpdateClose, OpenAndQuit, "https://o.test"},
+        Row{"UpdateHttp", E_NEED_UPDATE, 0, &IDS_NEED_UPDATE, &kUpdateClose, OpenAndQuit, "http://o.test"},
+        Row{"UpdateNoAddress", E_NEED_UPDATE, 0, &IDS_NEED_UPDATE, &kUpdateClose, Quit},
+        Row{"UpdateInvalid", E_NEED_UPDATE, 0, &IDS_NEED_UPDATE, &kUpdateClose, Quit, "https://exa mple/%zz"},
+        Row{"UpdateFile", E_NEED_UPDATE, 0, &IDS_NEED_UPDATE, &kUpdateClose, Quit, "file:///etc/passwd"},
+        Row{"UpdateNoHost", E_NEED_UPDATE, 0, &IDS_NEED_UPDATE, &kUpdateClose, Quit, "https:///x"},
+        Row{"DownloadFailedRetry", E_DOWNLOAD_FAILED, 0, &IDS_INTERNET_CONNECTION, &kRetryCancel, Restart},
+        Row{"DownloadFailedCancel", E_DOWNLOAD_FAILED, 1, &IDS_INTERNET_CONNECTION, &kRetryCancel,
+            QuitAfterReport},
+        Row{"LowDiskSpaceOk", E_LOW_DISK_SPACE, 0, &IDS_LOW_DISCSPACE, &kOk, Quit},
+        Row{"SignCheckYes", E_SIGN_CHECK_FAILED, 0, &IDS_DOWNLOAD_ERROR, &kYesNo, Restart},
+        Row{"SignCheckNo", E_SIGN_CHECK_FAILED, 1, &IDS_DOWNLOAD_ERROR, &kYesNo, HideAndQuit},
+        Row{"SizeCheckYes", E_SIZE_CHECK_FAILED, 0, &IDS_DOWNLOAD_ERROR, &kYesNo, Restart},
+        Row{"SizeCheckNo", E_SIZE_CHECK_FAILED, 1, &IDS_DOWNLOAD_ERROR, &kYesNo, HideAndQuit},
+        Row{"RetryUnanswered", E_DOWNLOAD_FAILED, -1, &IDS_INTERNET_CONNECTION, &kRetryCancel, Nothing}),
     [](const auto& info) { return std::string(info.param.name); });
-
-class NeedUpdate : public AppTest,
-                   public ::testing::WithParamInterface<std::pair<std::optional<QString>, bool>> {};
-
-// The service names the new downloader; only a web address goes to the opener.
-TEST_P(NeedUpdate, UpdateOpensOnlyAWebAddressAndQuitsEitherWay) {
-  loadReady();
-  mgr_->newDownloaderURL = GetParam().first;
-  toolkit_->queueAlertAnswers({0});
-  vc().onDownloadFailed(ERROR_Code::E_NEED_UPDATE);
-  EXPECT_EQ(toolkit_->openedUrls(),
-            GetParam().second ? std::vector<QUrl>{QUrl(*GetParam().first)} : std::vector<QUrl>{});
-  EXPECT_EQ(toolkit_->terminateCount(), 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Addresses, NeedUpdate,
-    ::testing::Values(std::pair(std::optional(u"https://www.orvalen.example/OVDownloader.dmg"_qs), true),
-                      std::pair(std::optional(u"http://www.orvalen.example/new"_qs), true),
-                      std::pair(std::optional<QString>(), false), std::pair(std::optional(QString()), false),
-                      std::pair(std::optional(u"https://exa mple.com/%zz"_qs), false),
-                      std::pair(std::optional(u"file:///etc/passwd"_qs), false),
-                      std::pair(std::optional(u"javascript:alert(1)"_qs), false),
-                      std::pair(std::optional(u"https:///x"_qs), false)));
 
 // The manager asks before it retries a failed round; the question is never translated.
 TEST_F(AppTest, TheRetryQuestionIsAskedInEnglishAndAnsweredByItsFirstButton) {
@@ -154,4 +132,4 @@ TEST_F(AppTest, TheRetryQuestionIsAskedInEnglishAndAnsweredByItsFirstButton) {
 }
 
 }  // namespace
-}  // namespace apptest
+}  // namespace ov::test

@@ -9,8 +9,7 @@
 #include "app/SingleInstance.h"
 #include "tests/support/EventLoop.h"
 
-using namespace ov;
-
+namespace ov::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -32,8 +31,7 @@ TEST(SingleInstance, ASecondCopyOfTheFolderBringsTheFirstForwardAndWaitsForItsLo
   ASSERT_EQ(second.acquire(), Claim::HeldElsewhere);
   // The first copy answers from its event loop, which this thread runs.
   auto answered = std::async(std::launch::async, [&] { return second.activateRunningInstance(5s); });
-  ASSERT_TRUE(
-      ov::test::runEventLoopUntil([&] { return answered.wait_for(0s) == std::future_status::ready; }));
+  ASSERT_TRUE(runEventLoopUntil([&] { return answered.wait_for(0s) == std::future_status::ready; }));
   EXPECT_TRUE(answered.get());
   EXPECT_EQ(requests, 1);
 
@@ -57,3 +55,4 @@ TEST(SingleInstance, ALockOfADeadProcessIsTakenOverAndAnUnmakeableFolderIsAFailu
 }
 
 }  // namespace
+}  // namespace ov::test
