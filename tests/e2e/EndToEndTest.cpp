@@ -243,8 +243,7 @@ TEST_F(EndToEnd, AfterACrashTheNextLaunchFetchesOnlyWhatWasMissing) {
   std::vector<std::string> ranges;
   for (const auto& r : service->requests())
     if (r.method == "GET") ranges.push_back(r.range);
-  EXPECT_EQ(ranges, std::vector<std::string>{"bytes=" + std::to_string(10 * kChunk) + "-" +
-                                             std::to_string(kSize - 1)});
+  EXPECT_EQ(ranges, std::vector<std::string>{byteRange(10 * kChunk, kSize - 1)});
 }
 
 }  // namespace

@@ -20,10 +20,9 @@ enum class Outcome { Delivered, DownloadFailed, SizeCheckFailed, ServerError };
 // What stands in the way besides the service's answers.
 enum class Obstacle {
   None,
-  FolderNamedLikeInstaller,  // Downloads/Setup.pkg is a folder of the user's
-  DiskFullForAChunk,         // the volume holds the installer but no part beside it
-  DiskFullForTheInstaller,   // the volume cannot hold the installer
-  SlowService,               // reports trickle at a byte a second
+  DiskFullForAChunk,        // the volume holds the installer but no part beside it
+  DiskFullForTheInstaller,  // the volume cannot hold the installer
+  SlowService,              // reports trickle at a byte a second
 };
 
 struct Fault {
@@ -108,8 +107,6 @@ TEST_P(FaultTable, TheUserGetsTheExactInstallerOrADialogAndNothingOfTheirsIsLost
   if (fault.landsAs == std::string_view("Setup")) addInstaller(QStringLiteral("Setup"), fault.size);
   // Things of the user's that no outcome may touch.
   sandbox_->writeFile(QStringLiteral("Downloads/notes.txt"), "mine");
-  if (fault.obstacle == Obstacle::FolderNamedLikeInstaller)
-    sandbox_->writeFile(QStringLiteral("Downloads/Setup.pkg/inside.txt"), "also mine");
   const QStringList before = downloadsEntries();
   // Large enough a volume for the installer, too full to hold it beside a part or at all.
   if (fault.obstacle == Obstacle::DiskFullForAChunk)
@@ -217,8 +214,6 @@ const std::vector<Fault> kFaults = {
     {"DiskFullForAChunk", kSmall, kNoChange, Outcome::DownloadFailed, Obstacle::DiskFullForAChunk},
     {"DiskFullForTheInstaller", kSmall, kNoChange, Outcome::DownloadFailed,
      Obstacle::DiskFullForTheInstaller},
-    {"FolderNamedLikeTheInstaller", kSmall, kNoChange, Outcome::Delivered, Obstacle::FolderNamedLikeInstaller,
-     "Setup (1).pkg"},
     {"LinkWithoutExtension", kSmall, savedAs("Setup"), Outcome::Delivered, Obstacle::None, "Setup"},
     {"LinkWithAQuery", kSmall, savedAs("Setup.pkg?k=v"), Outcome::Delivered},
     {"HiddenSaveName", kSmall, savedAs(".Setup.pkg"), Outcome::ServerError},

@@ -79,11 +79,7 @@ TEST_F(PauseResumeCancel, CancelDuringARoundStopsItsRequestsAndReportsOnce) {
   prepare(addInstaller(kSetup, kSize), kSize);
   setScenario([](refservice::Scenario& s) { s.installer.hold = true, s.installer.holdAfterBytes = 65'536; });
   startDownload();
-  ASSERT_TRUE(waitFor([&] {
-    const auto gets = chunkRequests();
-    return std::count_if(gets.begin(), gets.end(), [](const auto& r) { return r.held; }) == 2 &&
-           tasksLeft() == 2 && mgr_->progressTimer;
-  }));
+  ASSERT_TRUE(waitFor([&] { return heldRequests() == 2 && tasksLeft() == 2 && mgr_->progressTimer; }));
   ASSERT_TRUE(QFileInfo::exists(tempFolder()));
 
   std::atomic<bool> handlerOnMain{true};

@@ -71,14 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
 std::vector<std::string> rangesOfChunks(std::int64_t first, std::int64_t last, std::int64_t size) {
   std::vector<std::string> ranges;
   for (std::int64_t i = first; i <= last; ++i)
-    ranges.push_back("bytes=" + std::to_string(i * kChunk) + "-" +
-                     std::to_string(std::min((i + 1) * kChunk, size) - 1));
+    ranges.push_back(byteRange(i * kChunk, std::min((i + 1) * kChunk, size) - 1));
   return ranges;
-}
-
-// How many of `requests` wait for a hold to be released.
-std::int64_t held(const std::vector<refservice::RequestRecord>& requests) {
-  return std::count_if(requests.begin(), requests.end(), [](const auto& r) { return r.held; });
 }
 
 TEST_F(ServiceTest, TwentyFiveChunksGoInRoundsOfTenTenAndFive) {
@@ -88,7 +82,7 @@ TEST_F(ServiceTest, TwentyFiveChunksGoInRoundsOfTenTenAndFive) {
   setScenario(
       [](refservice::Scenario& s) { s.installer.hold = true, s.installer.holdAfterBytes = kChunk - 1; });
   startDownload();
-  ASSERT_TRUE(waitFor([&] { return held(chunkRequests()) == 10; }));
+  ASSERT_TRUE(waitFor([&] { return heldRequests() == 10; }));
   settle();
   // No later round starts before every chunk of the one before has arrived.
   EXPECT_EQ(chunkRequests().size(), 10u);
@@ -144,7 +138,7 @@ TEST_F(ServiceTest, ARestartAbandonsTheEarlierRunsRequests) {
   prepare(addInstaller(kSetup, size), size);
   setScenario([](refservice::Scenario& s) { s.installer.hold = true, s.installer.holdAfterBytes = 65'536; });
   startDownload();
-  ASSERT_TRUE(waitFor([&] { return held(chunkRequests()) == 2; }));
+  ASSERT_TRUE(waitFor([&] { return heldRequests() == 2; }));
 
   startDownload();
   ASSERT_TRUE(waitFor([&] { return chunkRequests().size() == 4; }));

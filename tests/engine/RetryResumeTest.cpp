@@ -7,10 +7,6 @@
 namespace ov::test {
 namespace {
 
-std::string range(std::int64_t first, std::int64_t last) {
-  return "bytes=" + std::to_string(first) + "-" + std::to_string(last);
-}
-
 constexpr std::int64_t kOneMegabyte = 1'000'000;
 
 enum class During { Nothing, PauseAWhile, Cancel };
@@ -66,7 +62,7 @@ TEST_P(Retry, TransientFaultsHealInsideTheRoundOthersFailAtOnce) {
   for (std::size_t i = 1; i < requests.size(); ++i) {
     EXPECT_EQ(requests[i].header("If-Range"), mgr_->szETag.toStdString());
     if (c.narrowed) {
-      EXPECT_NE(requests[i].range, range(0, kOneMegabyte - 1));
+      EXPECT_NE(requests[i].range, byteRange(0, kOneMegabyte - 1));
       EXPECT_TRUE(requests[i].range.ends_with("-" + std::to_string(kOneMegabyte - 1))) << requests[i].range;
     }
     EXPECT_GE(requests[i].sinceStart - requests[i - 1].sinceStart, c.gap);
@@ -155,7 +151,7 @@ TEST_P(Resume, NothingThatArrivedIsFetchedTwiceUnlessItCannotBeTrusted) {
   EXPECT_THAT(proxy_->failures(), IsEmpty());
   EXPECT_TRUE(sameFileContents(downloadsPath(kSetup), installerPath(kSetup)));
   if (c.onlyTheMissingChunk) {
-    EXPECT_THAT(chunkRanges(), ElementsAre(range(2 * kChunk, 3 * kChunk - 1)));
+    EXPECT_THAT(chunkRanges(), ElementsAre(byteRange(2 * kChunk, 3 * kChunk - 1)));
   } else {
     EXPECT_EQ(chunkRanges().size(), static_cast<std::size_t>(mgr_->dataChuckCount));
   }

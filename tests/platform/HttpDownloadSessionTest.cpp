@@ -10,10 +10,6 @@
 namespace ov::test {
 namespace {
 
-std::string range(std::size_t first, std::size_t last) {
-  return "bytes=" + std::to_string(first) + "-" + std::to_string(last);
-}
-
 class HttpDownloadTest : public testing::Test {
  protected:
   QString path(const QString& relative) const { return folder_.filePath(relative); }
@@ -45,7 +41,7 @@ TEST_P(HttpSuspendTest, ResumeContinuesByteExactWithANarrowedRange) {
   DownloadProbe probe;
   const auto request =
       probe.start(*session, server.url("/Setup.pkg"),
-                  {{"If-Range", "\"v1\""}, {"Range", range(c.first, c.last)}, {"X-Chunk", "1"}},
+                  {{"If-Range", "\"v1\""}, {"Range", byteRange(c.first, c.last)}, {"X-Chunk", "1"}},
                   path("Setup.pkg.0"), ExpectedRange{std::int64_t(c.first), std::int64_t(c.last), 2000000});
   ASSERT_TRUE(c.suspendAt == 0 || probe.waitForFraction(c.suspendAt));
   request->suspend();
@@ -65,10 +61,10 @@ TEST_P(HttpSuspendTest, ResumeContinuesByteExactWithANarrowedRange) {
     ASSERT_EQ(sent.size(), 2u);
     const std::size_t resumedAt = std::stoul(sent[1].range.substr(6));
     EXPECT_GT(resumedAt, c.first);
-    EXPECT_EQ(sent[1].range, range(resumedAt, c.last));
+    EXPECT_EQ(sent[1].range, byteRange(resumedAt, c.last));
   } else {
     for (const auto& request : sent)
-      EXPECT_EQ(request.range, range(c.first, c.last)) << "sent again unchanged";
+      EXPECT_EQ(request.range, byteRange(c.first, c.last)) << "sent again unchanged";
   }
   const auto fractions = probe.fractions();
   ASSERT_FALSE(fractions.empty());

@@ -13,6 +13,11 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace ov::test {
 
+// A Range header's value for the bytes first to last.
+inline std::string byteRange(std::int64_t first, std::int64_t last) {
+  return "bytes=" + std::to_string(first) + "-" + std::to_string(last);
+}
+
 // Names a table's test after its row's `name` field.
 inline constexpr auto rowName = [](const auto& info) { return std::string(info.param.name); };
 

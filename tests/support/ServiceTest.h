@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <future>
@@ -125,6 +126,11 @@ class ServiceTest : public ToolkitTest {
   // The installer GETs, in arrival order, and their Range values.
   std::vector<refservice::RequestRecord> chunkRequests() const;
   std::vector<std::string> chunkRanges() const;
+  // How many installer GETs wait for a hold to be released.
+  std::int64_t heldRequests() const {
+    const auto gets = chunkRequests();
+    return std::count_if(gets.begin(), gets.end(), [](const auto& r) { return r.held; });
+  }
 
   std::size_t tasksLeft();
   QString saveLocation() const { return mgr_->fileUrl->toLocalFile(); }

@@ -42,20 +42,5 @@ TEST_F(ServiceTest, WritesEachFinishedAnswerAsAJsonLine) {
   EXPECT_TRUE(json[2]["time"].toString().endsWith('Z'));
 }
 
-TEST_F(ServiceTest, ServesGivenCertificatesAndRefusesASecondStartOrABusyPort) {
-  EXPECT_THROW(service().start(), std::runtime_error);
-  // The certificates the running service made.
-  ServiceOptions options;
-  options.certificateFile = path("state/server.pem").toStdString();
-  options.keyFile = path("state/server.key").toStdString();
-  options.caFile = path("state/ca.pem").toStdString();
-  options.port = service().port();
-  EXPECT_THROW(ReferenceService(options).start(), std::runtime_error);
-  options.port = 0;
-  startService(options);
-  EXPECT_EQ(service().caFile(), options.caFile);
-  EXPECT_EQ(getStatus(), 206);
-}
-
 }  // namespace
 }  // namespace refservice::testing
