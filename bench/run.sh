@@ -36,7 +36,11 @@
 # that does not, or ends with a non-zero status, or takes too long, counts as
 # failed, is listed and left out of the medians. Medians are printed.
 #
-# usage: bench/run.sh <release build dir> [--size MiB] [--runs N] [--keep]
+# The sandbox (application support and Downloads) lives in the work folder,
+# under /tmp unless --dir names another place: a file system with reflinks
+# (XFS, btrfs) turns each part's append into a clone instead of a copy.
+#
+# usage: bench/run.sh <release build dir> [--size MiB] [--runs N] [--dir DIR] [--keep]
 set -Eeuo pipefail
 
 # --- Settings and paths -------------------------------------------------------
@@ -46,10 +50,12 @@ shift
 size_mib=1024
 runs=3
 keep=0
+dir=/tmp
 while [ $# -gt 0 ]; do
   case "$1" in
     --size) size_mib=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
+    --dir) dir=$2; shift 2 ;;
     --keep) keep=1; shift ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
@@ -68,7 +74,7 @@ readonly rtt_ms=50
 readonly name=OrvalenSetup.pkg
 readonly settings="fast slow rtt"
 size=$((size_mib * 1024 * 1024))
-work=$(mktemp -d /tmp/ovbench.XXXXXX)
+work=$(mktemp -d "$dir/ovbench.XXXXXX")
 chmod 755 "$work"
 home="$work/home"
 support="$home/.local/share/com.orvalen.OVDownloader"
