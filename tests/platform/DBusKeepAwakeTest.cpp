@@ -20,7 +20,7 @@
 #include "platform/Utility.h"
 #include "tests/support/ChildProcess.h"
 
-namespace ov {
+namespace ov::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -111,7 +111,7 @@ struct PrivateBus {
 
   QTemporaryDir folder;
   QString address = u"unix:path="_qs + folder.filePath(u"bus"_qs);
-  std::optional<test::ChildProcess> daemon;
+  std::optional<ChildProcess> daemon;
   std::thread thread;
   std::atomic<bool> stop{false};
   std::atomic<bool> registered{false};
@@ -206,6 +206,6 @@ TEST_F(DBusKeepAwakeTest, TheAssertionFunctionsHoldOneInhibitionOnTheSessionBus)
 }
 
 }  // namespace
-}  // namespace ov
+}  // namespace ov::test
 
 #include "DBusKeepAwakeTest.moc"

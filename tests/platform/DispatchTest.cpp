@@ -9,7 +9,7 @@
 #include "platform/Dispatch.h"
 #include "tests/support/EventLoop.h"
 
-namespace ov {
+namespace ov::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -68,7 +68,7 @@ TEST(MainQueue, TasksFromManyThreadsRunLaterOnTheMainThreadInTheirPostingOrder) 
       for (int i = 0; i < kPerThread; ++i) post(t, i);
     });
   for (auto& poster : posters) poster.join();
-  ASSERT_TRUE(test::runEventLoopUntil([&] { return ran == kThreads * kPerThread + 1; }));
+  ASSERT_TRUE(runEventLoopUntil([&] { return ran == kThreads * kPerThread + 1; }));
   EXPECT_EQ(offMain, 0);
   std::vector<int> expected(kPerThread);
   for (int i = 0; i < kPerThread; ++i) expected[i] = i;
@@ -76,4 +76,4 @@ TEST(MainQueue, TasksFromManyThreadsRunLaterOnTheMainThreadInTheirPostingOrder) 
 }
 
 }  // namespace
-}  // namespace ov
+}  // namespace ov::test

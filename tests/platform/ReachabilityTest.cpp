@@ -6,7 +6,7 @@
 #include "platform/Reachability.h"
 #include "platform/Utility.h"
 
-namespace ov {
+namespace ov::test {
 namespace {
 
 const QByteArray kIpv4Header =
@@ -76,4 +76,4 @@ TEST(Connectivity, EveryQuestionSeesTheRoutesOfThatMoment) {
 }
 
 }  // namespace
-}  // namespace ov
+}  // namespace ov::test

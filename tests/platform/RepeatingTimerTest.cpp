@@ -7,7 +7,7 @@
 #include "platform/RepeatingTimer.h"
 #include "tests/support/EventLoop.h"
 
-namespace ov {
+namespace ov::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -35,7 +35,7 @@ TEST_P(RepeatingTimerStopTest, FiresOnTheMainThreadUntilStopped) {
     created.signal();
   });
   ASSERT_TRUE(created.waitFor(10s));
-  ASSERT_TRUE(test::runEventLoopUntil([&] { return ticks >= (byAction ? 1 : 3); }));
+  ASSERT_TRUE(runEventLoopUntil([&] { return ticks >= (byAction ? 1 : 3); }));
   if (stop == Stop::Dropped) timer.reset();
   if (stop == Stop::InvalidatedFromAWorker) {
     globalUtilityQueue().async([&] {
@@ -45,7 +45,7 @@ TEST_P(RepeatingTimerStopTest, FiresOnTheMainThreadUntilStopped) {
     ASSERT_TRUE(created.waitFor(10s));
   }
   const int atStop = ticks;
-  test::runEventLoopFor(50ms);
+  runEventLoopFor(50ms);
   EXPECT_EQ(ticks, atStop);
   EXPECT_EQ(offMain, 0);
   EXPECT_TRUE(!timer || !timer->isValid());
@@ -56,4 +56,4 @@ INSTANTIATE_TEST_SUITE_P(Ways, RepeatingTimerStopTest,
                                            Stop::InvalidatedFromAWorker, Stop::Dropped));
 
 }  // namespace
-}  // namespace ov
+}  // namespace ov::test

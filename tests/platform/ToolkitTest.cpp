@@ -9,7 +9,7 @@
 #include "tests/support/EventLoop.h"
 #include "tests/support/Sandbox.h"
 
-namespace ov {
+namespace ov::test {
 namespace {
 
 struct OpenCase {
@@ -28,7 +28,7 @@ class XdgOpenTest : public ::testing::TestWithParam<OpenCase> {};
 
 TEST_P(XdgOpenTest, TheDefaultHandlerIsXdgOpenWithOneArgumentAndNoShell) {
   const OpenCase& c = GetParam();
-  test::Sandbox sandbox;
+  Sandbox sandbox;
   const QString script = sandbox.writeFile(QStringLiteral("bin/xdg-open"), QByteArray(R"sh(#!/bin/sh
 for a in "$@"; do printf '%s\n' "$a" >> "$HOME/opened"; done
 echo $$ > "$HOME/pid"
@@ -49,7 +49,7 @@ sleep )sh") + c.sleep + "\nexit " + QByteArray::number(c.exitStatus) + '\n');
   // An opener still running is reaped when it ends: a zombie would keep its /proc entry.
   if (QFile pid(sandbox.path(QStringLiteral("pid"))); pid.open(QIODevice::ReadOnly)) {
     const QString entry = u"/proc/"_qs + QString::fromLatin1(pid.readAll().trimmed());
-    EXPECT_TRUE(test::runEventLoopUntil([&] { return !QFileInfo::exists(entry); }));
+    EXPECT_TRUE(runEventLoopUntil([&] { return !QFileInfo::exists(entry); }));
   }
 }
 
@@ -76,4 +76,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace ov
+}  // namespace ov::test

@@ -12,11 +12,8 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
 
-using namespace ov;
-
+namespace ov::test {
 namespace {
-
-using ov::test::Sandbox;
 
 struct CreateCase {
   const char* name;
@@ -58,9 +55,9 @@ class ApplicationSupportTest : public ::testing::TestWithParam<IdentifierCase> {
  protected:
   void SetUp() override {
     sandbox.writeFile(QStringLiteral("Agent.app/Contents/Info.plist"), GetParam().plist);
-    ov::Bundle::setMainBundlePathForTesting(sandbox.path(QStringLiteral("Agent.app")));
+    Bundle::setMainBundlePathForTesting(sandbox.path(QStringLiteral("Agent.app")));
   }
-  void TearDown() override { ov::Bundle::setMainBundlePathForTesting(QString()); }
+  void TearDown() override { Bundle::setMainBundlePathForTesting(QString()); }
   Sandbox sandbox;
 };
 
@@ -83,24 +80,24 @@ INSTANTIATE_TEST_SUITE_P(
         IdentifierCase{"FromTheBundle",
                        plist("<key>CFBundleIdentifier</key><string>com.example.Agent</string>"),
                        "com.example.Agent"},
-        IdentifierCase{"None", plist("<key>Empty</key><string/>"), ov::kFallbackBundleIdentifier},
+        IdentifierCase{"None", plist("<key>Empty</key><string/>"), kFallbackBundleIdentifier},
         IdentifierCase{"Empty", plist("<key>CFBundleIdentifier</key><string></string>"),
-                       ov::kFallbackBundleIdentifier},
+                       kFallbackBundleIdentifier},
         IdentifierCase{"Escaping", plist("<key>CFBundleIdentifier</key><string>../../etc</string>"),
-                       ov::kFallbackBundleIdentifier},
+                       kFallbackBundleIdentifier},
         IdentifierCase{"DotDot", plist("<key>CFBundleIdentifier</key><string>..</string>"),
-                       ov::kFallbackBundleIdentifier},
+                       kFallbackBundleIdentifier},
         IdentifierCase{"NotAString", plist("<key>CFBundleIdentifier</key><integer>7</integer>"),
-                       ov::kFallbackBundleIdentifier},
+                       kFallbackBundleIdentifier},
         IdentifierCase{"Nested",
                        plist("<key>N</key><dict><key>CFBundleIdentifier</key><string>a.b</string></dict>"),
-                       ov::kFallbackBundleIdentifier},
+                       kFallbackBundleIdentifier},
         IdentifierCase{"Truncated", "<plist><dict><key>CFBundleIdentifier</key><string>a.b",
-                       ov::kFallbackBundleIdentifier},
+                       kFallbackBundleIdentifier},
         IdentifierCase{"Binary",
                        QByteArray("bplist00\xd1\x01\x02_\x10\x12"
                                   "CFBundleIdentifier"),
-                       ov::kFallbackBundleIdentifier}),
+                       kFallbackBundleIdentifier}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DiskSpace, FreeAndTotalOfTheVolumeOrNothingWithTheMessage) {
@@ -110,7 +107,7 @@ TEST(DiskSpace, FreeAndTotalOfTheVolumeOrNothingWithTheMessage) {
   ASSERT_TRUE(free && total);
   EXPECT_GT(*total, 0);
   EXPECT_LE(*free, *total);
-  ov::test::LogCapture log;
+  LogCapture log;
   EXPECT_EQ(DiskSpaceUtility::getFreeDiskspace(sandbox.path(QStringLiteral("missing"))), std::nullopt);
   EXPECT_EQ(DiskSpaceUtility::getTotalDiskspace(sandbox.path(QStringLiteral("missing"))), std::nullopt);
   EXPECT_EQ(log.outputLines(), QStringList{QStringLiteral("Error Obtaining System Memory Info:")});
@@ -164,3 +161,4 @@ TEST_P(NoSleepTest, AcquireAndReleaseFromManyThreadsNeverHoldTwo) {
 INSTANTIATE_TEST_SUITE_P(Statuses, NoSleepTest, ::testing::Values(0, 3));
 
 }  // namespace
+}  // namespace ov::test
