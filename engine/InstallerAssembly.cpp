@@ -24,11 +24,14 @@ bool InstallerAssembly::open(Layout layout, std::int64_t appended, std::optional
   return true;
 }
 
-bool InstallerAssembly::partArrived(std::int64_t index, QString& error) {
+void InstallerAssembly::markArrived(std::int64_t index) {
   std::lock_guard lk(mutex_);
-  if (index < 0 || index >= layout_.partCount) return true;
-  arrived_[static_cast<std::size_t>(index)] = true;
-  return appendReady(error);
+  if (index >= 0 && index < layout_.partCount) arrived_[static_cast<std::size_t>(index)] = true;
+}
+
+bool InstallerAssembly::appendArrived(QString& error) {
+  std::lock_guard lk(mutex_);
+  return !file_.isOpen() || appendReady(error);
 }
 
 bool InstallerAssembly::appendReady(QString& error) {

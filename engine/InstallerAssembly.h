@@ -34,10 +34,13 @@ class InstallerAssembly {
   // SHA-256 to check, the kept bytes are hashed first.
   bool open(Layout layout, std::int64_t appended, std::optional<QByteArray> sha256, QString& error);
 
-  // Part `index` lies complete on disk: appends every part that is now next
-  // in line. False when an append failed (the reason in `error`); the parts
-  // appended before it stay appended.
-  bool partArrived(std::int64_t index, QString& error);
+  // Part `index` lies complete on disk, to be appended by appendArrived().
+  void markArrived(std::int64_t index);
+
+  // Appends every part that is now next in line. False when an append failed
+  // (the reason in `error`); the parts appended before it stay appended. Once
+  // the target is finished or closed there is nothing left to do.
+  bool appendArrived(QString& error);
 
   // How many parts the target holds, in order from the first.
   std::int64_t appendedParts() const;

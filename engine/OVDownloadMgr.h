@@ -206,6 +206,8 @@ class OVDownloadMgr {
   void checkpoint(bool now);
   // The same, as a task of its own on downloadTaskQueue.
   void scheduleCheckpoint(bool now);
+  // Appends the parts now next in line; a failure fails the round (appendFailed_).
+  void appendArrivedParts();
   // Cancels the chunk requests still in flight or parked.
   void cancelChunkRequests();
   // The installer does not match what the service announced: reported as a

@@ -197,7 +197,8 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
   bool opened = assembly_.open(std::move(layout), appended, installerSha256, error);
   // Parts that were complete wait to be appended like any other.
   for (std::int64_t i = appended; opened && i < dataChuckCount; ++i)
-    if (onDisk[static_cast<std::size_t>(i)]) opened = assembly_.partArrived(i, error);
+    if (onDisk[static_cast<std::size_t>(i)]) assembly_.markArrived(i);
+  opened = opened && assembly_.appendArrived(error);
   if (!opened) {
     ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
     ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
@@ -222,8 +223,21 @@ void OVDownloadMgr::checkpoint(bool now) {
   lastCheckpoint_ = time;
   QString error;
   const auto appended = assembly_.checkpoint(error);
-  if (!appended || !TransferState{*sourceUrl, i64FileSize.load(), szETag, *appended}.save(statePath(), error))
+  // No count and no error: the installer is already finished or abandoned.
+  if ((appended || !error.isEmpty()) &&
+      (!appended ||
+       !TransferState{*sourceUrl, i64FileSize.load(), szETag, *appended}.save(statePath(), error)))
     ov::outputLine(QStringLiteral("OVDownloadMgr::checkpoint(), ") + error);
+}
+
+void OVDownloadMgr::appendArrivedParts() {
+  QString error;
+  if (assembly_.appendArrived(error)) {
+    scheduleCheckpoint(false);
+  } else if (!bCancel && !appendFailed_.exchange(true)) {
+    ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
+    ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
+  }
 }
 
 void OVDownloadMgr::processTasks() {
@@ -327,7 +341,6 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
       const auto announced = ov::announcedFileSize(*answer.response);
       if (announced && *announced != i64FileSize.load()) sizeMismatch_ = true;
     }
-    bool appended = true;
     if (fetched) {
       {
         std::unique_lock lk(lock);
@@ -338,28 +351,23 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
           lstTasks.erase(found);
         }
       }
-      QString error;
-      appended = assembly_.partArrived(task.partIndex, error);
-      if (appended) {
-        scheduleCheckpoint(false);
-      } else if (!bCancel && !appendFailed_.exchange(true)) {
-        ov::outputLine(
-            QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
-        ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
-      }
+      assembly_.markArrived(task.partIndex);
     }
     {
       // Counted as one step, so the handler that finishes the round sees every failure.
       std::lock_guard round(roundMutex_);
       if (run != transferRun_.load()) return;
       ++handledTaskInARound;
-      if (!fetched || !appended) ++taskFailCount;
+      if (!fetched) ++taskFailCount;
     }
     if (!fetched && bCancel) return;
     if (answer.response)
       ov::outputLine(QStringLiteral("OVDownloadMgr::doDownload() Status Code = ") +
                      QString::number(answer.response->statusCode));
     checkTasksStatus();
+    // Only now, with the next round already under way: a round's end never
+    // waits for the parts that wait for its slowest chunk to be appended.
+    if (fetched) appendArrivedParts();
   };
 
   auto request = downloadSession()->download(std::move(options));
@@ -388,7 +396,16 @@ void OVDownloadMgr::checkTasksStatus() {
     roundEndClaimed_ = true;
   }
 
-  if (taskFailCount != 0) {
+  size_t remaining = 0;
+  {
+    std::shared_lock lk(lock);
+    remaining = lstTasks.size();
+  }
+  // The last round's parts are in the installer before the round is judged,
+  // so that a failed append is the round's failure like any other.
+  if (remaining == 0 && taskFailCount == 0) appendArrivedParts();
+
+  if (taskFailCount != 0 || appendFailed_) {
     bCancel = true;
     if (sizeMismatch_) return failSizeCheck();
     // What did arrive stays for the Retry.
@@ -398,11 +415,6 @@ void OVDownloadMgr::checkTasksStatus() {
     return;
   }
 
-  size_t remaining = 0;
-  {
-    std::shared_lock lk(lock);
-    remaining = lstTasks.size();
-  }
   if (remaining != 0) {
     tasksCountInCurrentRound = static_cast<int>(std::min<size_t>(kMaxRequestsPerRound, remaining));
     if (bCancel) return;

@@ -37,7 +37,8 @@ TEST_P(MergeAsYouGo, AFailedAppendOrACancelDeliversAndLeavesNothing) {
   startDownload();
   if (c.end == MergeEnd::AppendFails) {
     // Once the installer's space is reserved, writes past 6 MiB fail: part 1
-    // arrives whole (5 MiB) but cannot be appended behind part 0.
+    // arrives whole (5 MiB) but cannot be appended behind part 0, which its
+    // round learns at its end or the next round at its own.
     ASSERT_TRUE(waitFor([&] { return !chunkRequests().empty(); }));
     std::signal(SIGXFSZ, SIG_IGN);
     ::getrlimit(RLIMIT_FSIZE, &previous_);
@@ -76,7 +77,7 @@ TEST_P(MergeAsYouGo, AFailedAppendOrACancelDeliversAndLeavesNothing) {
 }
 
 const std::vector<MergeCase> kMerges = {
-    {"AppendFails", 3 * kChunk, MergeEnd::AppendFails},
+    {"AppendFails", 11 * kChunk, MergeEnd::AppendFails},
     {"CancelledWhileAppending", 25 * kChunk, MergeEnd::Cancelled},
 };
 
