@@ -224,9 +224,8 @@ void OVDownloadMgr::checkpoint(bool now) {
   QString error;
   const auto appended = assembly_.checkpoint(error);
   // No count and no error: the installer is already finished or abandoned.
-  if ((appended || !error.isEmpty()) &&
-      (!appended ||
-       !TransferState{*sourceUrl, i64FileSize.load(), szETag, *appended}.save(statePath(), error)))
+  if (!appended && error.isEmpty()) return;
+  if (!appended || !TransferState{*sourceUrl, i64FileSize.load(), szETag, *appended}.save(statePath(), error))
     ov::outputLine(QStringLiteral("OVDownloadMgr::checkpoint(), ") + error);
 }
 
