@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 
 #include "platform/HttpClient.h"
@@ -62,6 +63,7 @@ TEST_P(HttpSuspendTest, ResumeContinuesByteExactWithANarrowedRange) {
     const std::size_t resumedAt = std::stoul(sent[1].range.substr(6));
     EXPECT_GT(resumedAt, c.first);
     EXPECT_EQ(sent[1].range, byteRange(resumedAt, c.last));
+    EXPECT_EQ(std::ranges::count(sent[1].headers, "Range", &refservice::HeaderList::value_type::first), 1);
   } else {
     for (const auto& request : sent)
       EXPECT_EQ(request.range, byteRange(c.first, c.last)) << "sent again unchanged";
