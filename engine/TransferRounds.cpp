@@ -364,9 +364,10 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
       ov::outputLine(QStringLiteral("OVDownloadMgr::doDownload() Status Code = ") +
                      QString::number(answer.response->statusCode));
     checkTasksStatus();
-    // Only now, with the next round already under way: a round's end never
-    // waits for the parts that wait for its slowest chunk to be appended.
-    if (fetched) appendArrivedParts();
+    // Appended only now, with the next round under way: the transfer never
+    // waits for the disk at a round's end. A run that was abandoned meanwhile
+    // has nothing left to append.
+    if (fetched && run == transferRun_.load()) appendArrivedParts();
   };
 
   auto request = downloadSession()->download(std::move(options));
