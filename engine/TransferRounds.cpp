@@ -216,8 +216,14 @@ void OVDownloadMgr::scheduleCheckpoint(bool now) {
 void OVDownloadMgr::checkpoint(bool now) {
   // Nothing could be reused without a strong tag, so nothing is recorded.
   if (!isStrongEtag(szETag)) return;
-  std::unique_lock lk(checkpointMutex_, std::try_to_lock);
-  if (!lk.owns_lock()) return;  // another thread is at it
+  // An occasional one may leave the work to another thread at it; one that
+  // must record now waits, since the other may count fewer parts.
+  std::unique_lock lk(checkpointMutex_, std::defer_lock);
+  if (now) {
+    lk.lock();
+  } else if (!lk.try_lock()) {
+    return;
+  }
   const auto time = std::chrono::steady_clock::now();
   if (!now && time - lastCheckpoint_ < std::chrono::seconds(2)) return;
   lastCheckpoint_ = time;
@@ -401,9 +407,10 @@ void OVDownloadMgr::checkTasksStatus() {
     std::shared_lock lk(lock);
     remaining = lstTasks.size();
   }
-  // The last round's parts are in the installer before the round is judged,
-  // so that a failed append is the round's failure like any other.
-  if (remaining == 0 && taskFailCount == 0) appendArrivedParts();
+  // The last round's parts, and a failed round's, are in the installer (and
+  // so in its checkpoint) before the round is judged: a failed append is the
+  // round's failure like any other, and a Retry keeps every part that arrived.
+  if (remaining == 0 || taskFailCount != 0) appendArrivedParts();
 
   if (taskFailCount != 0 || appendFailed_) {
     bCancel = true;
