@@ -70,6 +70,7 @@ TEST_P(HttpSuspendTest, ResumeContinuesByteExactWithANarrowedRange) {
   }
   const auto fractions = probe.fractions();
   ASSERT_FALSE(fractions.empty());
+  EXPECT_GT(fractions.front(), 0.0) << "a report before the first body byte";
   EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
   EXPECT_EQ(fractions.back(), 1.0);
   EXPECT_EQ(probe.completions().size(), 1u);
