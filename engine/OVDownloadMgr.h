@@ -202,8 +202,9 @@ class OVDownloadMgr {
   bool restoreFromDisk(std::vector<bool>& onDisk);
   // Records how many parts the installer safely holds, at most every few
   // seconds unless `now`. Blocks while the installer is flushed; any thread
-  // but the main one.
-  void checkpoint(bool now);
+  // but the main one. One in progress elsewhere does the work instead, unless
+  // `waitForOther` (it may count fewer parts).
+  void checkpoint(bool now, bool waitForOther = false);
   // The same, as a task of its own on downloadTaskQueue.
   void scheduleCheckpoint(bool now);
   // Appends the parts now next in line; a failure fails the round (appendFailed_).

@@ -213,13 +213,13 @@ void OVDownloadMgr::scheduleCheckpoint(bool now) {
   downloadTaskQueue->async([this, now, work = beginAsyncWork()] { checkpoint(now); });
 }
 
-void OVDownloadMgr::checkpoint(bool now) {
+void OVDownloadMgr::checkpoint(bool now, bool waitForOther) {
   // Nothing could be reused without a strong tag, so nothing is recorded.
   if (!isStrongEtag(szETag)) return;
-  // An occasional one may leave the work to another thread at it; one that
-  // must record now waits, since the other may count fewer parts.
+  // Another thread at it may count fewer parts: one that must record the
+  // count as it is now waits for it, the others leave the work to it.
   std::unique_lock lk(checkpointMutex_, std::defer_lock);
-  if (now) {
+  if (waitForOther) {
     lk.lock();
   } else if (!lk.try_lock()) {
     return;
@@ -416,7 +416,7 @@ void OVDownloadMgr::checkTasksStatus() {
     bCancel = true;
     if (sizeMismatch_) return failSizeCheck();
     // What did arrive stays for the Retry.
-    checkpoint(true);
+    checkpoint(true, true);
     // Wait until the window has handled the failure (a modal dialog included).
     notifyDelegateAndWait(ERROR_Code::E_DOWNLOAD_FAILED);
     return;
