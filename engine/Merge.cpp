@@ -80,8 +80,7 @@ bool OVDownloadMgr::mergeChunkedFiles() {
     return false;
   }
   if (outcome == InstallerAssembly::Outcome::Failed) {
-    ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
-    ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
+    logMergeFailure(error);
     // A cancel during the merge removes the parts under it; the user who chose
     // to stop gets no failure dialog for that.
     if (!bCancel)
@@ -95,6 +94,11 @@ bool OVDownloadMgr::mergeChunkedFiles() {
   runOnMainAndWait([this] { stopTimers(); });
   removeTempFiles();
   return true;
+}
+
+void OVDownloadMgr::logMergeFailure(const QString& error) {
+  ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
+  ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
 }
 
 void OVDownloadMgr::removeTempFiles() {

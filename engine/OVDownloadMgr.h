@@ -209,6 +209,8 @@ class OVDownloadMgr {
   void scheduleCheckpoint(bool now);
   // Appends the parts now next in line; a failure fails the round (appendFailed_).
   void appendArrivedParts();
+  // The two lines of a merge that failed, with the reason.
+  void logMergeFailure(const QString& error);
   // Cancels the chunk requests still in flight or parked.
   void cancelChunkRequests();
   // The installer does not match what the service announced: reported as a

@@ -200,8 +200,7 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
     if (onDisk[static_cast<std::size_t>(i)]) assembly_.markArrived(i);
   opened = opened && assembly_.appendArrived(error);
   if (!opened) {
-    ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
-    ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
+    logMergeFailure(error);
     return false;
   }
   checkpoint(true);
@@ -240,8 +239,7 @@ void OVDownloadMgr::appendArrivedParts() {
   if (assembly_.appendArrived(error)) {
     scheduleCheckpoint(false);
   } else if (!bCancel && !appendFailed_.exchange(true)) {
-    ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
-    ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
+    logMergeFailure(error);
   }
 }
 
