@@ -26,7 +26,11 @@
 #             stand-in opener's timestamp (the program moves the installer
 #             into Downloads before it opens it). Its exit is recorded too.
 #   anchors   aria2c and curl from process start to exit (no countdown).
-#   CPU       user + system seconds of each client, from GNU time.
+#   CPU       user + system seconds of each client, from GNU time; and the
+#             whole machine's busy seconds over the client's run (/proc/stat),
+#             which also counts the kernel's writeback threads and the servers,
+#             with the seconds the hypervisor stole from this machine beside
+#             it: a run with stolen time measured a busy host, not the client.
 #   memory    the program's peak resident set (GNU time's max RSS).
 #   disk      the peak of the program's application-support folder plus its
 #             Downloads folder, sampled every 50 ms by bench/DiskSampler.cpp.
@@ -230,6 +234,18 @@ label_of() {
 
 # --- One run of each client ----------------------------------------------------
 
+# machine_cpu: the whole machine's busy and stolen time so far, in clock ticks.
+machine_cpu() {
+  awk '$1 == "cpu" { print $2 + $3 + $4 + $7 + $8, $9 }' /proc/stat
+}
+
+# machine_since <"busy steal" at the start>: "busy_s steal_s" since then.
+machine_since() {
+  local hz
+  hz=$(getconf CLK_TCK)
+  echo "$1 $(machine_cpu)" | awk -v hz="$hz" '{ printf "%.2f %.2f", ($3 - $1) / hz, ($4 - $2) / hz }'
+}
+
 # A fresh sandboxed home with a Downloads folder and a stand-in xdg-open.
 make_sandbox() {
   rm -rf "$home" bin opened.txt
@@ -263,9 +279,9 @@ complete_report_time() {
 
 # run_program <setting> <run>: appends one line to results.txt:
 #   <setting> program ok|failed seconds cpu maxrss_kib peak_disk merge
-#   exit_after_open reports_before_open reason
+#   exit_after_open reports_before_open machine_busy machine_steal reason
 run_program() {
-  local setting=$1 run=$2 first_line launched exit_code=0 reason="" peak=- limit
+  local setting=$1 run=$2 first_line launched exit_code=0 reason="" peak=- limit machine
   make_sandbox
   first_line=$(($(wc -l < logs/access.log) + 1))
   "$sampler" --interval-ms 50 "$support" "$downloads" > sampler.out &
@@ -273,6 +289,7 @@ run_program() {
   # The countdown, the transfer at no less than 5 MiB/s, and a minute to spare.
   limit=$((15 + size_mib / 5 + 60))
   launched=$(date +%s.%N)
+  machine=$(machine_cpu)
   env HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" \
     XDG_CACHE_HOME="$home/.cache" PATH="$work/bin:$PATH" QT_QPA_PLATFORM=offscreen \
     OVDOWNLOADER_SERVICE_HOST="127.0.0.1:$service_port" OVDOWNLOADER_CA_FILE="$work/trust.pem" \
@@ -282,6 +299,7 @@ run_program() {
   wait "$timed_pid" || exit_code=$?
   local exited
   exited=$(date +%s.%N)
+  machine=$(machine_since "$machine")
   timed_pid=""
   stop "$sampler_pid"
   sampler_pid=""
@@ -320,7 +338,7 @@ run_program() {
   [ -z "$reason" ] || ok=failed
   cpu=$(tail -n 1 time.txt | awk '{print $2 + $3}')
   rss=$(tail -n 1 time.txt | awk '{print $4}')
-  echo "$setting program $ok $seconds $cpu $rss ${peak:--} $merge $after $reports ${reason#,}" >> results.txt
+  echo "$setting program $ok $seconds $cpu $rss ${peak:--} $merge $after $reports $machine ${reason#,}" >> results.txt
   if [ "$ok" = ok ]; then
     echo "  program  $(num "$seconds" %.2f) s, merge after the last byte $(num "$merge" %.2f) s"
   else
@@ -332,18 +350,20 @@ run_program() {
 
 # run_anchor <setting> <client> <command...>: timed from process start to exit.
 run_anchor() {
-  local setting=$1 client=$2 started ended ok=ok seconds exit_code=0 reason=""
+  local setting=$1 client=$2 started ended ok=ok seconds exit_code=0 reason="" machine
   shift 2
   rm -rf out
   mkdir -p out
   started=$(date +%s.%N)
+  machine=$(machine_cpu)
   /usr/bin/time -f '%e %U %S %M' -o time.txt "$@" > anchor.out 2>&1 || exit_code=$?
   ended=$(date +%s.%N)
+  machine=$(machine_since "$machine")
   [ "$exit_code" -eq 0 ] || reason="exit-status-$exit_code"
   [ "$(stat -c %s out/installer 2>/dev/null || echo 0)" -eq "$size" ] || reason="${reason:+$reason,}size-differs"
   [ -z "$reason" ] || ok=failed
   seconds=$(echo "$ended - $started" | bc -l)
-  echo "$setting $client $ok $seconds $(tail -n 1 time.txt | awk '{print $2 + $3, $4}') - - - - $reason" >> results.txt
+  echo "$setting $client $ok $seconds $(tail -n 1 time.txt | awk '{print $2 + $3, $4}') - - - - $machine $reason" >> results.txt
   if [ "$ok" = ok ]; then
     printf '  %-7s  %.2f s\n' "$client" "$seconds"
   else
@@ -439,6 +459,18 @@ print_table() {
     cells+=("$(verdict "$(ratio "$(figure "$s" program 5)" "$(figure "$s" aria2c 5)")" le 1.3)")
   done
   row "  program / aria2c" "${cells[@]}" "<= 1.3"
+  for c in program aria2c curl; do
+    cells=()
+    for s in $settings; do
+      cells+=("$(num "$(figure "$s" "$c" 11)" %.2f) ($(num "$(figure "$s" "$c" 12)" %.2f))")
+    done
+    row "machine busy s (stolen), $c" "${cells[@]}" ""
+  done
+  cells=()
+  for s in $settings; do
+    cells+=("$(num "$(ratio "$(figure "$s" program 11)" "$(figure "$s" aria2c 11)")" %.3f)")
+  done
+  row "  program / aria2c" "${cells[@]}" ""
   cells=()
   for s in $settings; do
     v=$(figure "$s" program 8)
