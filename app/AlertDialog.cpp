@@ -12,8 +12,8 @@ namespace ov {
 
 namespace {
 
-QStyle::StandardPixmap iconFor(ov::AlertStyle style) {
-  return style == ov::AlertStyle::Critical ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxInformation;
+QStyle::StandardPixmap iconFor(AlertStyle style) {
+  return style == AlertStyle::Critical ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxInformation;
 }
 
 // The warning sign, drawn rather than scaled from a bitmap so that it stays
@@ -52,7 +52,7 @@ QLabel* textLabel(const QString& text, QWidget* parent) {
 
 }  // namespace
 
-AlertDialog::AlertDialog(const ov::Alert& alert, QWidget* parent) : QDialog(parent) {
+AlertDialog::AlertDialog(const Alert& alert, QWidget* parent) : QDialog(parent) {
   setModal(true);
   setWindowModality(Qt::ApplicationModal);
   setWindowTitle(QGuiApplication::applicationDisplayName());
@@ -72,7 +72,7 @@ AlertDialog::AlertDialog(const ov::Alert& alert, QWidget* parent) : QDialog(pare
   body->setSpacing(16);
   auto* icon = new QLabel(this);
   const int iconSize = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
-  if (alert.style == ov::AlertStyle::Warning) {
+  if (alert.style == AlertStyle::Warning) {
     icon->setPixmap(warningPixmap(iconSize, devicePixelRatioF()));
     icon->setAccessibleName(tr("Warning"));
   } else {

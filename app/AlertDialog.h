@@ -18,7 +18,7 @@ class AlertDialog : public QDialog {
   Q_OBJECT
 
  public:
-  explicit AlertDialog(const ov::Alert& alert, QWidget* parent = nullptr);
+  explicit AlertDialog(const Alert& alert, QWidget* parent = nullptr);
 
   // Runs modally; the index of the chosen button, or -1 when the alert ended
   // without one (stopModal(), or the application quitting).

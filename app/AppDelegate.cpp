@@ -43,20 +43,20 @@ AppDelegate* AppDelegate::current() {
 }
 
 void AppDelegate::applicationWillFinishLaunching() {
-  if (!ov::isModernSystem(ov::runningMacOSVersion())) return;
+  if (!isModernSystem(runningMacOSVersion())) return;
   if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance()))
-    ov::applyDarkAppearance(*application);
+    applyDarkAppearance(*application);
 }
 
 AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate() {
   OV_ON_MAIN_THREAD();
   if (bIsTerminating) return TerminateReply::TerminateNow;
 
-  ov::Alert alert;
+  Alert alert;
   alert.message = IDS_LEAVEAPP;
-  alert.style = ov::AlertStyle::Warning;
+  alert.style = AlertStyle::Warning;
   alert.buttons = {IDS_BTNCAPTION_NO, IDS_BTNCAPTION_YES};
-  const int answer = ov::toolkit().runModalAlert(alert);
+  const int answer = toolkit().runModalAlert(alert);
   // Only the Yes button gives up the download. An alert that ended without
   // an answer (the application already on its way out) changes nothing.
   if (answer != 1) return TerminateReply::TerminateCancel;
@@ -75,8 +75,8 @@ void AppDelegate::terminateOnSignal() {
     return;
   }
   signalReceived_ = true;
-  ov::outputLine(QStringLiteral("Termination signal: cancelling the download"));
-  ov::toolkit().stopModal();
+  outputLine(QStringLiteral("Termination signal: cancelling the download"));
+  toolkit().stopModal();
   hideMainWindow();
   cancelAndTerminateAfterReport();
   // A silent service must not keep a process that was told to end alive.
@@ -85,13 +85,13 @@ void AppDelegate::terminateOnSignal() {
 
 void AppDelegate::onQuitOVDownloader(QObject* sender) {
   static_cast<void>(sender);
-  ov::outputLine(QStringLiteral("onQuitOVDownloader"));
-  ov::NotificationCenter::defaultCenter().post(QuitOVDownloader);
+  outputLine(QStringLiteral("onQuitOVDownloader"));
+  NotificationCenter::defaultCenter().post(QuitOVDownloader);
 }
 
 void AppDelegate::hideMainWindow() {
   if (const auto controller = mainVC.lock()) {
-    if (QObject* window = controller->window()) ov::toolkit().hideWindow(window);
+    if (QObject* window = controller->window()) toolkit().hideWindow(window);
   }
 }
 
@@ -100,7 +100,7 @@ void AppDelegate::cancelAndTerminateAfterReport() {
   // exit itself belongs on the main thread.
   QPointer<AppDelegate> self(this);
   manager_.CancelDownload(true, [self]() mutable {
-    ov::mainQueue().async([self = std::move(self)] {
+    mainQueue().async([self = std::move(self)] {
       if (self && !self->bIsTerminating) terminateOVDownloader(std::any(self.data()));
     });
   });

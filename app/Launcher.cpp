@@ -35,7 +35,7 @@ class Launcher {
 };
 
 QString bundleIdentifier() {
-  return ov::Bundle::main().identifier().value_or(QString::fromLatin1(ov::kFallbackBundleIdentifier));
+  return Bundle::main().identifier().value_or(QString::fromLatin1(kFallbackBundleIdentifier));
 }
 
 }  // namespace
@@ -46,7 +46,7 @@ int runOVDownloader(int argc, char** argv) {
   // The window never closes by itself, and a confirmed quit hides it while the
   // cancellation report is still under way: the quit protocol decides.
   QApplication::setQuitOnLastWindowClosed(false);
-  ov::installTranslations();
+  installTranslations();
 
   AppDelegate delegate;
   WidgetsToolkit toolkit(delegate);
@@ -60,7 +60,7 @@ int runOVDownloader(int argc, char** argv) {
       break;
     case SingleInstance::Claim::HeldElsewhere:
       if (!guard.activateRunningInstance()) {
-        ov::Alert alert;
+        Alert alert;
         alert.message = Launcher::alreadyRunning();
         alert.buttons = {IDS_BTNCAPTION_OK};
         toolkit.runModalAlert(alert);
@@ -69,10 +69,9 @@ int runOVDownloader(int argc, char** argv) {
     case SingleInstance::Claim::Failed: {
       // Nowhere to put the download: the same dialog as when the bundle cannot
       // name its product, under the bundle's own name.
-      ov::Alert alert;
-      alert.message = ov::formatString(
-          IDS_SERVER_ERROR,
-          {ov::Bundle::main().infoString(QStringLiteral("CFBundleName")).value_or(QString())});
+      Alert alert;
+      alert.message = formatString(
+          IDS_SERVER_ERROR, {Bundle::main().infoString(QStringLiteral("CFBundleName")).value_or(QString())});
       alert.buttons = {IDS_BTNCAPTION_OK};
       toolkit.runModalAlert(alert);
       return 1;

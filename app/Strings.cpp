@@ -8,7 +8,7 @@
 
 namespace ov {
 
-// The context named in QT_TRANSLATE_NOOP must be the one ov::Toolkit looks
+// The context named in QT_TRANSLATE_NOOP must be the one Toolkit looks
 // translations up in (kUiStringContext); lupdate reads these lines, and the
 // "//:" lines become the translators' comments.
 
@@ -114,15 +114,15 @@ const QString& UiString::text() const {
 }
 
 QString UiString::lookup() const {
-  QString result = ov::toolkit().localizedString(english_, key_);
-  if (between_ != nullptr) result += ov::escapeForFormat(QString::fromUtf8(between_));
-  if (tail_ != nullptr) result += ov::toolkit().localizedString(tail_, key_);
+  QString result = toolkit().localizedString(english_, key_);
+  if (between_ != nullptr) result += escapeForFormat(QString::fromUtf8(between_));
+  if (tail_ != nullptr) result += toolkit().localizedString(tail_, key_);
   return result;
 }
 
 QString UiString::untranslated() const {
   QString result = QString::fromUtf8(english_);
-  if (between_ != nullptr) result += ov::escapeForFormat(QString::fromUtf8(between_));
+  if (between_ != nullptr) result += escapeForFormat(QString::fromUtf8(between_));
   if (tail_ != nullptr) result += QString::fromUtf8(tail_);
   return result;
 }

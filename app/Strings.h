@@ -8,7 +8,7 @@ namespace ov {
 // The table of texts the user reads. Each entry is looked up by its English
 // text, which is also what shows when there is no translation; the IDS_ name
 // reaches translators only as a comment. Several entries are printf-style
-// templates, filled with ov::formatString (app/StringFormat.h).
+// templates, filled with formatString (app/StringFormat.h).
 class UiString {
  public:
   // `key`: the IDS_ name. `english`: the lookup key and the untranslated text.

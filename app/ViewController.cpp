@@ -15,10 +15,10 @@ std::shared_ptr<ViewController> ViewController::create(OVDownloadMgr& manager) {
   // The last reference may be dropped by a task on a background queue; a
   // QObject with widgets must still be destroyed on the main thread.
   return std::shared_ptr<ViewController>(new ViewController(manager), [](ViewController* controller) {
-    if (ov::isMainThread())
+    if (isMainThread())
       delete controller;
     else
-      ov::mainQueue().async([controller] { delete controller; });
+      mainQueue().async([controller] { delete controller; });
   });
 }
 
@@ -31,7 +31,7 @@ ViewController::ViewController(OVDownloadMgr& manager) : manager_(manager) {}
 ViewController::~ViewController() {
   // The program's controller lives until the process ends; one that goes
   // earlier (in tests) must not be called by a later notification.
-  auto& center = ov::NotificationCenter::defaultCenter();
+  auto& center = NotificationCenter::defaultCenter();
   if (readyObserver_ != 0) center.removeObserver(readyObserver_);
   if (quitObserver_ != 0) center.removeObserver(quitObserver_);
   stopCountDown();
@@ -84,11 +84,11 @@ bool ViewController::windowShouldClose() {
 }
 
 void ViewController::windowWillClose() {
-  ov::toolkit().stopModal();
+  toolkit().stopModal();
 }
 
 void ViewController::handleQuitOVDownloader() {
-  ov::outputLine(QStringLiteral("Receive QuitOVDownloader notification"));
+  outputLine(QStringLiteral("Receive QuitOVDownloader notification"));
   cancelDownload();
 }
 

@@ -63,7 +63,7 @@ class ViewController : public QObject,
   std::int64_t i64FileSize = 0;
   QString fileLocation;
   // The countdown to the automatic start.
-  std::shared_ptr<ov::RepeatingTimer> autoCountDownTimer;
+  std::shared_ptr<RepeatingTimer> autoCountDownTimer;
   double autoCountDownTimerInterval = 1.0;  // seconds
   int currentCount = 15;                    // seconds left
   bool bReadyToDownload = false;
@@ -146,8 +146,8 @@ class ViewController : public QObject,
   OVDownloadMgr& manager_;
   std::unique_ptr<DownloadWindow> window_;
   bool appeared_ = false;
-  ov::NotificationCenter::Token readyObserver_ = 0;
-  ov::NotificationCenter::Token quitObserver_ = 0;
+  NotificationCenter::Token readyObserver_ = 0;
+  NotificationCenter::Token quitObserver_ = 0;
 };
 
 }  // namespace ov

@@ -23,11 +23,11 @@ bool isOpenableWebAddress(const QUrl& url) {
 }  // namespace
 
 int ViewController::runAlert(const QString& message, std::initializer_list<QString> buttons) {
-  ov::Alert alert;
+  Alert alert;
   alert.message = message;
-  alert.style = ov::AlertStyle::Warning;
+  alert.style = AlertStyle::Warning;
   alert.buttons.assign(buttons.begin(), buttons.end());
-  return ov::toolkit().runModalAlert(alert);
+  return toolkit().runModalAlert(alert);
 }
 
 void ViewController::onDownloadFailed(ERROR_Code code) {
@@ -73,7 +73,7 @@ void ViewController::handleNoConnection() {
 }
 
 void ViewController::handleServerError() {
-  const QString message = ov::formatString(IDS_SERVER_ERROR, {displayProductName.value_or(QString())});
+  const QString message = formatString(IDS_SERVER_ERROR, {displayProductName.value_or(QString())});
   if (runAlert(message, {IDS_BTNCAPTION_OK}) == 0) terminate();
 }
 
@@ -83,7 +83,7 @@ void ViewController::handleNeedUpdate() {
     if (const auto address = manager_.getNewDownloaderURL()) {
       const QUrl url(*address, QUrl::StrictMode);
       // Whether the opener accepted it does not change what follows.
-      if (isOpenableWebAddress(url)) ov::toolkit().openWithDefaultHandler(url);
+      if (isOpenableWebAddress(url)) toolkit().openWithDefaultHandler(url);
     }
   }
   if (answer == 0 || answer == 1) terminate();

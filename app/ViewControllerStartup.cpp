@@ -28,7 +28,7 @@ const QString kModernOnlyProduct = QStringLiteral("BrindleCutter");
 }  // namespace
 
 void ViewController::viewDidLoad() {
-  auto& center = ov::NotificationCenter::defaultCenter();
+  auto& center = NotificationCenter::defaultCenter();
   const std::weak_ptr<ViewController> weak = weak_from_this();
   readyObserver_ = center.addObserver(ReadyToDownload, [weak] {
     if (const auto self = weak.lock()) self->handleReadyToDownload();
@@ -51,30 +51,30 @@ void ViewController::viewDidLoad() {
     displayProductName = configMakeInfo->get(kSection, QStringLiteral("DisplayProd_Name"));
     version = configMakeInfo->get(kSection, QStringLiteral("Prod_Ver"));
     versionType = configMakeInfo->get(kSection, QStringLiteral("RegVType"));
-    ov::systemLog(QStringLiteral("[OVDownloader]MakeInfo.ini content : SR = ") + *sr +
-                  QStringLiteral(", Product = ") + *product + QStringLiteral(", DisplayProductName = ") +
-                  *displayProductName + QStringLiteral(", Version = ") + *version +
-                  QStringLiteral(", VersionType = ") + *versionType);
+    systemLog(QStringLiteral("[OVDownloader]MakeInfo.ini content : SR = ") + *sr +
+              QStringLiteral(", Product = ") + *product + QStringLiteral(", DisplayProductName = ") +
+              *displayProductName + QStringLiteral(", Version = ") + *version +
+              QStringLiteral(", VersionType = ") + *versionType);
   } else {
     // No product name is known here; the bundle's own name stands in for it.
-    const QString name = ov::Bundle::main().infoString(QStringLiteral("CFBundleName")).value_or(QString());
-    runAlert(ov::formatString(IDS_SERVER_ERROR, {name}), {IDS_BTNCAPTION_OK});
+    const QString name = Bundle::main().infoString(QStringLiteral("CFBundleName")).value_or(QString());
+    runAlert(formatString(IDS_SERVER_ERROR, {name}), {IDS_BTNCAPTION_OK});
     terminate();
     return;
   }
 
-  if (ov::isModernSystem(ov::runningMacOSVersion())) {
-    ov::outputLine(QStringLiteral("MacOS is 10.14 or above"));
+  if (isModernSystem(runningMacOSVersion())) {
+    outputLine(QStringLiteral("MacOS is 10.14 or above"));
   } else {
-    ov::outputLine(QStringLiteral("MacOS is 10.13"));
+    outputLine(QStringLiteral("MacOS is 10.13"));
     if (product->contains(kModernOnlyProduct, Qt::CaseSensitive)) {
-      runAlert(ov::formatString(IDS_OS_ERROR, {*displayProductName}), {IDS_BTNCAPTION_OK});
+      runAlert(formatString(IDS_OS_ERROR, {*displayProductName}), {IDS_BTNCAPTION_OK});
       terminate();
       return;
     }
   }
 
-  const QString title = ov::formatString(IDS_CAPTION_BAR_TITLE, {*displayProductName});
+  const QString title = formatString(IDS_CAPTION_BAR_TITLE, {*displayProductName});
   titleLabel->setText(title);
   if (window() != nullptr) window()->setWindowTitle(title);
   setStateText(IIDS_PREPARE_STATE);
@@ -89,9 +89,9 @@ void ViewController::submitPreparation() {
   // pointer for the call only: the manager keeps it weakly.
   std::weak_ptr<ViewController> weak = weak_from_this();
   OVDownloadMgr* manager = &manager_;
-  ov::globalUtilityQueue().async([weak = std::move(weak), manager, product = product.value_or(QString()),
-                                  sr = sr.value_or(QString()), version = version.value_or(QString()),
-                                  versionType = versionType.value_or(QString())] {
+  globalUtilityQueue().async([weak = std::move(weak), manager, product = product.value_or(QString()),
+                              sr = sr.value_or(QString()), version = version.value_or(QString()),
+                              versionType = versionType.value_or(QString())] {
     const auto self = weak.lock();
     if (!self) return;
     manager->initDownloadMgr(self, product, sr, version, versionType);
@@ -99,15 +99,15 @@ void ViewController::submitPreparation() {
 }
 
 bool ViewController::loadMakeInfoINI() {
-  const QString path = ov::Bundle::main().bundlePath() + QStringLiteral("/Contents/Resources/MakeInfo.ini");
+  const QString path = Bundle::main().bundlePath() + QStringLiteral("/Contents/Resources/MakeInfo.ini");
   try {
     Config parsed = parseINI(hanldeSourceSession(readTextFile(path)));
     configMakeInfo = std::move(parsed);
   } catch (const std::exception&) {
-    ov::systemLog(QStringLiteral("[OVDownloader]failed to load MakeInfo.ini"));
+    systemLog(QStringLiteral("[OVDownloader]failed to load MakeInfo.ini"));
     return false;
   }
-  ov::systemLog(QStringLiteral("[OVDownloader]load MakeInfo.ini done."));
+  systemLog(QStringLiteral("[OVDownloader]load MakeInfo.ini done."));
   return true;
 }
 
@@ -122,13 +122,13 @@ QString ViewController::hanldeSourceSession(const QString& source) {
 
 void ViewController::handleReadyToDownload() {
   OV_ON_MAIN_THREAD();
-  ov::outputLine(QStringLiteral("Receive ReadyToDownload notification"));
+  outputLine(QStringLiteral("Receive ReadyToDownload notification"));
   i64FileSize = manager_.i64FileSize.load();
   fileLocation = manager_.getDownloadedFileLocation();
   bReadyToDownload = true;
 
   startButton->setEnabled(true);
-  setStateText(ov::formatString(IDS_COUNT_AUTO_DOWNLOAD, {currentCount}));
+  setStateText(formatString(IDS_COUNT_AUTO_DOWNLOAD, {currentCount}));
   locationLabel->setText(fileLocation);
   locationLabel->setHidden(false);
   showSizeProgress(0.0, totalMegabytes());
@@ -137,7 +137,7 @@ void ViewController::handleReadyToDownload() {
 
   stopCountDown();
   const std::weak_ptr<ViewController> weak = weak_from_this();
-  autoCountDownTimer = ov::toolkit().scheduleRepeatingTimer(autoCountDownTimerInterval, [weak] {
+  autoCountDownTimer = toolkit().scheduleRepeatingTimer(autoCountDownTimerInterval, [weak] {
     if (const auto self = weak.lock()) self->onAutoCountDownTimer();
   });
 }
@@ -145,7 +145,7 @@ void ViewController::handleReadyToDownload() {
 void ViewController::onAutoCountDownTimer() {
   --currentCount;
   if (currentCount == 10 || currentCount <= 5)
-    setStateText(ov::formatString(IDS_COUNT_AUTO_DOWNLOAD, {currentCount}));
+    setStateText(formatString(IDS_COUNT_AUTO_DOWNLOAD, {currentCount}));
   if (currentCount == 0) startDownload();
 }
 

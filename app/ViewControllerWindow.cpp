@@ -26,7 +26,7 @@ void ViewController::startDownload() {
   OV_ON_MAIN_THREAD();
   stopCountDown();
   OVDownloadMgr* manager = &manager_;
-  ov::globalUtilityQueue().async([manager] { manager->DownloadFile(); });
+  globalUtilityQueue().async([manager] { manager->DownloadFile(); });
 
   const bool startHadFocus = startButton->hasFocus();
   startButton->setEnabled(false);
@@ -64,7 +64,7 @@ void ViewController::cancelDownload() {
 
 void ViewController::hideOwnWindow() {
   // The alert's own window is already gone when runModalAlert() returns.
-  if (window_) ov::toolkit().hideWindow(window_.get());
+  if (window_) toolkit().hideWindow(window_.get());
 }
 
 void ViewController::cancelWithReportThenTerminate() {
@@ -72,7 +72,7 @@ void ViewController::cancelWithReportThenTerminate() {
   // the exit belongs on the main thread.
   const std::weak_ptr<ViewController> weak = weak_from_this();
   manager_.CancelDownload(true, [weak] {
-    ov::mainQueue().async([weak] {
+    mainQueue().async([weak] {
       if (const auto self = weak.lock()) self->terminate();
     });
   });
@@ -100,7 +100,7 @@ double ViewController::totalMegabytes() const {
 }
 
 void ViewController::showSizeProgress(double doneMegabytes, double totalMegabytes) {
-  progressLabel->setText(ov::formatString(IDS_SIZE_PROGRESS, {doneMegabytes, totalMegabytes}));
+  progressLabel->setText(formatString(IDS_SIZE_PROGRESS, {doneMegabytes, totalMegabytes}));
 }
 
 void ViewController::setPauseButtonTitle(const QString& title) {

@@ -17,14 +17,14 @@ WidgetsToolkit::WidgetsToolkit(AppDelegate& delegate) : delegate_(delegate) {}
 WidgetsToolkit::~WidgetsToolkit() {
   if (!installed_) return;
   if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(this);
-  if (&ov::toolkit() == this) ov::setToolkit(previous_);
+  if (&toolkit() == this) setToolkit(previous_);
 }
 
 void WidgetsToolkit::install() {
   if (installed_) return;
   installed_ = true;
-  previous_ = &ov::toolkit();
-  ov::setToolkit(this);
+  previous_ = &toolkit();
+  setToolkit(this);
   if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
 }
 
@@ -41,7 +41,7 @@ QWidget* alertParent() {
 
 }  // namespace
 
-int WidgetsToolkit::runModalAlert(const ov::Alert& alert) {
+int WidgetsToolkit::runModalAlert(const Alert& alert) {
   AlertDialog dialog(alert, alertParent());
   runningAlert_ = &dialog;
   const int answer = dialog.runModal();
@@ -64,7 +64,7 @@ bool WidgetsToolkit::openWithDefaultHandler(const QUrl& url) {
 #if defined(Q_OS_MACOS)
   return QDesktopServices::openUrl(url);
 #else
-  return ov::openWithXdgOpen(url);
+  return openWithXdgOpen(url);
 #endif
 }
 

@@ -12,24 +12,24 @@ class AppDelegate;
 
 // The desktop toolkit of the application (Qt Widgets): modal alerts, hiding
 // windows, the default opener, and termination through the application
-// delegate. Timers, the main queue and translations come from ov::Toolkit.
+// delegate. Timers, the main queue and translations come from Toolkit.
 // Main thread only.
 //
 // It also routes the platform's own quit requests (the macOS application
 // menu's Quit, a session asking the application to end) through the delegate:
 // they arrive as QEvent::Quit on the application object, which this filters.
-class WidgetsToolkit : public QObject, public ov::Toolkit {
+class WidgetsToolkit : public QObject, public Toolkit {
   Q_OBJECT
 
  public:
   explicit WidgetsToolkit(AppDelegate& delegate);
   ~WidgetsToolkit() override;
 
-  // Installs this toolkit as ov::toolkit() and filters the application's quit
+  // Installs this toolkit as toolkit() and filters the application's quit
   // events; the destructor undoes both.
   void install();
 
-  int runModalAlert(const ov::Alert& alert) override;
+  int runModalAlert(const Alert& alert) override;
   void stopModal() override;
   void hideWindow(QObject* window) override;
   bool openWithDefaultHandler(const QUrl& url) override;
@@ -49,7 +49,7 @@ class WidgetsToolkit : public QObject, public ov::Toolkit {
   AppDelegate& delegate_;
   QPointer<AlertDialog> runningAlert_;
   bool installed_ = false;
-  ov::Toolkit* previous_ = nullptr;
+  Toolkit* previous_ = nullptr;
 };
 
 }  // namespace ov

@@ -20,7 +20,7 @@ namespace {
 // never removed; then the next free name in the usual desktop form,
 // "Setup (1).pkg", "Setup (2).pkg", ... Empty when none is free.
 QString freeNameFor(const QString& destination) {
-  if (ov::entryKind(destination) != ov::EntryKind::Other) return destination;
+  if (entryKind(destination) != EntryKind::Other) return destination;
   const QFileInfo info(destination);
   const QString name = info.fileName();
   const qsizetype dot = name.lastIndexOf(u'.');
@@ -28,7 +28,7 @@ QString freeNameFor(const QString& destination) {
   const QString extension = dot > 0 ? name.mid(dot) : QString();
   for (int n = 1; n < 1000; ++n) {
     QString candidate = info.dir().filePath(QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(extension));
-    if (ov::entryKind(candidate) == ov::EntryKind::None) return candidate;
+    if (entryKind(candidate) == EntryKind::None) return candidate;
   }
   return QString();
 }
@@ -50,7 +50,7 @@ void OVDownloadMgr::completeDownload() {
   if (!verifyInstallerSize()) return fail();
   moveInstallerToDownloads();
   if (!verifyInstallerSize()) return fail();
-  ov::systemLog(QStringLiteral("[OVDownloader]Download complete"));
+  systemLog(QStringLiteral("[OVDownloader]Download complete"));
   const bool reported = sendReports(
       [this] {
         sendLog_UpdateStatus(statusName(STATUS_ID::SI_COMPLETE), statusName(STATUS_ID::SI_COMPLETE),
@@ -69,7 +69,7 @@ bool OVDownloadMgr::verifyInstallerSize() {
   // Before the move, the assembled file; after it, the file at its final place
   // (an empty path: the move failed, and no installer is anywhere).
   const QString installer = installerPath_ ? *installerPath_ : fileUrl ? fileUrl->toLocalFile() : QString();
-  const auto size = installer.isEmpty() ? std::nullopt : ov::regularFileSize(installer);
+  const auto size = installer.isEmpty() ? std::nullopt : regularFileSize(installer);
   if (size && i64FileSize.load() >= 0 && *size == i64FileSize.load()) return true;
   sendReports([this] { sendLog_UpdateStatus(statusName(STATUS_ID::SI_MD5FAILED), QString(), QString()); });
   return false;
@@ -81,9 +81,9 @@ void OVDownloadMgr::moveInstallerToDownloads() {
   const QString destination = getDownloadedFileLocation();
   const QString target = destination.isEmpty() ? QString() : freeNameFor(destination);
   QString error = QStringLiteral("no free name in Downloads");
-  if (target.isEmpty() || !ov::moveFile(fileUrl->toLocalFile(), target, error)) {
-    ov::outputLine(QStringLiteral("Move the downloaded pkg to Downloads folder failed!"));
-    ov::outputLine(error);
+  if (target.isEmpty() || !moveFile(fileUrl->toLocalFile(), target, error)) {
+    outputLine(QStringLiteral("Move the downloaded pkg to Downloads folder failed!"));
+    outputLine(error);
     return;
   }
   installerPath_ = target;
@@ -94,7 +94,7 @@ QString OVDownloadMgr::getDownloadedFileLocation() {
   if (name.isEmpty()) return QString();
   const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
   if (downloads.isEmpty() || !QDir().mkpath(downloads)) {
-    ov::outputLine(QStringLiteral("get download path failed."));
+    outputLine(QStringLiteral("get download path failed."));
     return QString();
   }
   // The installer keeps the name it was saved under (no dot is added to a
@@ -106,7 +106,7 @@ void OVDownloadMgr::runInstaller() {
   OV_ON_MAIN_THREAD();
   // Only the verified installer at its final place is ever opened.
   const QString installer = installerPath_.value_or(QString());
-  if (!installer.isEmpty() && ov::toolkit().openWithDefaultHandler(QUrl::fromLocalFile(installer))) {
+  if (!installer.isEmpty() && toolkit().openWithDefaultHandler(QUrl::fromLocalFile(installer))) {
     sendReports(
         [this] {
           sendLog_UpdateStatus(statusName(STATUS_ID::SI_COMPLETE), statusName(STATUS_ID::SI_INSTALL),
@@ -114,7 +114,7 @@ void OVDownloadMgr::runInstaller() {
         },
         true);
   } else {
-    ov::outputLine(QStringLiteral("Failed to launch the downloaded installer."));
+    outputLine(QStringLiteral("Failed to launch the downloaded installer."));
   }
   terminateOVDownloader(this);
 }

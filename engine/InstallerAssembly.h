@@ -62,7 +62,7 @@ class InstallerAssembly {
 
   mutable std::mutex mutex_;
   Layout layout_;
-  ov::AssembledFile file_;
+  AssembledFile file_;
   std::vector<bool> arrived_;
   std::int64_t appended_ = 0;
   std::optional<QByteArray> sha256_;

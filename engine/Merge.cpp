@@ -44,8 +44,8 @@ QUrl OVDownloadMgr::getSaveFileUrl(const QString& fileName) {
   const auto name = saveNameFromLink(fileName);
   if (!name) return QUrl();
   QUrl location = QUrl::fromLocalFile(QDir(folder.toLocalFile()).filePath(*name));
-  ov::systemLog(QStringLiteral("[OVDownloader]getSaveFileUrl() done, downloadFileURL : ") +
-                location.toString(QUrl::FullyEncoded));
+  systemLog(QStringLiteral("[OVDownloader]getSaveFileUrl() done, downloadFileURL : ") +
+            location.toString(QUrl::FullyEncoded));
   return location;
 }
 
@@ -74,7 +74,7 @@ bool OVDownloadMgr::mergeChunkedFiles() {
   QString error;
   const InstallerAssembly::Outcome outcome = assembly_.finish(error);
   if (outcome == InstallerAssembly::Outcome::DigestMismatch) {
-    ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
+    outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
     bCancel = true;
     failSizeCheck();
     return false;
@@ -89,7 +89,7 @@ bool OVDownloadMgr::mergeChunkedFiles() {
     discardPartialDownload();
     return false;
   }
-  ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), Total Progress: 1.0"));
+  outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), Total Progress: 1.0"));
   notifyDelegate([](DownloadProxy& delegate) { delegate.onDownloadProgress(1.0); });
   runOnMainAndWait([this] { stopTimers(); });
   removeTempFiles();
@@ -97,23 +97,23 @@ bool OVDownloadMgr::mergeChunkedFiles() {
 }
 
 void OVDownloadMgr::logMergeFailure(const QString& error) {
-  ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
-  ov::outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
+  outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), error when merging parted files!!"));
+  outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), ") + error);
 }
 
 void OVDownloadMgr::removeTempFiles() {
   if (!fileUrl) return;
   const QString folder = tempFolderPath();
-  if (ov::entryKind(QDir::cleanPath(folder)) == ov::EntryKind::None) return;
+  if (entryKind(QDir::cleanPath(folder)) == EntryKind::None) return;
   QString error;
-  if (!ov::removeTree(QDir::cleanPath(folder), error))
-    ov::outputLine(QStringLiteral("OVDownloadMgr::removeTempFiles(), ") + error);
+  if (!removeTree(QDir::cleanPath(folder), error))
+    outputLine(QStringLiteral("OVDownloadMgr::removeTempFiles(), ") + error);
 }
 
 void OVDownloadMgr::discardPartialDownload() {
   assembly_.close();
   removeTempFiles();
-  if (fileUrl && ov::entryKind(fileUrl->toLocalFile()) == ov::EntryKind::RegularFile)
+  if (fileUrl && entryKind(fileUrl->toLocalFile()) == EntryKind::RegularFile)
     QFile::remove(fileUrl->toLocalFile());
 }
 

@@ -25,13 +25,13 @@ std::unique_ptr<OVDownloadMgr> OVDownloadMgr::makeForTesting() {
 }
 
 OVDownloadMgr::OVDownloadMgr()
-    : downloadTaskQueue(ov::makeConcurrentQueue("DownloadMgrTaskQueue")),
-      reportQueue_(ov::makeSerialQueue("reports")) {
-  ov::systemLog(QStringLiteral("[OVDownloader]OVDownloadMgr init!"));
+    : downloadTaskQueue(makeConcurrentQueue("DownloadMgrTaskQueue")),
+      reportQueue_(makeSerialQueue("reports")) {
+  systemLog(QStringLiteral("[OVDownloader]OVDownloadMgr init!"));
 }
 
 OVDownloadMgr::~OVDownloadMgr() {
-  ov::outputLine(QStringLiteral("OVDownloadMgr deinit"));
+  outputLine(QStringLiteral("OVDownloadMgr deinit"));
   *alive_ = false;
   if (progressTimer) progressTimer->invalidate();
   progressTimer = nullptr;
@@ -43,7 +43,7 @@ OVDownloadMgr::~OVDownloadMgr() {
 }
 
 void OVDownloadMgr::postToMain(std::function<void()> task) {
-  ov::mainQueue().async([alive = alive_, task = std::move(task)] {
+  mainQueue().async([alive = alive_, task = std::move(task)] {
     if (*alive) task();
   });
 }
@@ -56,8 +56,8 @@ void OVDownloadMgr::notifyDelegate(std::function<void(DownloadProxy&)> call) {
 
 void OVDownloadMgr::runOnMainAndWait(std::function<void()> task) {
   OV_OFF_MAIN_THREAD();
-  auto done = std::make_shared<ov::Semaphore>(0);
-  ov::mainQueue().async([alive = alive_, task = std::move(task), done] {
+  auto done = std::make_shared<Semaphore>(0);
+  mainQueue().async([alive = alive_, task = std::move(task), done] {
     if (*alive) task();
     done->signal();
   });
@@ -75,7 +75,7 @@ void OVDownloadMgr::notifyDelegateAndWait(ERROR_Code code) {
 bool OVDownloadMgr::sendReports(std::function<void()> reports, bool wait) {
   // One serial queue: the service sees "Downloading" before "Complete" even
   // when a download takes less time than a report.
-  auto sent = std::make_shared<ov::Semaphore>(0);
+  auto sent = std::make_shared<Semaphore>(0);
   reportQueue_->async([reports = std::move(reports), sent, work = beginAsyncWork()] {
     reports();
     sent->signal();
@@ -99,10 +99,9 @@ std::shared_ptr<void> OVDownloadMgr::beginAsyncWork() {
   });
 }
 
-std::shared_ptr<ov::DownloadSession> OVDownloadMgr::downloadSession() {
+std::shared_ptr<DownloadSession> OVDownloadMgr::downloadSession() {
   std::lock_guard lk(sessionMutex_);
-  if (!alamoFireDownloadSession)
-    alamoFireDownloadSession = ov::makeDownloadSession(downloadSessionConfiguration);
+  if (!alamoFireDownloadSession) alamoFireDownloadSession = makeDownloadSession(downloadSessionConfiguration);
   return alamoFireDownloadSession;
 }
 

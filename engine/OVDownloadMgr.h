@@ -53,31 +53,31 @@ class OVDownloadMgr {
   std::atomic<int> handledTaskInARound{0};           // requests of this round that have finished
   std::atomic<int> tasksCountInCurrentRound{10};     // requests this round started
   std::atomic<std::int64_t> currentReceivedSize{0};  // bytes on disk of this installer; added to under `lock`
-  const std::shared_ptr<ov::DispatchQueue> downloadTaskQueue;  // "DownloadMgrTaskQueue", concurrent
-  std::optional<QString> sourceUrl;                            // the installer's download link
-  std::optional<QUrl> fileUrl;                                 // where the installer is put together
-  std::atomic<std::int64_t> i64FileSize{0};                    // the installer's size, from the probe
-  std::int64_t dataChuckCount = 0;                             // chunks of the plan
-  std::vector<double> listProgress;                            // per chunk, 0 to 1; main thread only
-  std::shared_ptr<ov::RepeatingTimer> progressTimer;           // main thread only
+  const std::shared_ptr<DispatchQueue> downloadTaskQueue;  // "DownloadMgrTaskQueue", concurrent
+  std::optional<QString> sourceUrl;                        // the installer's download link
+  std::optional<QUrl> fileUrl;                             // where the installer is put together
+  std::atomic<std::int64_t> i64FileSize{0};                // the installer's size, from the probe
+  std::int64_t dataChuckCount = 0;                         // chunks of the plan
+  std::vector<double> listProgress;                        // per chunk, 0 to 1; main thread only
+  std::shared_ptr<RepeatingTimer> progressTimer;           // main thread only
   const double progressTimerInterval = 0.3;
   const double doDownloadTaskRatio = 0.98;
   const double mergeDownloadTaskRatio = 0.02;
-  std::vector<std::shared_ptr<ov::DownloadRequest>> listDLRequest;  // parked while paused; main thread only
-  std::optional<QString> product;                                   // product code, from MakeInfo.ini
-  std::optional<QString> displayProductName;                        // the product's name as shown
-  std::optional<QString> version;                                   // product version
-  std::optional<QString> versionType;                               // product version type
-  std::optional<QString> sr;                                        // the product's serial-range code
-  std::optional<QString> locale;                                    // the user's region code
-  std::optional<QString> language;             // three-letter language code for the service
-  QString vid = QStringLiteral("1.0.0.1312");  // this agent's own version
+  std::vector<std::shared_ptr<DownloadRequest>> listDLRequest;  // parked while paused; main thread only
+  std::optional<QString> product;                               // product code, from MakeInfo.ini
+  std::optional<QString> displayProductName;                    // the product's name as shown
+  std::optional<QString> version;                               // product version
+  std::optional<QString> versionType;                           // product version type
+  std::optional<QString> sr;                                    // the product's serial-range code
+  std::optional<QString> locale;                                // the user's region code
+  std::optional<QString> language;                              // three-letter language code for the service
+  QString vid = QStringLiteral("1.0.0.1312");                   // this agent's own version
   QString platform = QStringLiteral("x64");
   QString ostype = QStringLiteral("Mac");
   const int defaultHeartBeats = 30;
-  std::optional<std::int64_t> heartbeatsTime;           // seconds between size reports, from the service
-  std::shared_ptr<ov::RepeatingTimer> heartbeatsTimer;  // main thread only
-  QString szETag;                                       // the installer's entity tag, from the probe
+  std::optional<std::int64_t> heartbeatsTime;       // seconds between size reports, from the service
+  std::shared_ptr<RepeatingTimer> heartbeatsTimer;  // main thread only
+  QString szETag;                                   // the installer's entity tag, from the probe
   std::optional<QByteArray> installerSha256;   // the installer's digest, when the probe's answer gave one
   std::optional<QString> szTokenID;            // ties the reports of one preparation together
   std::optional<QString> szUUID;               // the machine identifier
@@ -156,17 +156,17 @@ class OVDownloadMgr {
   // The product's fields every request to the service names it by:
   // PRODUCTNAME, PRODUCTVERSION, VERSIONTYPE and SR; with `andAgent` also VID,
   // LANGUAGE, platform and ostype. Any thread.
-  ov::FormFields productFields(bool andAgent) const;
+  FormFields productFields(bool andAgent) const;
 
   // --- Progress and duration -------------------------------------------------
   double getCurrentDownloadDuration();  // any thread
 
   // The session every chunk request goes through, built on first use.
-  std::shared_ptr<ov::DownloadSession> downloadSession();
+  std::shared_ptr<DownloadSession> downloadSession();
 
   // Tests shorten the chunk session's time-outs and retry delays before the first chunk request.
-  ov::DownloadSessionConfiguration downloadSessionConfiguration;
-  ov::RetryPolicy chunkRetryPolicy{
+  DownloadSessionConfiguration downloadSessionConfiguration;
+  RetryPolicy chunkRetryPolicy{
       {std::chrono::milliseconds(500), std::chrono::milliseconds(1000), std::chrono::milliseconds(2000)}};
 
  private:
@@ -229,7 +229,7 @@ class OVDownloadMgr {
   std::atomic<bool> sizeMismatch_{false};
   std::atomic<bool> appendFailed_{false};
   std::mutex requestsMutex_;
-  std::vector<std::weak_ptr<ov::DownloadRequest>> activeRequests_;  // guarded by requestsMutex_
+  std::vector<std::weak_ptr<DownloadRequest>> activeRequests_;  // guarded by requestsMutex_
   InstallerAssembly assembly_;
   std::mutex checkpointMutex_;
   std::chrono::steady_clock::time_point lastCheckpoint_;  // guarded by checkpointMutex_
@@ -237,9 +237,9 @@ class OVDownloadMgr {
   // failed move, the file in Downloads after a successful one. Main thread.
   std::optional<QString> installerPath_;
 
-  std::shared_ptr<ov::DownloadSession> alamoFireDownloadSession;
+  std::shared_ptr<DownloadSession> alamoFireDownloadSession;
   std::mutex sessionMutex_;
-  const std::shared_ptr<ov::DispatchQueue> reportQueue_;
+  const std::shared_ptr<DispatchQueue> reportQueue_;
   // Cleared when the manager ends; work queued for the main thread checks it.
   std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
   std::mutex asyncMutex_;

@@ -10,7 +10,7 @@ namespace ov {
 
 void OVDownloadMgr::PauseDownload() {
   OV_ON_MAIN_THREAD();
-  ov::systemLog(QStringLiteral("[OVDownloader]Pause Download"));
+  systemLog(QStringLiteral("[OVDownloader]Pause Download"));
   releaseNoSleepAssertion();
   bPause = true;
   const double active = getCurrentDownloadDuration();
@@ -22,7 +22,7 @@ void OVDownloadMgr::PauseDownload() {
   stopTimers();
   // A request that has not yet received a byte, or whose answer names no
   // length, may never report progress to be parked at: park it now.
-  std::vector<std::shared_ptr<ov::DownloadRequest>> requests;
+  std::vector<std::shared_ptr<DownloadRequest>> requests;
   {
     std::lock_guard lk(requestsMutex_);
     for (const auto& weak : activeRequests_)
@@ -41,11 +41,11 @@ void OVDownloadMgr::PauseDownload() {
 void OVDownloadMgr::ResumeDownload() {
   OV_ON_MAIN_THREAD();
   acquireNoSleepAssertion();
-  ov::systemLog(QStringLiteral("[OVDownloader]Resume Download"));
+  systemLog(QStringLiteral("[OVDownloader]Resume Download"));
   bPause = false;
   {
     std::unique_lock lk(lock);  // a report may be reading the duration on another thread
-    previousStartTime = ov::now();
+    previousStartTime = now();
   }
   postToMain([this] { startTimers(); });
   for (const auto& request : listDLRequest) request->resume();
@@ -55,10 +55,10 @@ void OVDownloadMgr::ResumeDownload() {
 void OVDownloadMgr::CancelDownload(bool bSendCancelLog,
                                    std::function<void()> sendCancelLog_CompletionHandler) {
   OV_ON_MAIN_THREAD();
-  ov::systemLog(QStringLiteral("[OVDownloader]Cancel Download"));
+  systemLog(QStringLiteral("[OVDownloader]Cancel Download"));
   releaseNoSleepAssertion();
   bCancel = true;
-  ov::sharedHttpClient().cancelAllRequests();
+  sharedHttpClient().cancelAllRequests();
   // Chunk requests still running would otherwise go on writing part files of
   // an abandoned download, and a restart would race them for the same names.
   cancelChunkRequests();

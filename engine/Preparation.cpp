@@ -69,8 +69,8 @@ void OVDownloadMgr::initDownloadMgr(const std::shared_ptr<DownloadProxy>& downlo
 
   language = getSystemLanguageCode();
   locale = regionCode();
-  const auto shortVersion = ov::Bundle::main().infoString(QStringLiteral("CFBundleShortVersionString"));
-  const auto buildNumber = ov::Bundle::main().infoString(QStringLiteral("CFBundleVersion"));
+  const auto shortVersion = Bundle::main().infoString(QStringLiteral("CFBundleShortVersionString"));
+  const auto buildNumber = Bundle::main().infoString(QStringLiteral("CFBundleVersion"));
   if (shortVersion && buildNumber) vid = *shortVersion + u'.' + *buildNumber;
 
   if (!Connectivity::isConnectedToInternet()) return failPreparation(ERROR_Code::E_NO_CONNECTION);
@@ -114,7 +114,7 @@ void OVDownloadMgr::initDownloadMgr(const std::shared_ptr<DownloadProxy>& downlo
     sendLog_UpdateInfo();
     sendLog_UpdateStatus(statusName(STATUS_ID::SI_LAUNCH), QString(), QString());
   });
-  postToMain([] { ov::NotificationCenter::defaultCenter().post(ReadyToDownload); });
+  postToMain([] { NotificationCenter::defaultCenter().post(ReadyToDownload); });
 }
 
 }  // namespace ov

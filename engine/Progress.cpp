@@ -37,9 +37,9 @@ double OVDownloadMgr::getCurrentDownloadDuration() {
   const double elapsed = startTime ? static_cast<double>(startTime->msecsTo(now)) / 1000.0 : 0.0;
   const QString started = startTime ? startTime->toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"))
                                     : QStringLiteral("nil");
-  ov::outputLine(QStringLiteral("getCurrentDownloadDuration() previousStartTime : ") + started +
-                 QStringLiteral(", previousDownloadDuration : ") +
-                 QString::number(before, 'g', QLocale::FloatingPointShortest));
+  outputLine(QStringLiteral("getCurrentDownloadDuration() previousStartTime : ") + started +
+             QStringLiteral(", previousDownloadDuration : ") +
+             QString::number(before, 'g', QLocale::FloatingPointShortest));
   return elapsed + before;
 }
 

@@ -44,12 +44,12 @@ void OVDownloadMgr::startTimers() {
   // A retry after a failed round still has the old run's timers; two
   // heartbeats would double the size reports.
   stopTimers();
-  progressTimer = ov::toolkit().scheduleRepeatingTimer(progressTimerInterval, [this] { onUpdateProgress(); });
+  progressTimer = toolkit().scheduleRepeatingTimer(progressTimerInterval, [this] { onUpdateProgress(); });
   // A period of zero or less from the service would be a flood of reports.
   const std::int64_t requested = heartbeatsTime.value_or(defaultHeartBeats);
   const std::int64_t period = requested > 0 ? requested : defaultHeartBeats;
   heartbeatsTimer =
-      ov::toolkit().scheduleRepeatingTimer(static_cast<double>(period), [this] { onHeartbeatTimer(); });
+      toolkit().scheduleRepeatingTimer(static_cast<double>(period), [this] { onHeartbeatTimer(); });
 }
 
 void OVDownloadMgr::stopTimers() {
@@ -62,12 +62,12 @@ void OVDownloadMgr::stopTimers() {
 
 void OVDownloadMgr::DownloadFile() {
   OV_OFF_MAIN_THREAD();
-  ov::systemLog(QStringLiteral("[OVDownloader]Download begin"));
+  systemLog(QStringLiteral("[OVDownloader]Download begin"));
   acquireNoSleepAssertion();
   {
     // A report of the earlier run may still be reading the duration.
     std::unique_lock lk(lock);
-    previousStartTime = ov::now();
+    previousStartTime = now();
     previousDownloadDuration = 0;
   }
   {
@@ -88,7 +88,7 @@ void OVDownloadMgr::DownloadFile() {
 
   const std::int64_t size = i64FileSize.load();
   dataChuckCount = size <= 0 ? 0 : size / kChunkLength + (size % kChunkLength != 0 ? 1 : 0);
-  ov::outputLine(QStringLiteral("localPath, dataChuckCount = ") + QString::number(dataChuckCount));
+  outputLine(QStringLiteral("localPath, dataChuckCount = ") + QString::number(dataChuckCount));
 
   std::vector<bool> onDisk(static_cast<std::size_t>(dataChuckCount), false);
   const bool ready = dataChuckCount == 0 || restoreFromDisk(onDisk);
@@ -154,12 +154,12 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
   std::int64_t appended = 0;
   const auto state = TransferState::load(statePath());
   bool keep = state && state->describes(*sourceUrl, i64FileSize.load(), szETag) &&
-              state->appendedParts <= dataChuckCount && ov::regularFileSize(target) == i64FileSize.load();
+              state->appendedParts <= dataChuckCount && regularFileSize(target) == i64FileSize.load();
   if (keep) {
     appended = state->appendedParts;
     for (std::int64_t i = 0; i < dataChuckCount && keep; ++i) {
       const QString part = partFilePath(*fileUrl, i);
-      const auto length = ov::regularFileSize(part);
+      const auto length = regularFileSize(part);
       if (i < appended) {
         onDisk[static_cast<std::size_t>(i)] = true;
         // Appended just before the process ended, and not yet removed.
@@ -182,9 +182,8 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
       if (!isPart && name != stateName) QFile::remove(QDir(folder).filePath(name));
     }
   } else {
-    if (state || ov::entryKind(tempFolderPath()) != ov::EntryKind::None)
-      ov::outputLine(
-          QStringLiteral("OVDownloadMgr::DownloadFile(), nothing on disk can be reused; from zero"));
+    if (state || entryKind(tempFolderPath()) != EntryKind::None)
+      outputLine(QStringLiteral("OVDownloadMgr::DownloadFile(), nothing on disk can be reused; from zero"));
     discardPartialDownload();
     std::fill(onDisk.begin(), onDisk.end(), false);
     appended = 0;
@@ -231,7 +230,7 @@ void OVDownloadMgr::checkpoint(bool now, bool waitForOther) {
   // No count and no error: the installer is already finished or abandoned.
   if (!appended && error.isEmpty()) return;
   if (!appended || !TransferState{*sourceUrl, i64FileSize.load(), szETag, *appended}.save(statePath(), error))
-    ov::outputLine(QStringLiteral("OVDownloadMgr::checkpoint(), ") + error);
+    outputLine(QStringLiteral("OVDownloadMgr::checkpoint(), ") + error);
 }
 
 void OVDownloadMgr::appendArrivedParts() {
@@ -257,7 +256,7 @@ void OVDownloadMgr::processTasks() {
     std::shared_lock lk(lock);
     remaining = lstTasks.size();
   }
-  ov::outputLine(QStringLiteral("self.lstTasks.count = ") + QString::number(remaining));
+  outputLine(QStringLiteral("self.lstTasks.count = ") + QString::number(remaining));
   const int planned = static_cast<int>(std::min<size_t>(kMaxRequestsPerRound, remaining));
   tasksCountInCurrentRound = planned;
 
@@ -295,7 +294,7 @@ void OVDownloadMgr::processTasks() {
 
 void OVDownloadMgr::doDownload(const DownloadTask& task) {
   const std::uint64_t run = transferRun_.load();
-  ov::DownloadOptions options;
+  DownloadOptions options;
   options.url = task.cloudPath;
   options.headers = {{"Range", rangeText(task).toStdString()}};
   // With a validator, a server whose installer changed answers 200 with the
@@ -306,18 +305,18 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
   // The bytes the probe measured, never a compressed variant of them.
   options.headers.push_back({"Accept-Encoding", "identity"});
   options.destination = partFilePath(task.localPath, task.partIndex);
-  options.expected = ov::ExpectedRange{task.chuckStart, task.chunkEnd, i64FileSize.load()};
+  options.expected = ExpectedRange{task.chuckStart, task.chunkEnd, i64FileSize.load()};
   options.retry = chunkRetryPolicy;
-  options.onRetry = [this, task, run](const ov::RetryNotice& notice) {
+  options.onRetry = [this, task, run](const RetryNotice& notice) {
     if (run != transferRun_.load()) return;
-    ov::outputLine(QStringLiteral("OVDownloadMgr::doDownload() retry %1 of %2 in %3 s for %4: %5")
-                       .arg(notice.retry)
-                       .arg(notice.retries)
-                       .arg(seconds(notice.delay), rangeText(task), QString::fromStdString(notice.reason)));
+    outputLine(QStringLiteral("OVDownloadMgr::doDownload() retry %1 of %2 in %3 s for %4: %5")
+                   .arg(notice.retry)
+                   .arg(notice.retries)
+                   .arg(seconds(notice.delay), rangeText(task), QString::fromStdString(notice.reason)));
   };
 
-  options.progressQueue = ov::mainQueueHandle();
-  options.progress = [this, task, run, alive = alive_](const std::shared_ptr<ov::DownloadRequest>& request,
+  options.progressQueue = mainQueueHandle();
+  options.progress = [this, task, run, alive = alive_](const std::shared_ptr<DownloadRequest>& request,
                                                        double fraction) {
     OV_ON_MAIN_THREAD();
     // A report of an earlier run, still queued, must neither park a dead
@@ -335,13 +334,13 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
   };
 
   options.completionQueue = downloadTaskQueue;
-  options.completion = [this, task, run, work = beginAsyncWork()](const ov::DownloadResponse& answer) {
+  options.completion = [this, task, run, work = beginAsyncWork()](const DownloadResponse& answer) {
     OV_ON_QUEUE("DownloadMgrTaskQueue");
     if (run != transferRun_.load()) return;
-    if (answer.error) ov::outputLine(QString::fromStdString(answer.error->description));
-    const bool fetched = !answer.error && ov::regularFileSize(answer.destination) == task.length();
+    if (answer.error) outputLine(QString::fromStdString(answer.error->description));
+    const bool fetched = !answer.error && regularFileSize(answer.destination) == task.length();
     if (!fetched && answer.response) {
-      const auto announced = ov::announcedFileSize(*answer.response);
+      const auto announced = announcedFileSize(*answer.response);
       if (announced && *announced != i64FileSize.load()) sizeMismatch_ = true;
     }
     if (fetched) {
@@ -365,8 +364,8 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
     }
     if (!fetched && bCancel) return;
     if (answer.response)
-      ov::outputLine(QStringLiteral("OVDownloadMgr::doDownload() Status Code = ") +
-                     QString::number(answer.response->statusCode));
+      outputLine(QStringLiteral("OVDownloadMgr::doDownload() Status Code = ") +
+                 QString::number(answer.response->statusCode));
     checkTasksStatus();
     // Appended only now, with the next round under way: the transfer never
     // waits for the disk at a round's end. A run that was abandoned meanwhile
@@ -425,8 +424,7 @@ void OVDownloadMgr::checkTasksStatus() {
     if (bCancel) return;
     // A crash during the next round costs at most that round.
     scheduleCheckpoint(true);
-    ov::outputLine(
-        QStringLiteral("OVDownloadMgr::checkTasksStatus(), lstTask is not empty, Do next round!!"));
+    outputLine(QStringLiteral("OVDownloadMgr::checkTasksStatus(), lstTask is not empty, Do next round!!"));
     processTasks();
     return;
   }
@@ -451,7 +449,7 @@ void OVDownloadMgr::failSizeCheck() {
 }
 
 void OVDownloadMgr::cancelChunkRequests() {
-  std::vector<std::shared_ptr<ov::DownloadRequest>> requests;
+  std::vector<std::shared_ptr<DownloadRequest>> requests;
   {
     std::lock_guard lk(requestsMutex_);
     for (const auto& weak : activeRequests_)

@@ -58,7 +58,7 @@ bool TransferState::save(const QString& path, QString& error) const {
   config.set(kSection, QStringLiteral("size"), QString::number(size));
   config.set(kSection, QStringLiteral("etag"), encoded(etag));
   config.set(kSection, QStringLiteral("appended"), QString::number(appendedParts));
-  return ov::writeFileDurably(path, formatINI(config).toUtf8(), error);
+  return writeFileDurably(path, formatINI(config).toUtf8(), error);
 }
 
 bool TransferState::describes(const QString& otherLink, std::int64_t otherSize,

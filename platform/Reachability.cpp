@@ -102,18 +102,18 @@ bool systemReachability() {
 
 bool Connectivity::isConnectedToInternet() {
   {
-    ov::TestAnswer& t = ov::testAnswer();
+    TestAnswer& t = testAnswer();
     std::lock_guard lk(t.mutex);
     if (t.answer) return t.answer();
   }
   // Asked afresh every time, as a reachability monitor made for one query
   // would be: after "no connection", the user's Retry must see the route
   // that came back. Reading two small kernel tables never waits.
-  return ov::systemReachability();
+  return systemReachability();
 }
 
 void Connectivity::setReachabilityForTesting(std::function<bool()> answer) {
-  ov::TestAnswer& t = ov::testAnswer();
+  TestAnswer& t = testAnswer();
   std::lock_guard lk(t.mutex);
   t.answer = std::move(answer);
 }

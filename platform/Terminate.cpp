@@ -21,14 +21,14 @@ void terminateOVDownloader(const std::any& sender) {
   // The toolkit's terminate request carries no sender; the application
   // delegate does not look at it.
   static_cast<void>(sender);
-  ov::toolkit().setTerminating();
+  toolkit().setTerminating();
   std::function<void()> cleanup;
   {
     std::lock_guard lk(hookMutex);
     cleanup = cleanupHook;
   }
   if (cleanup) cleanup();
-  ov::toolkit().terminate();
+  toolkit().terminate();
 }
 
 }  // namespace ov

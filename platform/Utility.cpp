@@ -26,9 +26,9 @@ bool isUsableFolderName(const QString& name) {
 }
 
 QString applicationSupportFolderName() {
-  const std::optional<QString> identifier = ov::Bundle::main().identifier();
+  const std::optional<QString> identifier = Bundle::main().identifier();
   if (identifier && isUsableFolderName(*identifier)) return *identifier;
-  return QString::fromLatin1(ov::kFallbackBundleIdentifier);
+  return QString::fromLatin1(kFallbackBundleIdentifier);
 }
 
 // Folder URLs end in "/", so that resolving a file name against them stays inside.
@@ -125,7 +125,7 @@ std::optional<std::int64_t> DiskSpaceUtility::getFreeDiskspace(const QString& pa
   }
   const std::optional<struct statvfs> volume = volumeOf(path);
   if (!volume) {
-    ov::outputLine(QStringLiteral("Error Obtaining System Memory Info:"));
+    outputLine(QStringLiteral("Error Obtaining System Memory Info:"));
     return std::nullopt;
   }
   // The space an ordinary user may fill, not counting the blocks reserved for root.
@@ -179,7 +179,7 @@ NoSleepState& noSleepState() {
 }
 
 NoSleepBackend currentBackend(NoSleepState& s) {
-  return s.testBackend ? *s.testBackend : ov::platformKeepAwakeBackend();
+  return s.testBackend ? *s.testBackend : platformKeepAwakeBackend();
 }
 
 }  // namespace

@@ -13,15 +13,14 @@ namespace {
 // The installer's SHA-256 when the answer names one: Repr-Digest (RFC 9530,
 // "sha-256=:BASE64:") or, failing that, the older Digest (RFC 3230,
 // "SHA-256=BASE64"). Either may list several algorithms.
-std::optional<QByteArray> announcedSha256(const ov::HttpResponse& response) {
+std::optional<QByteArray> announcedSha256(const HttpResponse& response) {
   const auto pick = [](const std::optional<std::string>& field,
                        bool structured) -> std::optional<QByteArray> {
     if (!field) return std::nullopt;
     for (QByteArray member : QByteArray::fromStdString(*field).split(',')) {
       member = member.trimmed();
       const qsizetype equals = member.indexOf('=');
-      if (equals < 0 || !ov::equalsIgnoringCase(member.left(equals).trimmed().toStdString(), "sha-256"))
-        continue;
+      if (equals < 0 || !equalsIgnoringCase(member.left(equals).trimmed().toStdString(), "sha-256")) continue;
       QByteArray value = member.mid(equals + 1).trimmed();
       if (structured) {
         if (value.size() < 2 || !value.startsWith(':') || !value.endsWith(':')) return std::nullopt;
@@ -44,8 +43,8 @@ bool OVDownloadMgr::getBuildInfo(const QString& sourceUrl) {
   bool result = false;
   // The same representation the ranges will fetch: the installer's bytes as
   // stored, never a compressed variant with a size and tag of its own.
-  const ov::HttpHeaders headers{{"Accept-Encoding", "identity"}};
-  sendAndWait(sourceUrl, ov::HttpMethod::Head, {}, headers, [&](const ov::DataResponse& answer) {
+  const HttpHeaders headers{{"Accept-Encoding", "identity"}};
+  sendAndWait(sourceUrl, HttpMethod::Head, {}, headers, [&](const DataResponse& answer) {
     if (answer.response) {
       // Read whatever the status: a 404 that names a length still sets the size.
       if (const auto length = answer.response->value("Content-Length"))
@@ -53,13 +52,13 @@ bool OVDownloadMgr::getBuildInfo(const QString& sourceUrl) {
       if (const auto tag = answer.response->value("Etag")) szETag = QString::fromStdString(*tag);
       installerSha256 = announcedSha256(*answer.response);
 
-      ov::outputLine(QStringLiteral("SendHttpPostRequset to getBuildInfo, Status Code = ") +
-                     QString::number(answer.response->statusCode));
+      outputLine(QStringLiteral("SendHttpPostRequset to getBuildInfo, Status Code = ") +
+                 QString::number(answer.response->statusCode));
       if (answer.response->statusCode != 200) {
-        ov::systemLog(QStringLiteral("[OVDownloader]getBuildInfo failed!"));
+        systemLog(QStringLiteral("[OVDownloader]getBuildInfo failed!"));
       } else {
-        ov::systemLog(QStringLiteral("[OVDownloader]getBuildInfo succeed! File Size : ") +
-                      QString::number(i64FileSize.load()) + QStringLiteral(", ETag : ") + szETag);
+        systemLog(QStringLiteral("[OVDownloader]getBuildInfo succeed! File Size : ") +
+                  QString::number(i64FileSize.load()) + QStringLiteral(", ETag : ") + szETag);
         result = true;
       }
     }

@@ -17,8 +17,8 @@ QString withHttpsScheme(QString text) {
 
 }  // namespace
 
-ov::FormFields OVDownloadMgr::productFields(bool andAgent) const {
-  ov::FormFields fields{
+FormFields OVDownloadMgr::productFields(bool andAgent) const {
+  FormFields fields{
       {QStringLiteral("PRODUCTNAME"), product.value_or(QString())},
       {QStringLiteral("PRODUCTVERSION"), version.value_or(QString())},
       {QStringLiteral("VERSIONTYPE"), versionType.value_or(QString())},
@@ -35,7 +35,7 @@ ov::FormFields OVDownloadMgr::productFields(bool andAgent) const {
 
 QString OVDownloadMgr::queryDownLoadURL() {
   OV_OFF_MAIN_THREAD();
-  const ov::FormFields fields = productFields(true);
+  const FormFields fields = productFields(true);
 
   // The markers are tested in this order, so "ERROR: 000" wins over
   // everything and an update demand without a link is a server error.
@@ -52,17 +52,17 @@ QString OVDownloadMgr::queryDownLoadURL() {
         const QString newDownloader =
             withHttpsScheme(withoutCrLf(QString(answerText).remove(QStringLiteral("ERROR: 001"))));
         newDownloaderURL = newDownloader;
-        ov::systemLog(QStringLiteral("[OVDownloader]Need Update, new downloader URL : ") + newDownloader);
+        systemLog(QStringLiteral("[OVDownloader]Need Update, new downloader URL : ") + newDownloader);
         queryDownloadURLErrorID = ERR_ID_Query_Download_URL::EQDU_NEED_UPDATE;
         return false;
       });
 
   if (!gotLink) {
-    ov::systemLog(QStringLiteral("[OVDownloader]queryDownLoadURL failed!"));
+    systemLog(QStringLiteral("[OVDownloader]queryDownLoadURL failed!"));
     return QString();
   }
   QString link = withoutCrLf(withHttpsScheme(answerText));
-  ov::systemLog(QStringLiteral("[OVDownloader]queryDownLoadURL succeed! retrivedDownloadURL : ") + link);
+  systemLog(QStringLiteral("[OVDownloader]queryDownLoadURL succeed! retrivedDownloadURL : ") + link);
   return link;
 }
 

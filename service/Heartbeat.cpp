@@ -8,7 +8,7 @@ namespace ov {
 
 std::int64_t OVDownloadMgr::queryHeartbeatTime() {
   OV_OFF_MAIN_THREAD();
-  const ov::FormFields fields = productFields(false);
+  const FormFields fields = productFields(false);
   std::int64_t interval = defaultHeartBeats;
   const bool answered = SendHttpPostRequsetString(
       serviceEndpoint("heartbeat.jsp"), standardServiceHeaders(), fields, [&](const QString& body) {
@@ -18,19 +18,19 @@ std::int64_t OVDownloadMgr::queryHeartbeatTime() {
         return true;
       });
   if (answered) {
-    ov::systemLog(QStringLiteral("[OVDownloader]queryHeartbeatTime succeeded! retrivedHeartbeatTime : ") +
-                  QString::number(interval));
+    systemLog(QStringLiteral("[OVDownloader]queryHeartbeatTime succeeded! retrivedHeartbeatTime : ") +
+              QString::number(interval));
     return interval;
   }
-  ov::systemLog(QStringLiteral("[OVDownloader]queryHeartbeatTime failed! defaultHeartBeats : ") +
-                QString::number(defaultHeartBeats));
+  systemLog(QStringLiteral("[OVDownloader]queryHeartbeatTime failed! defaultHeartBeats : ") +
+            QString::number(defaultHeartBeats));
   return defaultHeartBeats;
 }
 
 void OVDownloadMgr::onHeartbeatTimer() {
   OV_ON_MAIN_THREAD();
   // The tick only hands the report on, so a slow service never delays the next tick.
-  ov::globalUtilityQueue().async([this, work = beginAsyncWork()] { sendLog_UpdateSize(); });
+  globalUtilityQueue().async([this, work = beginAsyncWork()] { sendLog_UpdateSize(); });
 }
 
 }  // namespace ov

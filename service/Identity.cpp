@@ -51,7 +51,7 @@ QString getUUID() {
   {
     std::lock_guard lk(seamMutex);
     uuid = uuidSource ? uuidSource() : platformUuidText();
-    user = loginSource ? loginSource() : ov::loginName();
+    user = loginSource ? loginSource() : loginName();
   }
   if (!uuid || uuid->isEmpty()) return QString();
   const QByteArray digest = QCryptographicHash::hash((*uuid + user).toUtf8(), QCryptographicHash::Sha256);

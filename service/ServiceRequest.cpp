@@ -39,47 +39,45 @@ QString serviceEndpoint(const char* endpoint) {
   return serviceBase() + QStringLiteral("/prog/util/downloader/") + QLatin1String(endpoint);
 }
 
-ov::HttpHeaders standardServiceHeaders() {
+HttpHeaders standardServiceHeaders() {
   return {{"Content-Type", "application/x-www-form-urlencoded"}, {"Accept-Encoding", "gzip, deflate"}};
 }
 
-void sendAndWait(const QString& url, ov::HttpMethod method, const ov::FormFields& fields,
-                 const ov::HttpHeaders& headers,
-                 const std::function<void(const ov::DataResponse&)>& onAnswer) {
+void sendAndWait(const QString& url, HttpMethod method, const FormFields& fields, const HttpHeaders& headers,
+                 const std::function<void(const DataResponse&)>& onAnswer) {
   OV_OFF_MAIN_THREAD();
   // The answer runs on a queue of its own, never on this thread, so waiting
   // here cannot deadlock whoever calls us.
-  ov::Semaphore answered(0);
-  ov::sharedHttpClient().request(url, method, fields, headers, ov::makeConcurrentQueue("orvalen"),
-                                 [&](const ov::DataResponse& answer) {
-                                   onAnswer(answer);
-                                   answered.signal();
-                                 });
+  Semaphore answered(0);
+  sharedHttpClient().request(url, method, fields, headers, makeConcurrentQueue("orvalen"),
+                             [&](const DataResponse& answer) {
+                               onAnswer(answer);
+                               answered.signal();
+                             });
   answered.wait();
 }
 
-void postAndWait(const char* endpoint, const ov::FormFields& fields,
-                 const std::function<void(const ov::DataResponse&)>& onAnswer) {
-  sendAndWait(serviceEndpoint(endpoint), ov::HttpMethod::Post, fields, standardServiceHeaders(), onAnswer);
+void postAndWait(const char* endpoint, const FormFields& fields,
+                 const std::function<void(const DataResponse&)>& onAnswer) {
+  sendAndWait(serviceEndpoint(endpoint), HttpMethod::Post, fields, standardServiceHeaders(), onAnswer);
 }
 
-bool SendHttpPostRequsetString(const QString& url, const std::optional<ov::HttpHeaders>& headers,
-                               const ov::FormFields& parameters,
+bool SendHttpPostRequsetString(const QString& url, const std::optional<HttpHeaders>& headers,
+                               const FormFields& parameters,
                                const std::function<bool(const QString&)>& responseDataHandler) {
   bool result = false;
-  sendAndWait(
-      url, ov::HttpMethod::Post, parameters, headers.value_or(ov::HttpHeaders{}),
-      [&](const ov::DataResponse& answer) {
-        if (answer.text) {
-          result = responseDataHandler(*answer.text);
-        } else {
-          ov::outputLine(QStringLiteral("Failure"));
-          ov::outputLine(QString::fromStdString(answer.error ? answer.error->description : "no answer"));
-        }
-        if (answer.response)
-          ov::outputLine(QStringLiteral("SendHttpPostRequsetString() Status Code = ") +
-                         QString::number(answer.response->statusCode));
-      });
+  sendAndWait(url, HttpMethod::Post, parameters, headers.value_or(HttpHeaders{}),
+              [&](const DataResponse& answer) {
+                if (answer.text) {
+                  result = responseDataHandler(*answer.text);
+                } else {
+                  outputLine(QStringLiteral("Failure"));
+                  outputLine(QString::fromStdString(answer.error ? answer.error->description : "no answer"));
+                }
+                if (answer.response)
+                  outputLine(QStringLiteral("SendHttpPostRequsetString() Status Code = ") +
+                             QString::number(answer.response->statusCode));
+              });
   return result;
 }
 

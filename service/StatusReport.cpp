@@ -37,27 +37,27 @@ namespace {
 // Reports are one-way: the status code is logged and nothing else of the
 // answer is read. Logs the status line and, when a response arrived, the
 // success or failure line.
-void logReportAnswer(const ov::DataResponse& answer, const QString& report,
+void logReportAnswer(const DataResponse& answer, const QString& report,
                      const std::function<QString()>& successLine) {
   if (!answer.response) return;
-  ov::outputLine(QStringLiteral("SendHttpPostRequset to %1 Status Code = ").arg(report) +
-                 QString::number(answer.response->statusCode));
+  outputLine(QStringLiteral("SendHttpPostRequset to %1 Status Code = ").arg(report) +
+             QString::number(answer.response->statusCode));
   if (answer.response->statusCode == 200)
-    ov::systemLog(successLine());
+    systemLog(successLine());
   else
-    ov::systemLog(QStringLiteral("[OVDownloader]%1 failed!").arg(report));
+    systemLog(QStringLiteral("[OVDownloader]%1 failed!").arg(report));
 }
 
 }  // namespace
 
 void OVDownloadMgr::sendLog_UpdateInfo() {
   OV_OFF_MAIN_THREAD();
-  ov::FormFields fields = productFields(true);
+  FormFields fields = productFields(true);
   fields.emplace(QStringLiteral("TokenID"), szTokenID.value_or(QString()));
   fields.emplace(QStringLiteral("Locale"), locale.value_or(QString()));
   fields.emplace(QStringLiteral("UUID"), szUUID.value_or(QString()));
   fields.emplace(QStringLiteral("url"), sourceUrl.value_or(QString()));
-  postAndWait("update-info.jsp", fields, [&](const ov::DataResponse& answer) {
+  postAndWait("update-info.jsp", fields, [&](const DataResponse& answer) {
     logReportAnswer(answer, QStringLiteral("sendLog_UpdateInfo"), [&] {
       return QStringLiteral("[OVDownloader]sendLog_UpdateInfo succeed! TokenID : ") +
              szTokenID.value_or(QString());
@@ -69,13 +69,13 @@ void OVDownloadMgr::sendLog_UpdateStatus(const QString& strStatus, const QString
                                          const QString& strCancelReason) {
   OV_OFF_MAIN_THREAD();
   if (!szTokenID) return;
-  const ov::FormFields fields{
+  const FormFields fields{
       {QStringLiteral("TokenID"), *szTokenID},
       {QStringLiteral("status"), strStatus},
       {QStringLiteral("detail_status"), strDetailStatus},
       {QStringLiteral("CancelReason"), strCancelReason},
   };
-  postAndWait("update-status.jsp", fields, [&](const ov::DataResponse& answer) {
+  postAndWait("update-status.jsp", fields, [&](const DataResponse& answer) {
     logReportAnswer(answer, QStringLiteral("sendLog_UpdateStatus"), [&] {
       return QStringLiteral("[OVDownloader]sendLog_UpdateStatus succeed! TokenID : ") +
              szTokenID.value_or(QString()) + QStringLiteral(", Status : ") + strStatus +
@@ -87,7 +87,7 @@ void OVDownloadMgr::sendLog_UpdateStatus(const QString& strStatus, const QString
 
 void OVDownloadMgr::sendLog_UpdateSize() {
   downloadDuration = getCurrentDownloadDuration();
-  const ov::FormFields fields{
+  const FormFields fields{
       {QStringLiteral("TokenID"), szTokenID.value_or(QString())},
       {QStringLiteral("fileSize"), QString::number(i64FileSize.load())},
       {QStringLiteral("currentDownloadSize"), QString::number(currentReceivedSize.load())},
@@ -96,9 +96,9 @@ void OVDownloadMgr::sendLog_UpdateSize() {
   };
   // The size report does not wait for its answer; the answer is logged with
   // the values of the moment it arrives.
-  ov::sharedHttpClient().request(
-      serviceEndpoint("update-size-v2.jsp"), ov::HttpMethod::Post, fields, standardServiceHeaders(),
-      ov::makeConcurrentQueue("orvalen"), [this, work = beginAsyncWork()](const ov::DataResponse& answer) {
+  sharedHttpClient().request(
+      serviceEndpoint("update-size-v2.jsp"), HttpMethod::Post, fields, standardServiceHeaders(),
+      makeConcurrentQueue("orvalen"), [this, work = beginAsyncWork()](const DataResponse& answer) {
         logReportAnswer(answer, QStringLiteral("sendLog_UpdateSize"), [this] {
           return QStringLiteral("[OVDownloader]sendLog_UpdateSize succeed! TokenID : ") +
                  szTokenID.value_or(QString()) + QStringLiteral(", FileSize : ") +
