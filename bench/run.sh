@@ -426,6 +426,28 @@ row() {
   printf '%-34s %16s %16s %16s   %s\n' "$@"
 }
 
+# client_rows <label> <column>: a row per client, the column's medians.
+client_rows() {
+  local c s cells
+  for c in program aria2c curl; do
+    cells=()
+    for s in $settings; do cells+=("$(num "$(figure "$s" "$c" "$2")" %.2f)"); done
+    row "$1, $c" "${cells[@]}" ""
+  done
+}
+
+# ratio_row <column> [le|ge <target>]: program / aria2c of the column's
+# medians, judged against the target when there is one.
+ratio_row() {
+  local s v cells=() target=""
+  for s in $settings; do
+    v=$(ratio "$(figure "$s" program "$1")" "$(figure "$s" aria2c "$1")")
+    if [ $# -eq 3 ]; then cells+=("$(verdict "$v" "$2" "$3")"); else cells+=("$(num "$v" %.3f)"); fi
+  done
+  [ $# -eq 3 ] && target="$([ "$2" = le ] && echo "<=" || echo ">=") $3"
+  row "  program / aria2c" "${cells[@]}" "$target"
+}
+
 print_table() {
   local s c v secs cells=() t
   local disk_target_mib=$((size_mib + 11 * chunk_mib))
@@ -449,28 +471,11 @@ print_table() {
     cells+=("$(verdict "$(ratio "$(figure "$s" aria2c 4)" "$(figure "$s" program 4)")" ge "$t")")
   done
   row "  program / aria2c" "${cells[@]}" ">= 1.1, 1.0, 1.0"
-  for c in program aria2c curl; do
-    cells=()
-    for s in $settings; do cells+=("$(num "$(figure "$s" "$c" 5)" %.2f)"); done
-    row "CPU s (user+sys), $c" "${cells[@]}" ""
-  done
-  cells=()
-  for s in $settings; do
-    cells+=("$(verdict "$(ratio "$(figure "$s" program 5)" "$(figure "$s" aria2c 5)")" le 1.3)")
-  done
-  row "  program / aria2c" "${cells[@]}" "<= 1.3"
-  for c in program aria2c curl; do
-    cells=()
-    for s in $settings; do
-      cells+=("$(num "$(figure "$s" "$c" 11)" %.2f) ($(num "$(figure "$s" "$c" 12)" %.2f))")
-    done
-    row "machine busy s (stolen), $c" "${cells[@]}" ""
-  done
-  cells=()
-  for s in $settings; do
-    cells+=("$(num "$(ratio "$(figure "$s" program 11)" "$(figure "$s" aria2c 11)")" %.3f)")
-  done
-  row "  program / aria2c" "${cells[@]}" ""
+  client_rows "CPU s (user+sys)" 5
+  ratio_row 5 le 1.3
+  client_rows "machine busy s" 11
+  ratio_row 11
+  client_rows "machine stolen s" 12
   cells=()
   for s in $settings; do
     v=$(figure "$s" program 8)
