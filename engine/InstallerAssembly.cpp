@@ -7,7 +7,7 @@ namespace ov {
 
 bool InstallerAssembly::open(Layout layout, std::int64_t appended, std::optional<QByteArray> sha256,
                              QString& error) {
-  std::lock_guard lk(mutex_);
+  const std::scoped_lock lk(fileMutex_, arrivalMutex_);
   layout_ = std::move(layout);
   arrived_.assign(static_cast<std::size_t>(layout_.partCount), false);
   appended_ = std::clamp<std::int64_t>(appended, 0, layout_.partCount);
@@ -25,12 +25,12 @@ bool InstallerAssembly::open(Layout layout, std::int64_t appended, std::optional
 }
 
 void InstallerAssembly::markArrived(std::int64_t index) {
-  std::lock_guard lk(mutex_);
+  std::lock_guard lk(arrivalMutex_);
   if (index >= 0 && index < layout_.partCount) arrived_[static_cast<std::size_t>(index)] = true;
 }
 
 bool InstallerAssembly::appendArrived(QString& error) {
-  std::lock_guard lk(mutex_);
+  std::lock_guard lk(fileMutex_);
   return !file_.isOpen() || appendReady(error);
 }
 
@@ -39,7 +39,11 @@ bool InstallerAssembly::appendReady(QString& error) {
     error = QStringLiteral("the installer is not open");
     return false;
   }
-  while (appended_ < layout_.partCount && arrived_[static_cast<std::size_t>(appended_)]) {
+  for (;;) {
+    {
+      std::lock_guard lk(arrivalMutex_);
+      if (appended_ >= layout_.partCount || !arrived_[static_cast<std::size_t>(appended_)]) return true;
+    }
     const std::int64_t offset = appended_ * layout_.chunkLength;
     const std::int64_t length = std::min(layout_.chunkLength, layout_.fileSize - offset);
     const QString part = layout_.partPath(appended_);
@@ -47,13 +51,13 @@ bool InstallerAssembly::appendReady(QString& error) {
     // Removed at once: its page-cache pages are reused for the next part
     // instead of new ones being taken.
     QFile::remove(part);
+    std::lock_guard lk(arrivalMutex_);
     ++appended_;
   }
-  return true;
 }
 
 std::int64_t InstallerAssembly::appendedParts() const {
-  std::lock_guard lk(mutex_);
+  std::lock_guard lk(arrivalMutex_);
   return appended_;
 }
 
@@ -61,7 +65,7 @@ std::optional<std::int64_t> InstallerAssembly::checkpoint(QString& error) {
   std::int64_t appended = 0;
   std::optional<AssembledFile::Flush> flush;
   {
-    std::lock_guard lk(mutex_);
+    std::lock_guard lk(fileMutex_);
     if (!file_.isOpen()) return std::nullopt;
     appended = appended_;
     flush = file_.beginFlush(error);
@@ -74,7 +78,7 @@ std::optional<std::int64_t> InstallerAssembly::checkpoint(QString& error) {
 }
 
 InstallerAssembly::Outcome InstallerAssembly::finish(QString& error) {
-  std::lock_guard lk(mutex_);
+  std::lock_guard lk(fileMutex_);
   if (!appendReady(error)) return Outcome::Failed;
   if (appended_ != layout_.partCount) {
     error = QStringLiteral("part %1 of %2 never arrived").arg(appended_).arg(layout_.partCount);
@@ -89,7 +93,7 @@ InstallerAssembly::Outcome InstallerAssembly::finish(QString& error) {
 }
 
 void InstallerAssembly::close() {
-  std::lock_guard lk(mutex_);
+  std::lock_guard lk(fileMutex_);
   file_.abandon();
 }
 

@@ -60,11 +60,15 @@ class InstallerAssembly {
  private:
   bool appendReady(QString& error);
 
-  mutable std::mutex mutex_;
+  // Held for the file's work, which may take a while; `arrivalMutex_` only
+  // for a moment, so that a part's arrival never waits for another's append
+  // (the round's last arrival starts the next round). Taken in that order.
+  std::mutex fileMutex_;
+  mutable std::mutex arrivalMutex_;
   Layout layout_;
   AssembledFile file_;
   std::vector<bool> arrived_;
-  std::int64_t appended_ = 0;
+  std::int64_t appended_ = 0;  // changed with both held
   std::optional<QByteArray> sha256_;
   std::optional<QCryptographicHash> hash_;
 };
