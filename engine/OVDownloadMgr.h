@@ -17,8 +17,8 @@
 
 #include "engine/DownloadModel.h"
 #include "engine/InstallerAssembly.h"
+#include "net/HttpClient.h"
 #include "platform/Dispatch.h"
-#include "platform/HttpClient.h"
 #include "platform/RepeatingTimer.h"
 
 namespace ov {

@@ -3,9 +3,9 @@
 
 #include "engine/OVDownloadMgr.h"
 #include "engine/TransferState.h"
+#include "net/HttpResumeRange.h"
 #include "platform/Clock.h"
 #include "platform/FileOps.h"
-#include "platform/HttpResumeRange.h"
 #include "platform/Log.h"
 #include "platform/ThreadCheck.h"
 #include "platform/Toolkit.h"

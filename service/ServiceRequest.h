@@ -5,7 +5,7 @@
 #include <functional>
 #include <optional>
 
-#include "platform/HttpClient.h"
+#include "net/HttpClient.h"
 
 namespace ov {
 

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "platform/HttpClient.h"
+#include "net/HttpClient.h"
 #include "service/ServiceRequest.h"
 #include "tools/refservice/ReferenceService.h"
 

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "platform/HttpClient.h"
+#include "net/HttpClient.h"
 #include "tools/certs/Certificates.h"
 #include "tools/refservice/ByteRange.h"
 #include "tools/refservice/Exchange.h"

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "net/HttpClient.h"
 #include "platform/Dispatch.h"
-#include "platform/HttpClient.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/Files.h"
 #include "tests/support/TestHttpsServer.h"

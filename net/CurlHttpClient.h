@@ -3,7 +3,7 @@
 #include <memory>
 #include <unordered_set>
 
-#include "platform/HttpClient.h"
+#include "net/HttpClient.h"
 
 namespace ov::curl {
 

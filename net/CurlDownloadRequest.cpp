@@ -1,8 +1,8 @@
-#include "platform/CurlDownloadRequest.h"
+#include "net/CurlDownloadRequest.h"
 
 #include <algorithm>
 
-#include "platform/HttpRetry.h"
+#include "net/HttpRetry.h"
 
 namespace ov::curl {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/HttpClient.h"
+#include "net/HttpClient.h"
 
 namespace ov::curl {
 

@@ -5,13 +5,13 @@
 #include <memory>
 #include <optional>
 
-#include "platform/CurlEasy.h"
-#include "platform/CurlMulti.h"
-#include "platform/HttpClient.h"
+#include "net/CurlEasy.h"
+#include "net/CurlMulti.h"
+#include "net/HttpClient.h"
+#include "net/HttpProgressCoalescer.h"
+#include "net/HttpResponseParser.h"
+#include "net/HttpResumeRange.h"
 #include "platform/HttpDownloadFile.h"
-#include "platform/HttpProgressCoalescer.h"
-#include "platform/HttpResponseParser.h"
-#include "platform/HttpResumeRange.h"
 
 namespace ov::curl {
 

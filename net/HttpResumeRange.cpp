@@ -1,10 +1,10 @@
-#include "platform/HttpResumeRange.h"
+#include "net/HttpResumeRange.h"
 
 #include <charconv>
 #include <string_view>
 
+#include "net/HttpResponseParser.h"
 #include "platform/AsciiText.h"
-#include "platform/HttpResponseParser.h"
 
 namespace ov {
 namespace {

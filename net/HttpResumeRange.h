@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/HttpClient.h"
+#include "net/HttpClient.h"
 
 namespace ov {
 

@@ -1,4 +1,4 @@
-#include "platform/HttpResponseParser.h"
+#include "net/HttpResponseParser.h"
 
 #include <charconv>
 

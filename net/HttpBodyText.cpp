@@ -1,4 +1,4 @@
-#include "platform/HttpBodyText.h"
+#include "net/HttpBodyText.h"
 
 #include <QStringDecoder>
 #include <algorithm>

@@ -1,11 +1,11 @@
-#include "platform/CurlHttpClient.h"
+#include "net/CurlHttpClient.h"
 
 #include <array>
 
-#include "platform/CurlEasy.h"
-#include "platform/CurlMulti.h"
-#include "platform/HttpBodyText.h"
-#include "platform/HttpResponseParser.h"
+#include "net/CurlEasy.h"
+#include "net/CurlMulti.h"
+#include "net/HttpBodyText.h"
+#include "net/HttpResponseParser.h"
 
 namespace ov::curl {
 namespace {

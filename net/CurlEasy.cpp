@@ -1,4 +1,4 @@
-#include "platform/CurlEasy.h"
+#include "net/CurlEasy.h"
 
 #include <QFile>
 

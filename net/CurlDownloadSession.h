@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/HttpClient.h"
+#include "net/HttpClient.h"
 
 namespace ov::curl {
 

@@ -1,4 +1,4 @@
-#include "platform/CurlMulti.h"
+#include "net/CurlMulti.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "platform/HttpRetry.h"
+#include "net/HttpRetry.h"
 
 #include <QDateTime>
 #include <QRandomGenerator>

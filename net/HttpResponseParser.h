@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/HttpClient.h"
+#include "net/HttpClient.h"
 
 namespace ov {
 

@@ -1,4 +1,4 @@
-#include "platform/HttpProgressCoalescer.h"
+#include "net/HttpProgressCoalescer.h"
 
 namespace ov {
 

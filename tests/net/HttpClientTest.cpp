@@ -6,8 +6,8 @@
 #include <future>
 
 #include "BuildConfig.h"
-#include "platform/HttpClient.h"
-#include "tests/platform/HttpTestHelpers.h"
+#include "net/HttpClient.h"
+#include "tests/net/HttpTestHelpers.h"
 #include "tests/support/TestHttpsServer.h"
 #include "tools/refservice/Gzip.h"
 

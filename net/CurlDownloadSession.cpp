@@ -1,6 +1,6 @@
-#include "platform/CurlDownloadSession.h"
+#include "net/CurlDownloadSession.h"
 
-#include "platform/CurlDownloadRequest.h"
+#include "net/CurlDownloadRequest.h"
 
 namespace ov::curl {
 

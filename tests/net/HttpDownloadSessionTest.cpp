@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/HttpClient.h"
-#include "tests/platform/HttpTestHelpers.h"
+#include "net/HttpClient.h"
+#include "tests/net/HttpTestHelpers.h"
 #include "tests/support/TestHttpsServer.h"
 
 namespace ov::test {
