@@ -9,9 +9,12 @@
 #include "app/AppDelegate.h"
 #include "app/WidgetsToolkit.h"
 #include "engine/OVDownloadMgr.h"
+#include "tests/support/Rows.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 Alert alertWith(std::vector<QString> buttons) {
   return {u"Keep <b>going</b>? 100%"_qs, QString(), AlertStyle::Warning, std::move(buttons)};
@@ -59,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
                       AnswerCase{"EnterTakesTheDefault", {u"Retry"_qs, u"Cancel"_qs}, Qt::Key_Return, 0},
                       AnswerCase{"EscapeDoesNotAnswerTwoButtons", {u"No"_qs, u"Yes"_qs}, Qt::Key_Escape, 1},
                       AnswerCase{"EscapeAnswersTheOnlyButton", {u"OK"_qs}, Qt::Key_Escape, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    rowName);
 
 // A quit that comes while an alert is open ends it without an answer.
 TEST(WidgetsToolkit, StopModalEndsTheRunningAlertWithoutAnAnswer) {

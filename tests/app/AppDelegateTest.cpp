@@ -4,9 +4,19 @@
 
 #include "app/WidgetsToolkit.h"
 #include "tests/app/AppFixture.h"
+#include "tests/support/Rows.h"
+
+namespace ov {
+// A system version reads as one in a test's parameter.
+inline void PrintTo(const SystemVersion& v, std::ostream* out) {
+  *out << v.major << '.' << v.minor << '.' << v.patch;
+}
+}  // namespace ov
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 enum class Trigger { CancelButton, CloseButton, QuitNotification, QuitRequest, Signal };
 
@@ -76,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Ways, Leaving,
                                            LeaveCase{"QuitRequestUnanswered", Trigger::QuitRequest, -1},
                                            LeaveCase{"QuitRequestYes", Trigger::QuitRequest, 1},
                                            LeaveCase{"Signal", Trigger::Signal, 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         rowName);
 
 TEST_F(AppTest, ASecondSignalQuitsAtOnce) {
   loadReady();

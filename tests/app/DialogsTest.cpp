@@ -1,7 +1,10 @@
 #include "tests/app/AppFixture.h"
+#include "tests/support/Rows.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 using enum ERROR_Code;
 
@@ -119,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"SizeCheckYes", E_SIZE_CHECK_FAILED, 0, &IDS_DOWNLOAD_ERROR, &kYesNo, Restart},
         Row{"SizeCheckNo", E_SIZE_CHECK_FAILED, 1, &IDS_DOWNLOAD_ERROR, &kYesNo, HideAndQuit},
         Row{"RetryUnanswered", E_DOWNLOAD_FAILED, -1, &IDS_INTERNET_CONNECTION, &kRetryCancel, Nothing}),
-    [](const auto& info) { return std::string(info.param.name); });
+    rowName);
 
 // The manager asks before it retries a failed round; the question is never translated.
 TEST_F(AppTest, TheRetryQuestionIsAskedInEnglishAndAnsweredByItsFirstButton) {

@@ -1,7 +1,10 @@
 #include "tests/app/AppFixture.h"
+#include "tests/support/Rows.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 // Keeps preparation from reaching the service: the no-connection dialog
 // comes at once and its answer (none) leaves the window preparing.
@@ -77,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                      .handed = u"1|brindleCutter|9|T"_qs,
                      .system = SystemVersion{10, 13, 6}},
         MakeInfoCase{.name = "Mojave", .system = SystemVersion{10, 14, 0}}, MakeInfoCase{"NotMacOS"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    rowName);
 
 class BrokenMakeInfo : public Startup, public ::testing::WithParamInterface<std::optional<QByteArray>> {};
 

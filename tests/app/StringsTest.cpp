@@ -9,10 +9,13 @@
 #include "app/StringFormat.h"
 #include "app/Strings.h"
 #include "app/Translations.h"
+#include "tests/support/Rows.h"
 #include "tests/support/ScriptedToolkit.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 const QString kTranslations = QStringLiteral(OV_BUILD_BUNDLE "/Contents/Resources/translations");
 
@@ -78,6 +81,10 @@ struct FormatCase {
   std::vector<FormatArg> values;  // one or two
   QString expected;
 };
+
+void PrintTo(const FormatCase& row, std::ostream* out) {
+  *out << row.format.toStdString();
+}
 
 class Format : public ::testing::TestWithParam<FormatCase> {};
 

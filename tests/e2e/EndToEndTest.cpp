@@ -7,10 +7,13 @@
 #include <thread>
 
 #include "tests/e2e/ProgramRun.h"
+#include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 using refservice::RequestRecord;
 

@@ -2,10 +2,13 @@
 // the opener.
 
 #include "platform/Utility.h"
+#include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 using namespace Qt::Literals::StringLiterals;
 

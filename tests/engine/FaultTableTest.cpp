@@ -10,10 +10,13 @@
 #include <QDirIterator>
 #include <csignal>
 
+#include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 enum class Outcome { Delivered, DownloadFailed, SizeCheckFailed, ServerError };
 

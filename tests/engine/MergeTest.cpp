@@ -4,10 +4,13 @@
 
 #include <csignal>
 
+#include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 // The installer put together while the rounds run: each part is appended as
 // soon as every part before it is there, and removed right after. (Exact

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 
+#include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 using ::testing::UnorderedElementsAreArray;
 
@@ -13,6 +16,13 @@ struct PlanCase {
   std::int64_t size;
   std::vector<std::string> ranges;  // none: the download fails without a request
 };
+
+std::string sizeName(const PlanCase& plan) {
+  return (plan.size < 0 ? "Minus" : "Size") + std::to_string(plan.size < 0 ? -plan.size : plan.size);
+}
+void PrintTo(const PlanCase& plan, std::ostream* out) {
+  *out << sizeName(plan);
+}
 
 class ChunkPlan : public ServiceTest, public ::testing::WithParamInterface<PlanCase> {};
 
@@ -62,10 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PlanCase{2 * kChunk, {"bytes=0-5242879", "bytes=5242880-10485759"}},
                       PlanCase{2 * kChunk + 1,
                                {"bytes=0-5242879", "bytes=5242880-10485759", "bytes=10485760-10485760"}}),
-    [](const auto& info) {
-      const std::int64_t size = info.param.size;
-      return (size < 0 ? "Minus" : "Size") + std::to_string(size < 0 ? -size : size);
-    });
+    [](const auto& info) { return sizeName(info.param); });
 
 // The Range values of chunks first to last of an installer of `size` bytes.
 std::vector<std::string> rangesOfChunks(std::int64_t first, std::int64_t last, std::int64_t size) {

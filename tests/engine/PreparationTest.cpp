@@ -5,10 +5,13 @@
 
 #include "platform/Bundle.h"
 #include "platform/Utility.h"
+#include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 constexpr std::int64_t kInstallerSize = 1'000'003;
 constexpr std::int64_t kThreshold = 1'048'576'000;

@@ -3,10 +3,13 @@
 
 #include "platform/Clock.h"
 #include "platform/RepeatingTimer.h"
+#include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 using ::testing::DoubleNear;
 using ::testing::Pointwise;

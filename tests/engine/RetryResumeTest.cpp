@@ -2,10 +2,13 @@
 // fetched twice: not by a retry, not by the Retry after a failed round, not by
 // the next launch.
 
+#include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 constexpr std::int64_t kOneMegabyte = 1'000'000;
 

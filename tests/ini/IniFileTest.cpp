@@ -8,12 +8,15 @@
 #include "ini/IniReader.h"
 #include "ini/TextFile.h"
 #include "tests/ini/IniTestSupport.h"
+#include "tests/support/Rows.h"
 #include "tests/support/SandboxedTest.h"
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 // Written by hand rather than with Qt's encoders, so the reader is not checked against itself.
 QByteArray encodeUnits(const QByteArray& mark, const QString& text, int width, bool bigEndian) {
@@ -86,7 +89,7 @@ const std::vector<FileCase> kFiles = {
     {"Folder", {}, kNotText, ""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Bytes, IniFile, ::testing::ValuesIn(kFiles), ov::test::rowName);
+INSTANTIATE_TEST_SUITE_P(Bytes, IniFile, ::testing::ValuesIn(kFiles), rowName);
 
 TEST(IniFileTest, OnlyLocalFileUrlsAreRead) {
   EXPECT_THROW(parseINI(QUrl(u"https://download.example/MakeInfo.ini"_s)), IniReadError);

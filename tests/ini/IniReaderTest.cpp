@@ -12,6 +12,8 @@ using namespace Qt::Literals::StringLiterals;
 namespace ov::test {
 namespace {
 
+using test::PrintTo;
+
 struct ReadCase {
   const char* name;
   QString text;
@@ -78,7 +80,7 @@ const std::vector<ReadCase> kTexts = {
     {"CrAloneEndsRows", u"[A]\rk=v\r\r#"_s, u"Unsupported token at row 4, position 1"_s},
 };
 
-INSTANTIATE_TEST_SUITE_P(Texts, IniRead, ::testing::ValuesIn(kTexts), ov::test::rowName);
+INSTANTIATE_TEST_SUITE_P(Texts, IniRead, ::testing::ValuesIn(kTexts), rowName);
 
 TEST(IniReadError, CarriesTheWholeLineAndDescribesItself) {
   const QString text = u"[A]\r\nk=v\r\n  _k=1\r\nnext"_s;

@@ -8,11 +8,14 @@
 #include "BuildConfig.h"
 #include "net/HttpClient.h"
 #include "tests/net/HttpTestHelpers.h"
+#include "tests/support/Rows.h"
 #include "tests/support/TestHttpsServer.h"
 #include "tools/refservice/Gzip.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 // Takes one connection on `listener`, keeps the request's exact bytes (cpp-httplib
 // does not keep the order of header fields) up to the end its Content-Length
@@ -97,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Accept-Encoding: identity\r\n"
                  "X-A: 1\r\n"
                  "\r\n"}),
-    [](const testing::TestParamInfo<WireCase>& info) { return info.param.name; });
+    rowName);
 
 std::string encoded(const std::string& text, const std::string& encoding) {
   // HTTP's "deflate" is the zlib format, which qCompress writes after a 4-byte length.
@@ -141,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"Gzip", kLink, "text/plain", "gzip", QString::fromStdString(kLink)},
         AnswerCase{"Deflate", kLink, "text/plain", "deflate", QString::fromStdString(kLink)},
         AnswerCase{"Beyond16MiB", std::string(16 * 1024 * 1024 + 1, 'x'), "text/plain", "", std::nullopt}),
-    [](const testing::TestParamInfo<AnswerCase>& info) { return info.param.name; });
+    rowName);
 
 TEST(HttpClientTest, CancelAllEndsEveryRequestInFlightWithoutResponse) {
   std::atomic<bool> release{false};

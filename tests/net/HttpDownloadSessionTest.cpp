@@ -6,10 +6,13 @@
 
 #include "net/HttpClient.h"
 #include "tests/net/HttpTestHelpers.h"
+#include "tests/support/Rows.h"
 #include "tests/support/TestHttpsServer.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 class HttpDownloadTest : public testing::Test {
  protected:
@@ -84,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(Table, HttpSuspendTest,
                          testing::Values(SuspendCase{"LongerThanServerKeepAlive", 1000, 1899999, 0.1, 1500ms,
                                                      4ms},
                                          SuspendCase{"BeforeAnyBodyByte", 0, 9999, 0, 100ms, 200ms}),
-                         [](const testing::TestParamInfo<SuspendCase>& info) { return info.param.name; });
+                         rowName);
 
 struct WrongAnswerCase {
   std::string name;
@@ -143,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(Table, HttpResumeFailureTest,
                                          WrongAnswerCase{"OtherResource", 206, "bytes FIRST-999999/2000000"},
                                          WrongAnswerCase{"NoContentRange", 206, ""},
                                          WrongAnswerCase{"NotSatisfiable", 416, "bytes */1000000"}),
-                         [](const testing::TestParamInfo<WrongAnswerCase>& info) { return info.param.name; });
+                         rowName);
 
 struct TimeOutCase {
   std::string name;
@@ -173,7 +176,7 @@ TEST_P(HttpTimeOutTest, ATransferThatTakesTooLongFails) {
 INSTANTIATE_TEST_SUITE_P(Table, HttpTimeOutTest,
                          testing::Values(TimeOutCase{"NoData", 300ms, 10s, 5000ms},
                                          TimeOutCase{"WholeTransfer", 10s, 400ms, 10ms}),
-                         [](const testing::TestParamInfo<TimeOutCase>& info) { return info.param.name; });
+                         rowName);
 
 TEST_F(HttpDownloadTest, AnUnwritableDestinationIsAFileErrorAndNothingIsFetched) {
   TestHttpsServer server;

@@ -6,13 +6,23 @@
 
 #include "net/HttpClient.h"
 #include "tests/net/HttpTestHelpers.h"
+#include "tests/support/Rows.h"
 #include "tests/support/TestHttpsServer.h"
 #include "tools/certs/Certificates.h"
 
 namespace ov::test {
 namespace {
 
+using test::PrintTo;
+
 enum class Client { Shared, Download };
+
+const char* clientName(Client client) {
+  return client == Client::Shared ? "Shared" : "Download";
+}
+void PrintTo(Client client, std::ostream* os) {
+  *os << clientName(client);
+}
 
 struct Outcome {
   std::optional<Kind> error;
@@ -108,8 +118,7 @@ INSTANTIATE_TEST_SUITE_P(Table, HttpSecurityTest,
                          testing::Combine(testing::Values(Client::Shared, Client::Download),
                                           testing::ValuesIn(kCases)),
                          [](const auto& info) {
-                           return std::string(std::get<Client>(info.param) == Client::Shared ? "Shared"
-                                                                                             : "Download") +
+                           return std::string(clientName(std::get<Client>(info.param))) +
                                   std::get<SecurityCase>(info.param).name;
                          });
 

@@ -19,9 +19,12 @@
 #include "platform/Dispatch.h"
 #include "platform/Utility.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Rows.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 using namespace std::chrono_literals;
 
@@ -190,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
         InhibitCase{"GivenButMissing", Bus::GivenButMissing, Service::Answers, DBusKeepAwake::kNoBus},
         InhibitCase{"NoService", Bus::Given, Service::Absent, DBusKeepAwake::kRefused},
         InhibitCase{"SilentService", Bus::Given, Service::Silent, DBusKeepAwake::kTimedOut}),
-    [](const auto& info) { return std::string(info.param.name); });
+    rowName);
 
 TEST_F(DBusKeepAwakeTest, TheAssertionFunctionsHoldOneInhibitionOnTheSessionBus) {
   ScopedVariable sessionBus("DBUS_SESSION_BUS_ADDRESS", address);

@@ -5,9 +5,12 @@
 
 #include "platform/Reachability.h"
 #include "platform/Utility.h"
+#include "tests/support/Rows.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 const QByteArray kIpv4Header =
     "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
@@ -56,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ipv6(kZero6, "00", kZero6, "00200200", "lo"),
                   false},
         RouteCase{"Garbage", "not a table\n\n", "x y z\n", false}, RouteCase{"Nothing", {}, {}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    rowName);
 
 // No connection, then the route comes back and the user presses Retry: the
 // next question must see it, and the one after that its going away again.

@@ -6,13 +6,22 @@
 #include "platform/Dispatch.h"
 #include "platform/RepeatingTimer.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/Rows.h"
 
 namespace ov::test {
 namespace {
 
+using test::PrintTo;
+
 using namespace std::chrono_literals;
 
 enum class Stop { InvalidatedByItsAction, DroppedByItsAction, InvalidatedFromAWorker, Dropped };
+
+void PrintTo(Stop stop, std::ostream* out) {
+  constexpr const char* kNames[] = {"InvalidatedByItsAction", "DroppedByItsAction", "InvalidatedFromAWorker",
+                                    "Dropped"};
+  *out << kNames[static_cast<int>(stop)];
+}
 
 class RepeatingTimerStopTest : public ::testing::TestWithParam<Stop> {};
 
@@ -53,7 +62,8 @@ TEST_P(RepeatingTimerStopTest, FiresOnTheMainThreadUntilStopped) {
 
 INSTANTIATE_TEST_SUITE_P(Ways, RepeatingTimerStopTest,
                          ::testing::Values(Stop::InvalidatedByItsAction, Stop::DroppedByItsAction,
-                                           Stop::InvalidatedFromAWorker, Stop::Dropped));
+                                           Stop::InvalidatedFromAWorker, Stop::Dropped),
+                         ::testing::PrintToStringParamName());
 
 }  // namespace
 }  // namespace ov::test

@@ -7,10 +7,13 @@
 
 #include "platform/QtCoreToolkit.h"
 #include "tests/support/EventLoop.h"
+#include "tests/support/Rows.h"
 #include "tests/support/Sandbox.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 struct OpenCase {
   const char* name;
@@ -73,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"EmptyIsNotRun", QUrl(), std::nullopt, false},
                       OpenCase{"OptionIsNotRun", QUrl(u"-x"_qs), std::nullopt, false},
                       OpenCase{"RelativePathIsNotRun", QUrl(u"relative/path.pkg"_qs), std::nullopt, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    rowName);
 
 }  // namespace
 }  // namespace ov::test

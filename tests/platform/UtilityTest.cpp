@@ -10,10 +10,13 @@
 #include "platform/Bundle.h"
 #include "platform/Utility.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/Rows.h"
 #include "tests/support/Sandbox.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 struct CreateCase {
   const char* name;
@@ -39,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, CreateDirectoryTest,
                                            CreateCase{"AFileCountsAsSuccess", "file", true, false},
                                            CreateCase{"Unicode", "Téléchargements/ダウンロード", true, true},
                                            CreateCase{"Empty", nullptr, false, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         rowName);
 
 struct IdentifierCase {
   const char* name;
@@ -98,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                        QByteArray("bplist00\xd1\x01\x02_\x10\x12"
                                   "CFBundleIdentifier"),
                        kFallbackBundleIdentifier}),
-    [](const auto& info) { return std::string(info.param.name); });
+    rowName);
 
 TEST(DiskSpace, FreeAndTotalOfTheVolumeOrNothingWithTheMessage) {
   Sandbox sandbox;

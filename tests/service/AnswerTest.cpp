@@ -2,10 +2,13 @@
 // (header names in any letter case: tests/platform).
 
 #include "service/ServiceRequest.h"
+#include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -138,6 +141,10 @@ struct DecimalCase {
   const char* text;
   std::optional<std::int64_t> value;
 };
+
+void PrintTo(const DecimalCase& row, std::ostream* out) {
+  *out << '"' << row.text << '"';
+}
 
 class DecimalParse : public ::testing::TestWithParam<DecimalCase> {};
 

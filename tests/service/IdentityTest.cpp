@@ -3,9 +3,12 @@
 #include <QLocale>
 
 #include "service/Identity.h"
+#include "tests/support/Rows.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 class Identity : public ::testing::Test {
  protected:
@@ -39,6 +42,10 @@ struct LanguageCase {
 
 QString linuxTag(const char* locale) {
   return languageTagForLocale(QLocale(QString::fromLatin1(locale)));
+}
+
+void PrintTo(const LanguageCase& row, std::ostream* out) {
+  *out << row.preferred.join(u',').toStdString() << " -> " << row.code;
 }
 
 class LanguageCode : public Identity, public ::testing::WithParamInterface<LanguageCase> {};

@@ -2,10 +2,13 @@
 // of the answer.
 
 #include "platform/Clock.h"
+#include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
 
 namespace ov::test {
 namespace {
+
+using test::PrintTo;
 
 using ::testing::UnorderedElementsAreArray;
 using namespace Qt::Literals::StringLiterals;

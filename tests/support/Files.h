@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "tests/support/Rows.h"
 #include "tests/support/Sandbox.h"
 
 // Readable failure messages for texts.
@@ -17,9 +18,6 @@ namespace ov::test {
 inline std::string byteRange(std::int64_t first, std::int64_t last) {
   return "bytes=" + std::to_string(first) + "-" + std::to_string(last);
 }
-
-// Names a table's test after its row's `name` field.
-inline constexpr auto rowName = [](const auto& info) { return std::string(info.param.name); };
 
 // Deterministic pseudo-random bytes (xorshift), so a part stored at the wrong
 // offset shows as wrong content.

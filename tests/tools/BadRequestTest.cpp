@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/Rows.h"
 #include "tests/tools/ServiceFixture.h"
 
 namespace refservice::testing {
 namespace {
+
+using ov::test::PrintTo;
 
 class BadRequest : public ServiceTest,
                    public ::testing::WithParamInterface<std::pair<std::string, std::string>> {};

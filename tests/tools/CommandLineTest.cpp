@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Rows.h"
 #include "tools/refservice/ScenarioParser.h"
 
 namespace refservice {
 namespace {
+
+using ov::test::PrintTo;
 
 using Arguments = std::vector<std::string>;
 

@@ -4,11 +4,14 @@
 #include <QFile>
 #include <sstream>
 
+#include "tests/support/Rows.h"
 #include "tests/tools/ServiceFixture.h"
 #include "tools/refservice/ScenarioParser.h"
 
 namespace refservice::testing {
 namespace {
+
+using ov::test::PrintTo;
 
 constexpr std::int64_t kAny = -1;
 
@@ -173,8 +176,7 @@ const WireCase kRows[] = {
     {"Hold", "hold = on\nhold-after-bytes = 1000", "{r}0-99999", 206, "Content-Length: 100000", 1000},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, Wire, ::testing::ValuesIn(kRows),
-                         [](const ::testing::TestParamInfo<WireCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Rows, Wire, ::testing::ValuesIn(kRows), ov::test::rowName);
 
 }  // namespace
 }  // namespace refservice::testing
