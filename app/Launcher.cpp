@@ -8,12 +8,12 @@
 
 #include "app/AppDelegate.h"
 #include "app/DownloadWindow.h"
-#include "app/SingleInstance.h"
 #include "app/StringFormat.h"
 #include "app/Strings.h"
 #include "app/Translations.h"
 #include "app/ViewController.h"
 #include "app/WidgetsToolkit.h"
+#include "frontend/SingleInstance.h"
 #include "platform/Bundle.h"
 #include "platform/TerminationSignals.h"
 #include "platform/Toolkit.h"

@@ -1,4 +1,4 @@
-#include "app/SingleInstance.h"
+#include "frontend/SingleInstance.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/SystemVersion.h"
+#include "frontend/SystemVersion.h"
 
 #include <QOperatingSystemVersion>
 #include <mutex>
