@@ -1,0 +1,7 @@
+// The window's program, OVDownloaderWindow: the bundle's executable
+// (app/main.cpp) becomes it when the command line asks for the window.
+#include "app/Launcher.h"
+
+int main(int argc, char** argv) {
+  return ov::runOVDownloader(argc, argv);
+}
