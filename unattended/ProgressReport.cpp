@@ -82,7 +82,11 @@ void ProgressReport::progress(double fraction) {
   if (now - lastShown_ < kRedrawInterval) return;
   lastShown_ = now;
   if (style_ == Style::Json) return json(QStringLiteral("downloading"));
-  // Redrawn over itself; what a longer earlier text left is blanked out.
+  redraw();
+}
+
+void ProgressReport::redraw() {
+  // Over itself; what a longer earlier text left is blanked out.
   const QString text = progressText();
   err_('\r' + text.leftJustified(static_cast<int>(openLine_)).toUtf8());
   openLine_ = std::max<qsizetype>(text.size(), 1);
@@ -106,6 +110,8 @@ void ProgressReport::finish(ExitCode code, const QString& detail) {
   finished_ = true;
   const bool delivered = code == ExitCode::Delivered;
   if (delivered) bytes_ = total_;
+  // The redrawn line ends at 100 % whenever its last redraw came.
+  if (delivered && openLine_ > 0) redraw();
   if (openLine_ > 0) {
     err_(QByteArrayLiteral("\n"));
     openLine_ = 0;

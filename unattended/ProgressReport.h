@@ -41,13 +41,14 @@ class ProgressReport {
   // Retry `retry` of `retries` follows in `wait`, after `failure`.
   void retrying(int retry, int retries, std::chrono::milliseconds wait, ExitCode failure, const QString& why);
   // The outcome; `detail` is the installer's path when delivered, else the
-  // message. Only the first call counts.
+  // message (a usage mistake adds the --help hint). Only the first call counts.
   void finish(ExitCode code, const QString& detail);
 
   bool finished() const { return finished_; }
 
  private:
   void stateLine(const QString& line);
+  void redraw();
   void json(const QString& state, const std::function<void(QJsonObject&)>& more = nullptr);
   QString progressText() const;
   double speed() const;  // bytes a second over the last few seconds

@@ -199,8 +199,10 @@ void UnattendedRun::onDownloadFailed(ERROR_Code code) {
 void UnattendedRun::retryOrGiveUp(ExitCode failure, const QString& why, std::function<void()> retry,
                                   const std::function<void()>& giveUp) {
   if (retriesUsed_ >= settings_.retries) {
-    finish(failure,
-           retriesUsed_ == 0 ? why : why + QStringLiteral(", also after %1 retries").arg(retriesUsed_));
+    const QString retries = retriesUsed_ == 1 ? QStringLiteral("retry") : QStringLiteral("retries");
+    finish(failure, retriesUsed_ == 0
+                        ? why
+                        : why + QStringLiteral(", also after %1 %2").arg(retriesUsed_).arg(retries));
     return giveUp();
   }
   ++retriesUsed_;

@@ -108,11 +108,7 @@ TEST_P(Outcomes, EndWithTheirCodeMessageFilesAndReports) {
         << folder.toStdString();
   }
   if (row.landed != nullptr) {
-    QFile landed(expand(row.landed) + u'/' + kName);
-    ASSERT_TRUE(landed.open(QIODevice::ReadOnly));
-    QFile source(installerPath(kName));
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(landed.readAll() == source.readAll());
+    EXPECT_TRUE(readWholeFile(expand(row.landed) + u'/' + kName) == readWholeFile(installerPath(kName)));
   }
   if (mgr_->fileUrl) {
     EXPECT_FALSE(QDir(tempFolder()).exists());
@@ -154,14 +150,14 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"TransferFailsAfterRetries",
             [](auto& s) { s.installer.failAtByte = kChunk; },
             ExitCode::DownloadFailed,
-            "OVDownloader: the download failed, also after 1 retries",
+            "OVDownloader: the download failed, also after 1 retry",
             nullptr,
             {kLaunch, kDownloading, kDownloading, kCancel}},
         Row{"WrongDigestAfterRetries",
             [](auto& s) { s.installer.digest = refservice::DigestHeader::Wrong; },
             ExitCode::Integrity,
             "OVDownloader: the installer's size or digest did not match what the service announced, also "
-            "after 1 retries",
+            "after 1 retry",
             nullptr,
             {kLaunch, kDownloading, kWrong, kDownloading, kWrong}},
         Row{"ServerError",
@@ -191,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
             {}},
         Row{.name = "NoNetworkAfterRetries",
             .code = ExitCode::NoNetwork,
-            .message = "OVDownloader: no network connection, also after 1 retries",
+            .message = "OVDownloader: no network connection, also after 1 retry",
             .seam = Seam::Offline},
         Row{.name = "DiskFull",
             .code = ExitCode::DiskSpace,
@@ -211,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
             .code = ExitCode::BadMakeInfo,
             .message = "OVDownloader: cannot read the product from <bundle>/Contents/Resources/MakeInfo.ini",
             .seam = Seam::NoMakeInfo}),
-    [](const auto& info) { return std::string(info.param.name); });
+    rowName);
 
 }  // namespace
 }  // namespace ov::test

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/Files.h"
 #include "unattended/ProgressReport.h"
 
 namespace ov::test {
@@ -50,7 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
                           "Preparing the download of Sample Studio 2.1\n"
                           "Downloading 100.0 MiB to /d/Setup.pkg\n"
                           "\r 10%  10.0 MiB of 100.0 MiB  25.0 MiB/s  0:04 left"
-                          "\r 20%  20.0 MiB of 100.0 MiB  30.0 MiB/s  0:03 left\n"
+                          "\r 20%  20.0 MiB of 100.0 MiB  30.0 MiB/s  0:03 left"
+                          "\r100%  100.0 MiB of 100.0 MiB  30.0 MiB/s  0:00 left\n"
                           "OVDownloader: delivered /d/Setup.pkg\n"},
                       Row{"Lines", Style::Lines, ExitCode::Delivered, "/d/Setup.pkg", "",
                           "Preparing the download of Sample Studio 2.1\n"
@@ -76,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
 {"bytes":20971520,"exitCode":6,"failure":"download-failed","message":"the download failed","speed":31457280,"state":"failed","total":104857600}
 )",
                           "OVDownloader: the download failed\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    rowName);
 
 }  // namespace
 }  // namespace ov::test
