@@ -44,7 +44,9 @@ int main(int argc, char** argv) {
       break;
   }
   const QString window = ov::Bundle::main().executablePath(QStringLiteral("OVDownloaderWindow"));
-  const QString error = ov::replaceProcessWith(window);
+  // Under the name it was started by: the window's class for the desktop
+  // (WM_CLASS) and its name for ps and killall stay those of OVDownloader.
+  const QString error = ov::replaceProcessWith(window, argv[0]);
   print(stderr, QStringLiteral("OVDownloader: cannot start the window, %1: %2\n").arg(window, error));
   return ov::exitStatus(ov::ExitCode::BrokenBundle);
 }
