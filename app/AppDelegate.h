@@ -1,10 +1,9 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
-#include <QTimer>
-#include <chrono>
 #include <memory>
+
+#include "frontend/QuitPolicy.h"
 
 namespace ov {
 
@@ -52,12 +51,11 @@ class AppDelegate : public QObject {
   // TerminateCancel, the quit following once the report has returned.
   TerminateReply applicationShouldTerminate();
 
-  // A termination signal from the system (SIGTERM, SIGINT): nobody can be
-  // asked. Hides the windows, cancels with the report, and terminates once it
-  // has returned or `signalReportWait` has passed, whichever comes first. A
-  // second signal while waiting terminates at once.
+  // A termination signal from the system (SIGTERM, SIGINT): hides the
+  // windows, then follows the signal policy (frontend/QuitPolicy.h): cancel
+  // with the report, terminate once it has returned or after a deadline, and
+  // at once on a second signal. Nothing once the program is terminating.
   void terminateOnSignal();
-  std::chrono::milliseconds signalReportWait{std::chrono::seconds(4)};
 
  public slots:
   // An action for a menu command or control: prints "onQuitOVDownloader" and
@@ -67,12 +65,9 @@ class AppDelegate : public QObject {
  private:
   // Hides the controller's window (not closed) when the controller still lives.
   void hideMainWindow();
-  // Cancels with the report; terminateOVDownloader() follows on the main thread.
-  void cancelAndTerminateAfterReport();
 
   OVDownloadMgr& manager_;
-  QTimer signalDeadline_;
-  bool signalReceived_ = false;
+  SignalPolicy signalPolicy_;
 };
 
 }  // namespace ov

@@ -8,16 +8,15 @@
 
 #include "app/AppDelegate.h"
 #include "app/DownloadWindow.h"
-#include "app/SingleInstance.h"
 #include "app/StringFormat.h"
 #include "app/Strings.h"
 #include "app/Translations.h"
 #include "app/ViewController.h"
 #include "app/WidgetsToolkit.h"
+#include "frontend/SingleInstance.h"
 #include "platform/Bundle.h"
 #include "platform/TerminationSignals.h"
 #include "platform/Toolkit.h"
-#include "platform/Utility.h"
 #include "ui_DownloadWindow.h"
 
 namespace ov {
@@ -34,10 +33,6 @@ class Launcher {
   }
 };
 
-QString bundleIdentifier() {
-  return Bundle::main().identifier().value_or(QString::fromLatin1(kFallbackBundleIdentifier));
-}
-
 }  // namespace
 
 int runOVDownloader(int argc, char** argv) {
@@ -52,9 +47,7 @@ int runOVDownloader(int argc, char** argv) {
   WidgetsToolkit toolkit(delegate);
   toolkit.install();
 
-  // The part files live in the application-support folder; that is what a
-  // second copy must not share.
-  SingleInstance guard(bundleIdentifier(), getApplicationSupportDirectory(true).toLocalFile());
+  SingleInstance guard;
   switch (guard.acquire()) {
     case SingleInstance::Claim::Acquired:
       break;

@@ -82,6 +82,9 @@ class ViewController : public QObject,
   void viewDidLoad();
   // Registers the controller with the application delegate (mainVC).
   void viewDidAppear();
+  // The counterpart of viewDidAppear(). It does nothing, so no event is wired
+  // to it: the program orders its window out only on the way to a quit that
+  // is already under way, when nothing is left to do for the window.
   void viewDidDisappear() {}
   // The close button: runs the cancel flow and keeps the window open (false).
   bool windowShouldClose();
@@ -89,7 +92,8 @@ class ViewController : public QObject,
   void windowWillClose();
 
   // --- Start-up and countdown ------------------------------------------------
-  // Reads <bundle>/Contents/Resources/MakeInfo.ini into configMakeInfo; true on success.
+  // Reads <bundle>/Contents/Resources/MakeInfo.ini into configMakeInfo; true
+  // on success (frontend/ProductInfo.h, which the unattended mode shares).
   bool loadMakeInfoINI();
   // The file's text as the INI reader gets it: every "/" acts as a line
   // break; the non-empty pieces, each followed by "\n".
@@ -136,8 +140,6 @@ class ViewController : public QObject,
   int runAlert(const QString& message, std::initializer_list<QString> buttons);
   // Orders the window out (it is not closed).
   void hideOwnWindow();
-  // Cancels with the report; the quit follows once the report has returned.
-  void cancelWithReportThenTerminate();
   // CancelDownload without a report, then a fresh transfer.
   void restartDownload();
   void terminate();

@@ -1,26 +1,16 @@
 // Failure dialogs: one dialog per failure kind, and what each answer does
 // (prepare again, restart the transfer, fetch the new downloader, or quit).
 
-#include <QUrl>
-
 #include "app/StringFormat.h"
 #include "app/Strings.h"
 #include "app/ViewController.h"
 #include "engine/OVDownloadMgr.h"
+#include "frontend/NewDownloaderAddress.h"
+#include "frontend/QuitPolicy.h"
 #include "platform/ThreadCheck.h"
 #include "platform/Toolkit.h"
 
 namespace ov {
-
-namespace {
-
-// The service names the new downloader's address; only a web address is
-// handed to the desktop's opener, never a file, a script or another scheme.
-bool isOpenableWebAddress(const QUrl& url) {
-  return url.isValid() && (url.scheme() == u"https" || url.scheme() == u"http") && !url.host().isEmpty();
-}
-
-}  // namespace
 
 int ViewController::runAlert(const QString& message, std::initializer_list<QString> buttons) {
   Alert alert;
@@ -80,11 +70,8 @@ void ViewController::handleServerError() {
 void ViewController::handleNeedUpdate() {
   const int answer = runAlert(IDS_NEED_UPDATE, {IDS_BTNCAPTION_UPDATE, IDS_BTNCAPTION_CLOSE});
   if (answer == 0) {
-    if (const auto address = manager_.getNewDownloaderURL()) {
-      const QUrl url(*address, QUrl::StrictMode);
-      // Whether the opener accepted it does not change what follows.
-      if (isOpenableWebAddress(url)) toolkit().openWithDefaultHandler(url);
-    }
+    // Whether the opener accepted it does not change what follows.
+    if (const auto address = newDownloaderAddress(manager_)) toolkit().openWithDefaultHandler(*address);
   }
   if (answer == 0 || answer == 1) terminate();
 }
@@ -97,7 +84,7 @@ void ViewController::handleDownloadFailed() {
       return startDownload();
     case 1:
       hideOwnWindow();
-      return cancelWithReportThenTerminate();
+      return cancelWithReportThenTerminate(manager_, this);
   }
 }
 

@@ -1,16 +1,13 @@
 // Start-up and countdown: from the loaded window to a download that is ready
 // and counting down to its start.
 
-#include <QStringList>
-#include <exception>
-
 #include "app/DownloadWindow.h"
 #include "app/StringFormat.h"
 #include "app/Strings.h"
-#include "app/SystemVersion.h"
 #include "app/ViewController.h"
 #include "engine/OVDownloadMgr.h"
-#include "ini/IniReader.h"
+#include "frontend/ProductInfo.h"
+#include "frontend/SystemVersion.h"
 #include "platform/Bundle.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
@@ -18,14 +15,6 @@
 #include "platform/Toolkit.h"
 
 namespace ov {
-
-namespace {
-
-const QString kSection = QStringLiteral("Ureg_Info");
-// Products that refuse to run on a system older than 10.14 (case-sensitive).
-const QString kModernOnlyProduct = QStringLiteral("BrindleCutter");
-
-}  // namespace
 
 void ViewController::viewDidLoad() {
   auto& center = NotificationCenter::defaultCenter();
@@ -45,33 +34,24 @@ void ViewController::viewDidLoad() {
   pauseButton->setEnabled(false);
   locationLabel->setHidden(true);
 
-  if (loadMakeInfoINI()) {
-    sr = configMakeInfo->get(kSection, QStringLiteral("SR_No"));
-    product = configMakeInfo->get(kSection, QStringLiteral("Prod_Name"));
-    displayProductName = configMakeInfo->get(kSection, QStringLiteral("DisplayProd_Name"));
-    version = configMakeInfo->get(kSection, QStringLiteral("Prod_Ver"));
-    versionType = configMakeInfo->get(kSection, QStringLiteral("RegVType"));
-    systemLog(QStringLiteral("[OVDownloader]MakeInfo.ini content : SR = ") + *sr +
-              QStringLiteral(", Product = ") + *product + QStringLiteral(", DisplayProductName = ") +
-              *displayProductName + QStringLiteral(", Version = ") + *version +
-              QStringLiteral(", VersionType = ") + *versionType);
-  } else {
+  if (!loadMakeInfoINI()) {
     // No product name is known here; the bundle's own name stands in for it.
     const QString name = Bundle::main().infoString(QStringLiteral("CFBundleName")).value_or(QString());
     runAlert(formatString(IDS_SERVER_ERROR, {name}), {IDS_BTNCAPTION_OK});
     terminate();
     return;
   }
+  const ProductInfo info = productOf(*configMakeInfo);
+  sr = info.sr;
+  product = info.product;
+  displayProductName = info.displayProductName;
+  version = info.version;
+  versionType = info.versionType;
 
-  if (isModernSystem(runningMacOSVersion())) {
-    outputLine(QStringLiteral("MacOS is 10.14 or above"));
-  } else {
-    outputLine(QStringLiteral("MacOS is 10.13"));
-    if (product->contains(kModernOnlyProduct, Qt::CaseSensitive)) {
-      runAlert(formatString(IDS_OS_ERROR, {*displayProductName}), {IDS_BTNCAPTION_OK});
-      terminate();
-      return;
-    }
+  if (productRefusesThisSystem(*product)) {
+    runAlert(formatString(IDS_OS_ERROR, {*displayProductName}), {IDS_BTNCAPTION_OK});
+    terminate();
+    return;
   }
 
   const QString title = formatString(IDS_CAPTION_BAR_TITLE, {*displayProductName});
@@ -99,25 +79,14 @@ void ViewController::submitPreparation() {
 }
 
 bool ViewController::loadMakeInfoINI() {
-  const QString path = Bundle::main().bundlePath() + QStringLiteral("/Contents/Resources/MakeInfo.ini");
-  try {
-    Config parsed = parseINI(hanldeSourceSession(readTextFile(path)));
-    configMakeInfo = std::move(parsed);
-  } catch (const std::exception&) {
-    systemLog(QStringLiteral("[OVDownloader]failed to load MakeInfo.ini"));
-    return false;
-  }
-  systemLog(QStringLiteral("[OVDownloader]load MakeInfo.ini done."));
+  auto loaded = loadMakeInfo();
+  if (!loaded) return false;
+  configMakeInfo = std::move(loaded);
   return true;
 }
 
 QString ViewController::hanldeSourceSession(const QString& source) {
-  QString result;
-  for (const QString& piece : source.split(u'/', Qt::SkipEmptyParts)) {
-    result += piece;
-    result += u'\n';
-  }
-  return result;
+  return makeInfoLines(source);
 }
 
 void ViewController::handleReadyToDownload() {

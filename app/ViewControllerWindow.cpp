@@ -6,10 +6,12 @@
 #include <cmath>
 
 #include "app/DownloadWindow.h"
+#include "app/LeaveConfirmation.h"
 #include "app/StringFormat.h"
 #include "app/Strings.h"
 #include "app/ViewController.h"
 #include "engine/OVDownloadMgr.h"
+#include "frontend/QuitPolicy.h"
 #include "platform/Dispatch.h"
 #include "platform/ThreadCheck.h"
 #include "platform/Toolkit.h"
@@ -49,13 +51,12 @@ void ViewController::onPauseBtnClicked(QObject*) {
 }
 
 void ViewController::cancelDownload() {
-  const int answer = runAlert(IDS_LEAVEAPP, {IDS_BTNCAPTION_NO, IDS_BTNCAPTION_YES});
   // No, or an alert that ended without an answer: everything goes on.
-  if (answer != 1) return;
+  if (!confirmLeaving()) return;
 
   hideOwnWindow();
   stopCountDown();
-  cancelWithReportThenTerminate();
+  cancelWithReportThenTerminate(manager_, this);
   setPauseButtonTitle(IDS_BTNCAPTION_PAUSE);
   startButton->setEnabled(true);
   cancelButton->setEnabled(false);
@@ -65,17 +66,6 @@ void ViewController::cancelDownload() {
 void ViewController::hideOwnWindow() {
   // The alert's own window is already gone when runModalAlert() returns.
   if (window_) toolkit().hideWindow(window_.get());
-}
-
-void ViewController::cancelWithReportThenTerminate() {
-  // The handler comes on a background queue once the report has returned;
-  // the exit belongs on the main thread.
-  const std::weak_ptr<ViewController> weak = weak_from_this();
-  manager_.CancelDownload(true, [weak] {
-    mainQueue().async([weak] {
-      if (const auto self = weak.lock()) self->terminate();
-    });
-  });
 }
 
 void ViewController::onDownloadProgress(double dProgress) {

@@ -72,6 +72,10 @@ void WidgetsToolkit::setTerminating() {
   delegate_.bIsTerminating = true;
 }
 
+bool WidgetsToolkit::isTerminating() const {
+  return delegate_.bIsTerminating;
+}
+
 void WidgetsToolkit::terminate() {
   if (delegate_.applicationShouldTerminate() != AppDelegate::TerminateReply::TerminateNow) return;
   delegate_.applicationWillTerminate();

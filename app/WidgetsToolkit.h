@@ -34,6 +34,7 @@ class WidgetsToolkit : public QObject, public Toolkit {
   void hideWindow(QObject* window) override;
   bool openWithDefaultHandler(const QUrl& url) override;
   void setTerminating() override;
+  bool isTerminating() const override;
   // Asks the delegate; when it answers "terminate now", leaves the event loop
   // (also when called before the loop has started, or from inside a modal one).
   void terminate() override;

@@ -92,7 +92,9 @@ void OVDownloadMgr::moveInstallerToDownloads() {
 QString OVDownloadMgr::getDownloadedFileLocation() {
   const QString name = fileUrl ? QFileInfo(fileUrl->toLocalFile()).fileName() : QString();
   if (name.isEmpty()) return QString();
-  const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+  const QString downloads = delivery.folder.isEmpty()
+                                ? QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)
+                                : delivery.folder;
   if (downloads.isEmpty() || !QDir().mkpath(downloads)) {
     outputLine(QStringLiteral("get download path failed."));
     return QString();
@@ -106,7 +108,9 @@ void OVDownloadMgr::runInstaller() {
   OV_ON_MAIN_THREAD();
   // Only the verified installer at its final place is ever opened.
   const QString installer = installerPath_.value_or(QString());
-  if (!installer.isEmpty() && toolkit().openWithDefaultHandler(QUrl::fromLocalFile(installer))) {
+  if (!delivery.openInstaller) {
+    // Delivered as asked, not opened: nothing was installed, and nothing is reported as such.
+  } else if (!installer.isEmpty() && toolkit().openWithDefaultHandler(QUrl::fromLocalFile(installer))) {
     sendReports(
         [this] {
           sendLog_UpdateStatus(statusName(STATUS_ID::SI_COMPLETE), statusName(STATUS_ID::SI_INSTALL),

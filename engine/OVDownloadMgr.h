@@ -135,7 +135,18 @@ class OVDownloadMgr {
   bool isPauseTask() const { return bPause.load(); }
 
   // --- Completion (main) -----------------------------------------------------
+  // What differs between the front ends at the hand-off; the window keeps the
+  // defaults. Set on the main thread before the preparation.
+  struct Delivery {
+    QString folder;             // where the installer goes; empty: the user's Downloads folder
+    bool openInstaller = true;  // hand it to the default handler (and report "Install")
+  };
+  Delivery delivery;
+  // The installer's final path: its name in the delivery folder (created
+  // when missing); empty when there is no name yet or no folder.
   QString getDownloadedFileLocation();
+  // Where the verified installer was put: empty before, and when the move failed.
+  QString deliveredInstallerPath() const { return installerPath_.value_or(QString()); }
   std::int64_t getDownloadedFileSize() const { return i64FileSize.load(); }
   std::optional<QString> getNewDownloaderURL() const { return newDownloaderURL; }
   void completeDownload();

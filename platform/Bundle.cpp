@@ -91,6 +91,14 @@ QString Bundle::resourcePath() const {
   return bundlePath() + QStringLiteral("/Contents/Resources");
 }
 
+QString Bundle::executablePath(const QString& name) const {
+  BundleState& s = state();
+  std::lock_guard lk(s.mutex);
+  const QString folder = s.testPath.isEmpty() ? QDir::cleanPath(executableDirectory())
+                                              : s.testPath + QStringLiteral("/Contents/MacOS");
+  return folder + u'/' + name;
+}
+
 std::optional<QString> Bundle::identifier() const {
   return infoString(QStringLiteral("CFBundleIdentifier"));
 }

@@ -15,6 +15,8 @@ class Bundle {
   QString resourcePath() const;                                 // <bundle>/Contents/Resources
   std::optional<QString> identifier() const;                    // CFBundleIdentifier
   std::optional<QString> infoString(const QString& key) const;  // a text value of Info.plist
+  // Another executable of the bundle, beside the running one (<bundle>/Contents/MacOS/<name>).
+  QString executablePath(const QString& name) const;
 
   // Tests point the main bundle elsewhere; an empty path restores the real one.
   static void setMainBundlePathForTesting(const QString& path);

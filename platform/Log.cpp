@@ -1,6 +1,7 @@
 #include "platform/Log.h"
 
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <mutex>
@@ -18,6 +19,17 @@ LogObserver& observer() {
   return o;
 }
 
+LogEchoes& echoes() {
+  static LogEchoes e;
+  return e;
+}
+
+void echo(std::FILE* stream, const QByteArray& utf8) {
+  if (stream == nullptr) return;
+  std::fprintf(stream, "%s\n", utf8.constData());
+  std::fflush(stream);
+}
+
 }  // namespace
 
 void systemLog(const QString& line) {
@@ -29,17 +41,24 @@ void systemLog(const QString& line) {
   }();
   (void)opened;
   syslog(LOG_NOTICE, "%s", utf8.constData());
-  std::fprintf(stderr, "%s\n", utf8.constData());
-  std::fflush(stderr);
+  echo(echoes().system, utf8);
   if (observer()) observer()(LogChannel::System, line);
 }
 
 void outputLine(const QString& line) {
   const QByteArray utf8 = line.toUtf8();
   std::lock_guard lk(logMutex());
-  std::fprintf(stdout, "%s\n", utf8.constData());
-  std::fflush(stdout);
+  echo(echoes().output, utf8);
   if (observer()) observer()(LogChannel::Output, line);
+}
+
+void setLogEchoes(LogEchoes e) {
+  std::lock_guard lk(logMutex());
+  echoes() = e;
+}
+
+bool isTerminal(std::FILE* stream) {
+  return stream != nullptr && ::isatty(::fileno(stream)) == 1;
 }
 
 void setLogObserver(LogObserver o) {

@@ -24,7 +24,7 @@ class QtCoreToolkit : public Toolkit {
 
   // There is no application delegate to ask, so the flag is only kept.
   void setTerminating() override { terminating_ = true; }
-  bool isTerminating() const { return terminating_; }
+  bool isTerminating() const override { return terminating_; }
 
   // Leaves the main event loop (QCoreApplication::quit()).
   void terminate() override;

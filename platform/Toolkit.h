@@ -52,6 +52,9 @@ class Toolkit {
   // Lets the next termination request through without asking the user.
   virtual void setTerminating() = 0;
 
+  // Whether setTerminating() has been called: the program is on its way out.
+  virtual bool isTerminating() const = 0;
+
   // Asks the application to terminate; the application delegate may refuse.
   virtual void terminate() = 0;
 

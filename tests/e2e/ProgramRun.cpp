@@ -34,7 +34,11 @@ ProgramRun::~ProgramRun() {
   }
 }
 
-void ProgramRun::start() {
+void ProgramRun::pipeTo(QProcess& reader) {
+  reader_ = &reader;
+}
+
+void ProgramRun::start(const QStringList& arguments, bool display) {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert(QStringLiteral("HOME"), sandbox_.home());
   environment.insert(QStringLiteral("XDG_DATA_HOME"), sandbox_.dataHome());
@@ -49,13 +53,18 @@ void ProgramRun::start() {
   environment.insert(QStringLiteral("OVDOWNLOADER_SERVICE_HOST"),
                      QString::fromStdString(service_.hostAndPort()));
   environment.insert(QStringLiteral("OVDOWNLOADER_CA_FILE"), QString::fromStdString(service_.caFile()));
-  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  if (display) {
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  } else {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+      environment.remove(QString::fromLatin1(name));
+  }
   environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
 
   process_ = std::make_unique<QProcess>();
   process_->setProcessEnvironment(environment);
-  process_->setProcessChannelMode(QProcess::MergedChannels);
-  process_->start(bundle_ + QStringLiteral("/Contents/MacOS/OVDownloader"), {});
+  if (reader_ != nullptr) process_->setStandardOutputProcess(reader_);
+  process_->start(bundle_ + QStringLiteral("/Contents/MacOS/OVDownloader"), arguments);
   process_->waitForStarted(10000);
 }
 
@@ -73,6 +82,14 @@ void ProgramRun::terminate() {
   ::kill(static_cast<pid_t>(process_->processId()), SIGTERM);
 }
 
+void ProgramRun::interrupt() {
+  ::kill(static_cast<pid_t>(process_->processId()), SIGINT);
+}
+
+qint64 ProgramRun::processId() const {
+  return process_->processId();
+}
+
 void ProgramRun::kill() {
   process_->kill();
   process_->waitForFinished(10000);
@@ -87,7 +104,17 @@ QProcess::ExitStatus ProgramRun::exitStatus() const {
 }
 
 QByteArray ProgramRun::output() const {
+  return standardOutput() + standardError();
+}
+
+QByteArray ProgramRun::standardOutput() const {
   // readAll() would consume; peek the whole buffer instead.
+  process_->setReadChannel(QProcess::StandardOutput);
+  return process_->peek(process_->bytesAvailable());
+}
+
+QByteArray ProgramRun::standardError() const {
+  process_->setReadChannel(QProcess::StandardError);
   return process_->peek(process_->bytesAvailable());
 }
 

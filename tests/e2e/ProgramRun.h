@@ -20,17 +20,28 @@ class ProgramRun {
   ProgramRun(Sandbox& sandbox, const refservice::ReferenceService& service);
   ~ProgramRun();
 
-  void start();
+  // Starts the bundle's executable with `arguments`. With `display` clear it
+  // has none at all (no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM): a
+  // window, or anything of Qt's GUI, could not start.
+  void start(const QStringList& arguments = {}, bool display = true);
+  // Sends the program's standard output to `reader` (started with it) instead.
+  void pipeTo(QProcess& reader);
   // Waits for the program to end by itself; false when it is still running after `limit`.
   bool waitForExit(std::chrono::milliseconds limit);
   void terminate();  // SIGTERM, as the system sends it
-  void kill();       // SIGKILL: a crash, as far as the program can tell
+  void interrupt();  // SIGINT, as Ctrl+C sends it
+  qint64 processId() const;
+  void kill();  // SIGKILL: a crash, as far as the program can tell
   int exitCode() const;
   QProcess::ExitStatus exitStatus() const;
   QByteArray output() const;  // standard output and error so far
+  QByteArray standardOutput() const;
+  QByteArray standardError() const;
 
   // What the stand-in opener was asked to open, one entry per call.
   QStringList opened() const;
+  // The sandbox's copy of the bundle.
+  QString bundlePath() const { return bundle_; }
   // The application-support folder of the bundle's identifier.
   QString supportFolder() const;
 
@@ -39,6 +50,7 @@ class ProgramRun {
   const refservice::ReferenceService& service_;
   std::unique_ptr<QProcess> process_;
   QString bundle_;
+  QProcess* reader_ = nullptr;
 };
 
 }  // namespace ov::test

@@ -68,6 +68,7 @@ class ScriptedToolkit : public Toolkit {
     return get(openAnswer_);
   }
   void setTerminating() override { record(QStringLiteral("setTerminating")); }
+  bool isTerminating() const override { return setTerminatingCount() > 0; }
   void terminate() override { record(QStringLiteral("terminate")); }
 
  private:

@@ -1,8 +1,11 @@
-#include "app/SingleInstance.h"
+#include "frontend/SingleInstance.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalSocket>
+
+#include "platform/Bundle.h"
+#include "platform/Utility.h"
 
 namespace ov {
 
@@ -26,11 +29,15 @@ SingleInstance::SingleInstance(const QString& key, const QString& folder, QObjec
   connect(&server_, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
 }
 
+SingleInstance::SingleInstance(QObject* parent)
+    : SingleInstance(Bundle::main().identifier().value_or(QString::fromLatin1(kFallbackBundleIdentifier)),
+                     getApplicationSupportDirectory(true).toLocalFile(), parent) {}
+
 SingleInstance::~SingleInstance() {
   release();
 }
 
-SingleInstance::Claim SingleInstance::acquire() {
+SingleInstance::Claim SingleInstance::acquire(bool answerLaterLaunches) {
   if (lock_ && lock_->isLocked()) return Claim::Acquired;
   if (!QDir().mkpath(folder_)) return Claim::Failed;
   lock_ = std::make_unique<QLockFile>(lockPath_);
@@ -41,6 +48,7 @@ SingleInstance::Claim SingleInstance::acquire() {
     return lock_->error() == QLockFile::LockFailedError ? Claim::HeldElsewhere : Claim::Failed;
   // Holding the lock, any socket of that name is a leftover of a dead copy.
   QLocalServer::removeServer(serverName_);
+  if (!answerLaterLaunches) return Claim::Acquired;
   server_.setSocketOptions(QLocalServer::UserAccessOption);
   server_.listen(serverName_);
   return Claim::Acquired;

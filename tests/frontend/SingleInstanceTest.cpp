@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <future>
 
-#include "app/SingleInstance.h"
+#include "frontend/SingleInstance.h"
 #include "tests/support/EventLoop.h"
 
 namespace ov::test {

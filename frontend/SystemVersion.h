@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <compare>
 #include <functional>
 #include <optional>
@@ -24,6 +25,12 @@ std::optional<SystemVersion> runningMacOSVersion();
 // macOS has no such version and is never held back by it: it counts as modern
 // (dark appearance, no product refused).
 bool isModernSystem(const std::optional<SystemVersion>& version);
+
+// The start-up check of the system: writes to standard output which system
+// the program runs on ("MacOS is 10.13", or "MacOS is 10.14 or above" also on
+// a system that is not macOS), and answers whether `product` refuses to run
+// there: a product whose name holds "BrindleCutter" (in that case) needs 10.14.
+bool productRefusesThisSystem(const QString& product);
 
 // Tests pretend to run on a given macOS version, or on none; an empty function
 // restores the real query.

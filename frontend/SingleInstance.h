@@ -24,6 +24,9 @@ class SingleInstance : public QObject {
   // `key`: what the copies have in common (the bundle identifier).
   // `folder`: where the lock file goes (created when missing).
   SingleInstance(const QString& key, const QString& folder, QObject* parent = nullptr);
+  // The program's guard: the bundle's identifier, in the application-support
+  // folder, where the part files live (that is what a second copy must not share).
+  explicit SingleInstance(QObject* parent = nullptr);
   ~SingleInstance() override;
 
   enum class Claim {
@@ -31,7 +34,9 @@ class SingleInstance : public QObject {
     HeldElsewhere,  // another copy holds the lock
     Failed,         // the folder or the lock file cannot be made: nothing could be downloaded there either
   };
-  Claim acquire();
+  // With `answerLaterLaunches` clear, a later launch gets no answer to its
+  // request for a window (there is none to bring forward).
+  Claim acquire(bool answerLaterLaunches = true);
   // Gives the lock up (also done by the destructor).
   void release();
 

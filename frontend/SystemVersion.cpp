@@ -1,10 +1,15 @@
-#include "app/SystemVersion.h"
+#include "frontend/SystemVersion.h"
 
 #include <QOperatingSystemVersion>
 #include <mutex>
 
+#include "platform/Log.h"
+
 namespace ov {
 namespace {
+
+// Products that refuse to run on a system older than 10.14 (case-sensitive).
+const QString kModernOnlyProduct = QStringLiteral("BrindleCutter");
 
 std::mutex seamMutex;
 std::function<std::optional<SystemVersion>()> testVersion;
@@ -24,6 +29,15 @@ std::optional<SystemVersion> runningMacOSVersion() {
 
 bool isModernSystem(const std::optional<SystemVersion>& version) {
   return !version || *version >= kMinimumModernSystem;
+}
+
+bool productRefusesThisSystem(const QString& product) {
+  if (isModernSystem(runningMacOSVersion())) {
+    outputLine(QStringLiteral("MacOS is 10.14 or above"));
+    return false;
+  }
+  outputLine(QStringLiteral("MacOS is 10.13"));
+  return product.contains(kModernOnlyProduct, Qt::CaseSensitive);
 }
 
 void setMacOSVersionForTesting(std::function<std::optional<SystemVersion>()> version) {
