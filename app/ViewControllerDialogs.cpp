@@ -3,6 +3,7 @@
 
 #include <QUrl>
 
+#include "app/DownloadWindow.h"
 #include "app/StringFormat.h"
 #include "app/Strings.h"
 #include "app/ViewController.h"
@@ -32,6 +33,10 @@ int ViewController::runAlert(const QString& message, std::initializer_list<QStri
 
 void ViewController::onDownloadFailed(ERROR_Code code) {
   OV_ON_MAIN_THREAD();
+  // Every kind with a dialog ends the transfer the dock shows, at least until a retry.
+  const bool ignored =
+      code == ERROR_Code::E_UNCLEAR || code == ERROR_Code::E_NO_MD5 || code == ERROR_Code::E_NO_PROMOTE;
+  if (window_ && !ignored) window_->setTask(DownloadWindow::Task::Ended);
   switch (code) {
     case ERROR_Code::E_NO_CONNECTION:
       return handleNoConnection();
