@@ -59,6 +59,8 @@ DownloadWindow::DownloadWindow(QWidget* parent)
     button->setAutoDefault(true);
   }
   setMinimumWidth(fontMetrics().averageCharWidth() * 64);
+  // A new text (a product name, a translation) asks for a new layout.
+  centralWidget()->installEventFilter(this);
 
   static const bool factoryInstalled = (QAccessible::installFactory(announcerAccessible), true);
   static_cast<void>(factoryInstalled);
@@ -90,6 +92,21 @@ void DownloadWindow::showEvent(QShowEvent* event) {
   if (appeared_ || event->spontaneous()) return;
   appeared_ = true;
   if (didAppear) didAppear();
+}
+
+bool DownloadWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == centralWidget() &&
+      (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize))
+    fitHeightToContents();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void DownloadWindow::fitHeightToContents() {
+  const int content = centralWidget()->layout()->totalHeightForWidth(centralWidget()->width());
+  if (content <= 0) return;
+  const int needed = content + height() - centralWidget()->height();
+  if (minimumHeight() != needed) setMinimumHeight(needed);
+  if (height() < needed) resize(width(), needed);
 }
 
 void DownloadWindow::hideEvent(QHideEvent* event) {

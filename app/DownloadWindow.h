@@ -66,9 +66,15 @@ class DownloadWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void showTaskInDock();
+  // Grows the window to the height its wrapped texts need at its width: a
+  // main window's minimum size ignores the height a word-wrapped label needs
+  // for its width, so a long product name would be cut or overlap the line
+  // below it.
+  void fitHeightToContents();
 
   bool appeared_ = false;
   Task task_ = Task::Idle;
