@@ -1,5 +1,7 @@
 #include "app/AlertDialog.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -7,6 +9,8 @@
 #include <QPainterPath>
 #include <QStyle>
 #include <QVBoxLayout>
+
+#include "app/DownloadWindow.h"
 
 namespace ov {
 
@@ -40,6 +44,15 @@ QPixmap warningPixmap(int size, qreal devicePixelRatio) {
   return pixmap;
 }
 
+// An alert is an alert to assistive technology too, not a plain dialog:
+// screen readers read its whole message when it opens.
+QAccessibleInterface* alertAccessible(const QString& key, QObject* object) {
+  static_cast<void>(key);
+  if (auto* dialog = qobject_cast<AlertDialog*>(object))
+    return new QAccessibleWidget(dialog, QAccessible::AlertMessage);
+  return nullptr;
+}
+
 QLabel* textLabel(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   // Messages may carry names from MakeInfo.ini or the service: never markup.
@@ -52,7 +65,9 @@ QLabel* textLabel(const QString& text, QWidget* parent) {
 
 }  // namespace
 
-AlertDialog::AlertDialog(const Alert& alert, QWidget* parent) : QDialog(parent) {
+AlertDialog::AlertDialog(const Alert& alert, QWidget* parent) : QDialog(parent), message_(alert.message) {
+  static const bool factoryInstalled = (QAccessible::installFactory(alertAccessible), true);
+  static_cast<void>(factoryInstalled);
   setModal(true);
   setWindowModality(Qt::ApplicationModal);
   setWindowTitle(QGuiApplication::applicationDisplayName());
@@ -124,6 +139,8 @@ AlertDialog::AlertDialog(const Alert& alert, QWidget* parent) : QDialog(parent) 
 
 int AlertDialog::runModal() {
   answer_ = -1;
+  // Someone looking elsewhere learns that the download waits for them.
+  if (auto* window = qobject_cast<DownloadWindow*>(parentWidget())) window->tellIfInBackground(message_);
   exec();
   return answer_;
 }

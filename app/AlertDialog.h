@@ -14,6 +14,8 @@ namespace ov {
 // default button has the keyboard focus, so Enter and Space choose it. A
 // one-button alert also answers Escape and the window's close button with that
 // button; an alert with more buttons must be answered by one of them.
+// Over the download window, an alert that opens while that window is not in
+// front is also posted as a desktop notification.
 class AlertDialog : public QDialog {
   Q_OBJECT
 
@@ -34,6 +36,7 @@ class AlertDialog : public QDialog {
   void reject() override;
 
  private:
+  QString message_;
   std::vector<QPushButton*> buttons_;
   int answer_ = -1;
 };

@@ -1,6 +1,7 @@
 // Failure dialogs: one dialog per failure kind, and what each answer does
 // (prepare again, restart the transfer, fetch the new downloader, or quit).
 
+#include "app/DownloadWindow.h"
 #include "app/StringFormat.h"
 #include "app/Strings.h"
 #include "app/ViewController.h"
@@ -22,6 +23,10 @@ int ViewController::runAlert(const QString& message, std::initializer_list<QStri
 
 void ViewController::onDownloadFailed(ERROR_Code code) {
   OV_ON_MAIN_THREAD();
+  // Every kind with a dialog ends the transfer the dock shows, at least until a retry.
+  const bool ignored =
+      code == ERROR_Code::E_UNCLEAR || code == ERROR_Code::E_NO_MD5 || code == ERROR_Code::E_NO_PROMOTE;
+  if (window_ && !ignored) window_->setTask(DownloadWindow::Task::Ended);
   switch (code) {
     case ERROR_Code::E_NO_CONNECTION:
       return handleNoConnection();

@@ -1,7 +1,6 @@
 // The window while a download runs: start, pause and resume, the cancel flow,
 // progress and completion.
 
-#include <QAccessible>
 #include <algorithm>
 #include <cmath>
 
@@ -38,6 +37,7 @@ void ViewController::startDownload() {
   pauseButton->setEnabled(true);
   if (startHadFocus) pauseButton->setFocus(Qt::OtherFocusReason);
   setStateText(IDS_DOWNLOAD_STATE);
+  if (window_) window_->setTask(DownloadWindow::Task::Running);
 }
 
 void ViewController::onPauseBtnClicked(QObject*) {
@@ -48,6 +48,8 @@ void ViewController::onPauseBtnClicked(QObject*) {
     setPauseButtonTitle(IDS_BTNCAPTION_RESUME);
     manager_.PauseDownload();
   }
+  if (window_)
+    window_->setTask(manager_.bPause.load() ? DownloadWindow::Task::Paused : DownloadWindow::Task::Running);
 }
 
 void ViewController::cancelDownload() {
@@ -75,6 +77,7 @@ void ViewController::onDownloadProgress(double dProgress) {
   const double total = totalMegabytes();
   showSizeProgress(total * fraction, total);
   progressIndicator->setValue(static_cast<int>(std::lround(fraction * 100.0)));
+  if (window_) window_->setTaskProgress(fraction);
 }
 
 void ViewController::onFileCompleteDownload() {
@@ -83,6 +86,7 @@ void ViewController::onFileCompleteDownload() {
   showSizeProgress(total, total);
   progressIndicator->setValue(100);
   setStateText(IDS_COMPLETE_STATE);
+  if (window_) window_->endTask(IDS_COMPLETE_STATE);
 }
 
 double ViewController::totalMegabytes() const {
@@ -101,11 +105,7 @@ void ViewController::setPauseButtonTitle(const QString& title) {
 
 void ViewController::setStateText(const QString& text) {
   stateLabel->setText(text);
-  // Screen readers announce the new state, as they would a live region.
-  if (QAccessible::isActive()) {
-    QAccessibleEvent event(stateLabel.data(), QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&event);
-  }
+  if (window_) window_->announceState(text);
 }
 
 }  // namespace ov

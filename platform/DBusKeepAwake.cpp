@@ -3,13 +3,13 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
-#include <QFileInfo>
 #include <atomic>
 #include <mutex>
 #include <set>
 #include <utility>
 
 #include "platform/Dispatch.h"
+#include "platform/SessionBus.h"
 
 namespace ov {
 namespace {
@@ -18,18 +18,6 @@ const QString kService = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString kPath = QStringLiteral("/org/freedesktop/ScreenSaver");
 const QString kInterface = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString kApplicationName = QStringLiteral("OVDownloader");
-
-// The session bus of this login, without ever auto-launching one: libdbus
-// would start dbus-launch when no address is known, which can take long or
-// open an X11 connection.
-QString sessionBusAddress() {
-  QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
-  if (!address.isEmpty()) return address;
-  const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (runtimeDir.isEmpty()) return {};
-  const QString socket = runtimeDir + QStringLiteral("/bus");
-  return QFileInfo::exists(socket) ? QStringLiteral("unix:path=") + socket : QString();
-}
 
 // Runs `work` on a background thread and waits at most `limit` for it. When
 // the wait runs out, the result is handed to `late` once it comes instead.

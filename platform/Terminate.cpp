@@ -1,5 +1,7 @@
+#include <chrono>
 #include <mutex>
 
+#include "platform/DesktopShell.h"
 #include "platform/Toolkit.h"
 #include "platform/Utility.h"
 
@@ -28,6 +30,9 @@ void terminateOVDownloader(const std::any& sender) {
     cleanup = cleanupHook;
   }
   if (cleanup) cleanup();
+  // The dock's last word (progress hidden) and a notification of the outcome
+  // would die with the process in their queue.
+  DesktopShell::flushAll(std::chrono::seconds(1));
   toolkit().terminate();
 }
 

@@ -8,8 +8,11 @@
 # Writes, for 100 % and 200 % scaling (x1, x2):
 #   01-preparing  02-countdown  03-downloading  04-paused  05-leave-confirmation
 #   06-server-error
-# and, in German at 100 %: 07-countdown-de, 08-need-update-de. Each run's log
-# goes beside the pictures. Needs Xvfb, xdotool and ImageMagick; uses no
+# and, in German at 100 %: 07-countdown-de, 08-need-update-de; then, with a
+# long German and a long Japanese product name, in their languages, at 100 %
+# and 200 %: 09-countdown-long-de, 10-server-error-long-de, 09-countdown-long-ja,
+# 10-server-error-long-ja. Each run's log goes beside the pictures. Needs Xvfb,
+# xdotool, ImageMagick and a Japanese font (fonts-ipafont-gothic); uses no
 # display, network or home folder of the machine it runs on.
 set -eu
 
@@ -82,6 +85,17 @@ stop_service() {
   service_pid=""
 }
 
+# product_bundle <name> <display name> <version>: a copy of the bundle whose
+# MakeInfo.ini names another product; start_app runs it until the next call.
+app_exe=$exe
+product_bundle() {
+  rm -rf "$work/$1.app"
+  cp -a "$build/OVDownloader.app" "$work/$1.app"
+  printf '[Ureg_Info]\nSR_No=SR-SHOT-0001\nProd_Name=SampleStudio\nDisplayProd_Name=%s\nProd_Ver=%s\nRegVType=Retail\n' \
+    "$2" "$3" >"$work/$1.app/Contents/Resources/MakeInfo.ini"
+  app_exe="$work/$1.app/Contents/MacOS/OVDownloader"
+}
+
 # start_app <run name> <scale> [VAR=value...]: the program in a fresh home.
 start_app() {
   run=$1
@@ -97,7 +111,7 @@ start_app() {
     XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home/run" \
     DISPLAY="$DISPLAY" LANG=C.UTF-8 QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$app_scale" \
     OVDOWNLOADER_SERVICE_HOST="127.0.0.1:$(cat "$work/service/port")" \
-    OVDOWNLOADER_CA_FILE="$work/service/ca.pem" "$@" "$exe" >"$log" 2>&1 &
+    OVDOWNLOADER_CA_FILE="$work/service/ca.pem" "$@" "$app_exe" >"$log" 2>&1 &
   app_pid=$!
 }
 
@@ -206,5 +220,37 @@ xdotool key Tab space
 wait_until 10 sh -c "! kill -0 $app_pid" || fail "de: Close did not end the program"
 stop_app
 stop_service
+
+# Long names: a German one with a compound word that cannot be broken, and a
+# Japanese one without spaces, each in its own language.
+for lang in de ja; do
+  if [ "$lang" = de ]; then
+    product_bundle long-de "Druckvorstufenfarbverwaltungsprogrammpaket Professional für Werbeagenturen" "2024.1"
+    locale=de_DE.UTF-8
+  else
+    product_bundle long-ja "オーヴァレン・プロフェッショナル画像編集カラーマネジメント統合スタジオ" "2024.1"
+    locale=ja_JP.UTF-8
+  fi
+  for scale in 1 2; do
+    echo "x$scale: countdown and server error with a long $lang product name"
+    start_service "rate-limit = 150000"
+    start_app "long-$lang-x$scale" "$scale" LANGUAGE="$lang" LANG="$locale"
+    wait_until 30 logged "Receive ReadyToDownload notification" || fail "long $lang: never ready"
+    sleep 1.5
+    shot "x$scale-09-countdown-long-$lang"
+    stop_app
+    stop_service
+    start_service "link = error-000"
+    start_app "long-$lang-x$scale-server-error" "$scale" LANGUAGE="$lang" LANG="$locale"
+    wait_until 15 has_window "^OVDownloader$" || fail "long $lang: no server-error dialog"
+    shot "x$scale-10-server-error-long-$lang"
+    focus "^OVDownloader$"
+    xdotool key Return
+    wait_until 10 sh -c "! kill -0 $app_pid" || fail "long $lang: OK did not end the program"
+    stop_app
+    stop_service
+  done
+done
+app_exe=$exe
 
 echo "screenshots: done, in $out"

@@ -2,30 +2,7 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE" sourcelanguage="en">
 <context>
-    <name>AlertDialog</name>
-    <message>
-        <source>Warning</source>
-        <translation>Warnung</translation>
-    </message>
-</context>
-<context>
     <name>DownloadWindow</name>
-    <message>
-        <source>Download window</source>
-        <translation>Download-Fenster</translation>
-    </message>
-    <message>
-        <source>Title</source>
-        <translation>Titel</translation>
-    </message>
-    <message>
-        <source>Product</source>
-        <translation>Produkt</translation>
-    </message>
-    <message>
-        <source>Status</source>
-        <translation>Status</translation>
-    </message>
     <message>
         <source>Download progress</source>
         <translation>Download-Fortschritt</translation>
@@ -194,6 +171,20 @@
         <source>No</source>
         <extracomment>IDS_BTNCAPTION_NO</extracomment>
         <translation>Nein</translation>
+    </message>
+</context>
+<context>
+    <name>ov::AlertDialog</name>
+    <message>
+        <source>Warning</source>
+        <translation>Warnung</translation>
+    </message>
+</context>
+<context>
+    <name>ov::DownloadWindow</name>
+    <message>
+        <source>Show</source>
+        <translation>Anzeigen</translation>
     </message>
 </context>
 </TS>

@@ -2,30 +2,7 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="es_ES" sourcelanguage="en">
 <context>
-    <name>AlertDialog</name>
-    <message>
-        <source>Warning</source>
-        <translation>Advertencia</translation>
-    </message>
-</context>
-<context>
     <name>DownloadWindow</name>
-    <message>
-        <source>Download window</source>
-        <translation>Ventana de descarga</translation>
-    </message>
-    <message>
-        <source>Title</source>
-        <translation>Título</translation>
-    </message>
-    <message>
-        <source>Product</source>
-        <translation>Producto</translation>
-    </message>
-    <message>
-        <source>Status</source>
-        <translation>Estado</translation>
-    </message>
     <message>
         <source>Download progress</source>
         <translation>Progreso de la descarga</translation>
@@ -194,6 +171,20 @@
         <source>No</source>
         <extracomment>IDS_BTNCAPTION_NO</extracomment>
         <translation>No</translation>
+    </message>
+</context>
+<context>
+    <name>ov::AlertDialog</name>
+    <message>
+        <source>Warning</source>
+        <translation>Advertencia</translation>
+    </message>
+</context>
+<context>
+    <name>ov::DownloadWindow</name>
+    <message>
+        <source>Show</source>
+        <translation>Mostrar</translation>
     </message>
 </context>
 </TS>

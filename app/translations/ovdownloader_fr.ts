@@ -2,30 +2,7 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="fr_FR" sourcelanguage="en">
 <context>
-    <name>AlertDialog</name>
-    <message>
-        <source>Warning</source>
-        <translation>Avertissement</translation>
-    </message>
-</context>
-<context>
     <name>DownloadWindow</name>
-    <message>
-        <source>Download window</source>
-        <translation>Fenêtre de téléchargement</translation>
-    </message>
-    <message>
-        <source>Title</source>
-        <translation>Titre</translation>
-    </message>
-    <message>
-        <source>Product</source>
-        <translation>Produit</translation>
-    </message>
-    <message>
-        <source>Status</source>
-        <translation>État</translation>
-    </message>
     <message>
         <source>Download progress</source>
         <translation>Progression du téléchargement</translation>
@@ -194,6 +171,20 @@
         <source>No</source>
         <extracomment>IDS_BTNCAPTION_NO</extracomment>
         <translation>Non</translation>
+    </message>
+</context>
+<context>
+    <name>ov::AlertDialog</name>
+    <message>
+        <source>Warning</source>
+        <translation>Avertissement</translation>
+    </message>
+</context>
+<context>
+    <name>ov::DownloadWindow</name>
+    <message>
+        <source>Show</source>
+        <translation>Afficher</translation>
     </message>
 </context>
 </TS>

@@ -2,30 +2,7 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="it_IT" sourcelanguage="en">
 <context>
-    <name>AlertDialog</name>
-    <message>
-        <source>Warning</source>
-        <translation>Avviso</translation>
-    </message>
-</context>
-<context>
     <name>DownloadWindow</name>
-    <message>
-        <source>Download window</source>
-        <translation>Finestra di download</translation>
-    </message>
-    <message>
-        <source>Title</source>
-        <translation>Titolo</translation>
-    </message>
-    <message>
-        <source>Product</source>
-        <translation>Prodotto</translation>
-    </message>
-    <message>
-        <source>Status</source>
-        <translation>Stato</translation>
-    </message>
     <message>
         <source>Download progress</source>
         <translation>Avanzamento del download</translation>
@@ -194,6 +171,20 @@
         <source>No</source>
         <extracomment>IDS_BTNCAPTION_NO</extracomment>
         <translation>No</translation>
+    </message>
+</context>
+<context>
+    <name>ov::AlertDialog</name>
+    <message>
+        <source>Warning</source>
+        <translation>Avviso</translation>
+    </message>
+</context>
+<context>
+    <name>ov::DownloadWindow</name>
+    <message>
+        <source>Show</source>
+        <translation>Mostra</translation>
     </message>
 </context>
 </TS>

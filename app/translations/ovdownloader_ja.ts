@@ -2,30 +2,7 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ja_JP" sourcelanguage="en">
 <context>
-    <name>AlertDialog</name>
-    <message>
-        <source>Warning</source>
-        <translation>警告</translation>
-    </message>
-</context>
-<context>
     <name>DownloadWindow</name>
-    <message>
-        <source>Download window</source>
-        <translation>ダウンロード ウィンドウ</translation>
-    </message>
-    <message>
-        <source>Title</source>
-        <translation>タイトル</translation>
-    </message>
-    <message>
-        <source>Product</source>
-        <translation>製品</translation>
-    </message>
-    <message>
-        <source>Status</source>
-        <translation>状態</translation>
-    </message>
     <message>
         <source>Download progress</source>
         <translation>ダウンロードの進行状況</translation>
@@ -194,6 +171,20 @@
         <source>No</source>
         <extracomment>IDS_BTNCAPTION_NO</extracomment>
         <translation>いいえ</translation>
+    </message>
+</context>
+<context>
+    <name>ov::AlertDialog</name>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+</context>
+<context>
+    <name>ov::DownloadWindow</name>
+    <message>
+        <source>Show</source>
+        <translation>表示</translation>
     </message>
 </context>
 </TS>

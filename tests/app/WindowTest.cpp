@@ -75,12 +75,12 @@ TEST_F(Window, TheCountdownGoesOnBehindTheLeaveConfirmation) {
   EXPECT_EQ(toolkit_->terminateCount(), 0);
 }
 
-TEST_F(Window, EveryControlHasAnAccessibleNameAndPlainTextAndTheButtonsTakeTheKeyboardInOrder) {
+// What assistive technology reads is checked through AT-SPI (tests/desktop).
+TEST_F(Window, EveryLabelIsPlainTextAndTheButtonsTakeTheKeyboardInOrder) {
   load();
   for (QWidget* control : std::initializer_list<QWidget*>{
            vc().titleLabel, vc().productLabel, vc().stateLabel, vc().progressIndicator, vc().progressLabel,
            vc().locationLabel, vc().startButton, vc().pauseButton, vc().cancelButton}) {
-    EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
     if (auto* label = qobject_cast<QLabel*>(control)) {
       EXPECT_EQ(label->textFormat(), Qt::PlainText);
     }
