@@ -69,7 +69,8 @@ foreach(place IN ITEMS program bundle)
     set(root OVDownloader.app)
     set(only EXCLUDE_FROM_ALL)
   endif()
-  install(TARGETS OVDownloader RUNTIME DESTINATION ${root}/Contents/MacOS COMPONENT ${place} ${only})
+  install(TARGETS OVDownloader OVDownloaderWindow RUNTIME DESTINATION ${root}/Contents/MacOS
+          COMPONENT ${place} ${only})
   install(FILES ${ov_bundle_build}/Contents/Info.plist DESTINATION ${root}/Contents COMPONENT ${place} ${only})
   install(FILES ${ov_bundle_build}/Contents/Resources/MakeInfo.ini DESTINATION ${root}/Contents/Resources
           COMPONENT ${place} ${only})
