@@ -78,6 +78,7 @@ class OVDownloadMgr {
   std::optional<std::int64_t> heartbeatsTime;       // seconds between size reports, from the service
   std::shared_ptr<RepeatingTimer> heartbeatsTimer;  // main thread only
   QString szETag;                                   // the installer's entity tag, from the probe
+  QString szLastModified;                           // its Last-Modified, from the probe; empty: none
   std::optional<QByteArray> installerSha256;   // the installer's digest, when the probe's answer gave one
   std::optional<QString> szTokenID;            // ties the reports of one preparation together
   std::optional<QString> szUUID;               // the machine identifier

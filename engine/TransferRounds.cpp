@@ -305,7 +305,13 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
   // The bytes the probe measured, never a compressed variant of them.
   options.headers.push_back({"Accept-Encoding", "identity"});
   options.destination = partFilePath(task.localPath, task.partIndex);
-  options.expected = ExpectedRange{task.chuckStart, task.chunkEnd, i64FileSize.load()};
+  // Every answer must name the version the probe saw: a server or cache that
+  // ignores If-Range would otherwise mix two versions of the same size.
+  const bool strong = isStrongEtag(szETag);
+  options.expected = ExpectedRange{
+      task.chuckStart, task.chunkEnd, i64FileSize.load(),
+      strong ? std::optional(szETag.toStdString()) : std::nullopt,
+      !strong && !szLastModified.isEmpty() ? std::optional(szLastModified.toStdString()) : std::nullopt};
   options.retry = chunkRetryPolicy;
   options.onRetry = [this, task, run](const RetryNotice& notice) {
     if (run != transferRun_.load()) return;

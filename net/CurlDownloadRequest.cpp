@@ -266,7 +266,11 @@ bool CurlDownloadRequest::acceptFinalResponse(const HttpResponse& response) {
     return false;
   }
   if (plan_) {
-    if (auto why = checkResumedAnswer(*plan_, response)) {
+    // The rest of the bytes must pass every check the first answer passed.
+    auto why = options_.expected ? checkExpectedAnswer(remainderOf(*options_.expected, written_), response)
+                                 : checkResumedAnswer(*plan_, response);
+    if (why && options_.expected) why = "the resumed request: " + *why;
+    if (why) {
       problem_ = HttpError{HttpError::Kind::ResumeFailed, std::move(*why)};
       return false;
     }

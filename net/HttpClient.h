@@ -121,10 +121,11 @@ class DownloadRequest {
   // Continues where it stopped; bytes already written are kept. The rest is
   // asked for with the Range narrowed by the n bytes kept (after a 206 for
   // "bytes a-b/T", "bytes=(a+n)-b"; after a 200, "bytes=n-") and every other
-  // field of the original request, If-Range included. Anything but a 206 whose
-  // Content-Range continues exactly there fails the request with
-  // ResumeFailed. A request suspended before any body byte arrived is sent
-  // again unchanged. Idempotent.
+  // field of the original request, If-Range included. Anything but an
+  // unencoded 206 whose Content-Range continues exactly there (and names the
+  // same complete length, when known) fails the request with ResumeFailed.
+  // A request suspended before any body byte arrived is sent again unchanged.
+  // Idempotent.
   virtual void resume() = 0;
   // Ends the request with a Cancelled error (once; later calls do nothing).
   virtual void cancel() = 0;
@@ -148,14 +149,22 @@ using DownloadCompletionHandler = std::function<void(const DownloadResponse&)>;
 // file of completeLength bytes. The request then judges every answer before a
 // body byte is written: a 206 whose Content-Range names exactly these bytes and
 // this complete length, or a 200 when the range is the whole file, and in
-// either case no Content-Encoding but identity and a Content-Length (when
-// sent) of exactly the range. Anything else fails the request with
-// UnexpectedAnswer, its response attached, and nothing written; a body that
-// runs past the range fails it at once.
+// either case no Content-Encoding but identity, a Content-Length (when sent)
+// of exactly the range, and no other version of the file than the one named
+// here. Anything else fails the request with UnexpectedAnswer, its response
+// attached, and nothing written; a body that runs past the range fails it at
+// once. An answer to a later attempt (after a drop or a suspension) is judged
+// the same way for the bytes still missing, must be a 206, and fails the
+// request with ResumeFailed when it is not the one.
 struct ExpectedRange {
   std::int64_t first = 0;
   std::int64_t last = 0;
   std::int64_t completeLength = 0;
+  // The version of the file: an answer whose ETag differs from entityTag, or,
+  // without one here, whose Last-Modified differs from lastModified, carries
+  // other bytes. An answer without the field says nothing against it.
+  std::optional<std::string> entityTag{};
+  std::optional<std::string> lastModified{};
 
   std::int64_t length() const { return last - first + 1; }
 };

@@ -89,7 +89,9 @@ INSTANTIATE_TEST_SUITE_P(Table, HttpSuspendTest,
 struct WrongAnswerCase {
   std::string name;
   int status;
-  std::string contentRange;  // "" for none; FIRST stands for the start asked for
+  std::string contentRange;    // "" for none; FIRST stands for the start asked for
+  HttpHeader header = {};      // one more field of the answer
+  std::size_t bodyLength = 0;  // 0: the rest of the file from the start asked for
 };
 
 class HttpResumeFailureTest : public HttpDownloadTest, public testing::WithParamInterface<WrongAnswerCase> {};
@@ -117,13 +119,16 @@ TEST_P(HttpResumeFailureTest, AResumedAnswerThatIsNotTheRight206Fails) {
     if (const auto at = contentRange.find("FIRST"); at != std::string::npos)
       contentRange.replace(at, 5, asked.substr(0, asked.find('-')));
     if (!contentRange.empty()) response.set_header("Content-Range", contentRange);
-    response.set_content(GetParam().status == 416 ? std::string() : body.substr(0, 1000),
+    if (!GetParam().header.name.empty()) response.set_header(GetParam().header.name, GetParam().header.value);
+    const std::size_t first = std::stoul(asked);
+    const std::size_t length = GetParam().bodyLength ? GetParam().bodyLength : body.size() - first;
+    response.set_content(GetParam().status == 416 ? std::string() : body.substr(first, length),
                          "application/octet-stream");
   });
   auto session = makeDownloadSession({.progressInterval = 20ms});
   DownloadProbe probe;
   const auto request = probe.start(*session, server.url("/chunk"), {{"Range", "bytes=0-999999"}}, path("c.0"),
-                                   ExpectedRange{0, 999999, 1000000});
+                                   ExpectedRange{0, 999999, 1000000, "\"v1\""});
   ASSERT_TRUE(probe.waitForFraction(0.05));
   request->suspend();
   ASSERT_TRUE(server.waitUntil([&] { return cut.load(); }, 10s)) << "the suspension gives up the connection";
@@ -136,14 +141,19 @@ TEST_P(HttpResumeFailureTest, AResumedAnswerThatIsNotTheRight206Fails) {
   EXPECT_EQ(served.load(), 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, HttpResumeFailureTest,
-                         testing::Values(WrongAnswerCase{"WholeBody", 200, ""},
-                                         WrongAnswerCase{"FromTheStart", 206, "bytes 0-999/1000000"},
-                                         WrongAnswerCase{"ShortEnd", 206, "bytes FIRST-999998/1000000"},
-                                         WrongAnswerCase{"OtherResource", 206, "bytes FIRST-999999/2000000"},
-                                         WrongAnswerCase{"NoContentRange", 206, ""},
-                                         WrongAnswerCase{"NotSatisfiable", 416, "bytes */1000000"}),
-                         [](const testing::TestParamInfo<WrongAnswerCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Table, HttpResumeFailureTest,
+    testing::Values(
+        WrongAnswerCase{"WholeBody", 200, ""}, WrongAnswerCase{"FromTheStart", 206, "bytes 0-999/1000000"},
+        WrongAnswerCase{"ShortEnd", 206, "bytes FIRST-999998/1000000"},
+        WrongAnswerCase{"OtherResource", 206, "bytes FIRST-999999/2000000"},
+        WrongAnswerCase{"NoContentRange", 206, ""}, WrongAnswerCase{"NotSatisfiable", 416, "bytes */1000000"},
+        // Every check of a first answer holds for a resumed one.
+        WrongAnswerCase{"UnknownCompleteLength", 206, "bytes FIRST-999999/*"},
+        WrongAnswerCase{"Compressed", 206, "bytes FIRST-999999/1000000", {"Content-Encoding", "gzip"}},
+        WrongAnswerCase{"AnotherVersion", 206, "bytes FIRST-999999/1000000", {"ETag", "\"v2\""}},
+        WrongAnswerCase{"ShorterThanItsRange", 206, "bytes FIRST-999999/1000000", {}, 1000}),
+    [](const testing::TestParamInfo<WrongAnswerCase>& info) { return info.param.name; });
 
 struct TimeOutCase {
   std::string name;
