@@ -98,9 +98,16 @@ class HttpClient {
 HttpClient& sharedHttpClient();
 
 struct DownloadSessionConfiguration {
-  std::chrono::milliseconds requestTimeout = std::chrono::seconds(600);   // no data for this long fails
+  // No body byte for this long, over every attempt since the last one, fails
+  // the request (never retried).
+  std::chrono::milliseconds requestTimeout = std::chrono::seconds(600);
   std::chrono::milliseconds resourceTimeout = std::chrono::seconds(600);  // whole transfer, active time
   std::chrono::milliseconds connectTimeout = std::chrono::seconds(30);
+  // An attempt that receives no byte for this long (a connection gone silent
+  // after a network change) is ended and asked again at once on a new
+  // connection, after the bytes already written, as a retry does; it uses up
+  // no retry of the policy. Only the request time-out ends such a request.
+  std::chrono::milliseconds stallTimeout = std::chrono::seconds(30);
   // Progress is coalesced: at most one report per request in this interval,
   // and never a second one while the first still waits in its queue. The
   // final fraction (1.0, on success) is always reported; if the request is
@@ -184,7 +191,7 @@ struct RetryPolicy {
 };
 
 struct RetryNotice {
-  int retry = 0;  // 1 for the first retry
+  int retry = 0;  // 1 for the first retry; 0 for a silent connection replaced
   int retries = 0;
   std::chrono::milliseconds delay{0};
   std::string reason;  // printable

@@ -160,6 +160,8 @@ struct TimeOutCase {
   std::chrono::milliseconds requestTimeout;
   std::chrono::milliseconds resourceTimeout;
   std::chrono::milliseconds sliceDelay;  // between 1 KiB slices; long means the server stalls
+  std::chrono::milliseconds stallTimeout = 30s;
+  std::size_t requests = 1;  // at least this many made
 };
 
 class HttpTimeOutTest : public HttpDownloadTest, public testing::WithParamInterface<TimeOutCase> {};
@@ -169,8 +171,9 @@ TEST_P(HttpTimeOutTest, ATransferThatTakesTooLongFails) {
   server.handle("GET", "/t",
                 server.serving({patternBytes(200000), "\"e\"", "application/octet-stream", 1024,
                                 GetParam().sliceDelay}));
-  auto session = makeDownloadSession(
-      {.requestTimeout = GetParam().requestTimeout, .resourceTimeout = GetParam().resourceTimeout});
+  auto session = makeDownloadSession({.requestTimeout = GetParam().requestTimeout,
+                                      .resourceTimeout = GetParam().resourceTimeout,
+                                      .stallTimeout = GetParam().stallTimeout});
   DownloadProbe probe;
   const auto started = std::chrono::steady_clock::now();
   probe.start(*session, server.url("/t"), {}, path("t.bin"));
@@ -178,12 +181,15 @@ TEST_P(HttpTimeOutTest, ATransferThatTakesTooLongFails) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
   EXPECT_EQ(errorOf(probe.completion()), Kind::TimedOut);
   EXPECT_EQ(leftovers(folder_.path()), QStringList());
+  EXPECT_GE(server.requestsTo("/t").size(), GetParam().requests);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, HttpTimeOutTest,
-                         testing::Values(TimeOutCase{"NoData", 300ms, 10s, 5000ms},
-                                         TimeOutCase{"WholeTransfer", 10s, 400ms, 10ms}),
-                         [](const testing::TestParamInfo<TimeOutCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Table, HttpTimeOutTest,
+    testing::Values(TimeOutCase{"NoData", 300ms, 10s, 5000ms}, TimeOutCase{"WholeTransfer", 10s, 400ms, 10ms},
+                    // Each silent connection is replaced; the silence adds up.
+                    TimeOutCase{"SilentOnEveryConnection", 500ms, 10s, 5000ms, 100ms, 3}),
+    [](const testing::TestParamInfo<TimeOutCase>& info) { return info.param.name; });
 
 TEST_F(HttpDownloadTest, AnUnwritableDestinationIsAFileErrorAndNothingIsFetched) {
   TestHttpsServer server;
