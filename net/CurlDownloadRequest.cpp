@@ -122,11 +122,8 @@ bool CurlDownloadRequest::prepareAttempt() {
   retryAfter_.reset();
   HttpHeaders headers = options_.headers;
   if (!first_ || written_ == 0) {
-    std::string error;
-    if (first_ && !file_.truncate(error)) {
-      fail({HttpError::Kind::File, error});
-      return false;
-    }
+    // Nothing of an earlier answer was written (a write that fails ends the
+    // request): the file is still empty.
     first_.reset();
     expectedLength_ = options_.expected ? std::optional(options_.expected->length()) : std::nullopt;
     written_ = 0;

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 
 #include "net/HttpClient.h"
 #include "tests/net/HttpTestHelpers.h"
@@ -191,18 +194,44 @@ INSTANTIATE_TEST_SUITE_P(
                     TimeOutCase{"SilentOnEveryConnection", 500ms, 10s, 5000ms, 100ms, 3}),
     [](const testing::TestParamInfo<TimeOutCase>& info) { return info.param.name; });
 
-TEST_F(HttpDownloadTest, AnUnwritableDestinationIsAFileErrorAndNothingIsFetched) {
+struct FileErrorCase {
+  std::string name;
+  QString destination;          // below the test's folder, which holds the file "blocker"
+  std::optional<rlim_t> limit;  // the largest file this process may write
+  bool fetched;                 // the answer arrived before the file refused it
+};
+
+class HttpFileErrorTest : public HttpDownloadTest, public testing::WithParamInterface<FileErrorCase> {};
+
+TEST_P(HttpFileErrorTest, AFileThatRefusesTheBytesFailsTheRequestAtOnce) {
   TestHttpsServer server;
-  server.handle("GET", "/x", server.serving({"abc"}));
+  server.handle("GET", "/x", server.serving({patternBytes(300000)}));
   writeWholeFile(path("blocker"), "");
-  auto session = makeDownloadSession();
+  rlimit previous{};
+  ::getrlimit(RLIMIT_FSIZE, &previous);
+  if (GetParam().limit) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = previous;
+    limited.rlim_cur = *GetParam().limit;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  }
+  auto session = makeDownloadSession({.progressInterval = 20ms});
   DownloadProbe probe;
-  probe.start(*session, server.url("/x"), {}, path("blocker/sub/x.bin"));
-  ASSERT_TRUE(probe.waitForCompletion());
+  probe.start(*session, server.url("/x"), {}, path(GetParam().destination));
+  const bool completed = probe.waitForCompletion();
+  ::setrlimit(RLIMIT_FSIZE, &previous);
+  ASSERT_TRUE(completed);
   EXPECT_EQ(errorOf(probe.completion()), Kind::File);
-  EXPECT_FALSE(probe.completion().response.has_value());
-  EXPECT_TRUE(server.requests().empty());
+  EXPECT_EQ(probe.completion().response.has_value(), GetParam().fetched);
+  EXPECT_EQ(server.requests().size(), GetParam().fetched ? 1u : 0u) << "never asked again";
+  EXPECT_EQ(leftovers(folder_.path(), u"blocker"_qs), QStringList());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HttpFileErrorTest,
+    testing::Values(FileErrorCase{"UnwritableFolder", u"blocker/sub/x.bin"_qs, {}, false},
+                    FileErrorCase{"WriteFailsWhileTheBytesArrive", u"x.bin"_qs, 1000, true}),
+    [](const testing::TestParamInfo<FileErrorCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace ov::test
