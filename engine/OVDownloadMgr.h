@@ -119,8 +119,11 @@ class OVDownloadMgr {
   void removeTempFiles();
   // Any thread: removes the part files and the partly assembled installer.
   void discardPartialDownload();
-  // The save location for a link; empty when the link names no safe file name
-  // or the application-support folder cannot be made. Background.
+  // The save location for a link, in the application-support folder (made,
+  // and kept private to the user): a link or a folder that stood there is
+  // removed; what cannot be removed makes it a location of the same name in a
+  // fresh folder. Empty when the link names no safe file name or no location
+  // can be made. Background.
   QUrl getSaveFileUrl(const QString& fileName);
   // The last path component of a link, percent-decoded, when it is safe to
   // save: not empty, not hidden (leading "."), at most 255 bytes, no "/" or
