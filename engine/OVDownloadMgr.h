@@ -146,6 +146,9 @@ class OVDownloadMgr {
   // Whether the installer, where it is now (assembled, or moved to Downloads),
   // has the announced size; reports the failure to the service when not.
   bool verifyInstallerSize();
+  // Puts the installer in Downloads by one rename of a file of the announced
+  // size, so an earlier file of that name is replaced by the checked
+  // installer or stays as it was.
   void moveInstallerToDownloads();
   void runInstaller();
 

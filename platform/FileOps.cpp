@@ -55,12 +55,19 @@ int makeTemporaryBeside(const QString& path, QByteArray& name, int permissions) 
   return fd;
 }
 
+using Check = std::function<bool(const QString&)>;
+
 // Puts the written temporary file `fd` (named `temporary`) in place of
-// `path`: flushed, closed, renamed over it, the folder flushed. With `ok`
-// already false, or on any failure, the temporary file goes instead.
-bool replaceWithTemporary(int fd, const QByteArray& temporary, const QString& path, bool ok, QString& error) {
+// `path`: flushed, closed, checked, renamed over it, the folder flushed. With
+// `ok` already false, or on any failure, the temporary file goes instead.
+bool replaceWithTemporary(int fd, const QByteArray& temporary, const QString& path, bool ok, QString& error,
+                          const Check& check = nullptr) {
   if (ok && ::fsync(fd) != 0) ok = failed(error, path);
   if (::close(fd) != 0 && ok) ok = failed(error, path);
+  if (ok && check && !check(QFile::decodeName(temporary))) {
+    error = QStringLiteral("the copy for ") + path + QStringLiteral(" failed its check");
+    ok = false;
+  }
   if (ok && ::rename(temporary.constData(), native(path).constData()) != 0) ok = failed(error, path);
   if (!ok) {
     ::unlink(temporary.constData());
@@ -70,8 +77,8 @@ bool replaceWithTemporary(int fd, const QByteArray& temporary, const QString& pa
   return true;
 }
 
-bool copyAcrossVolumes(const QString& from, const QString& to, QString& error) {
-  const int in = ::open(native(from).constData(), O_RDONLY | O_CLOEXEC);
+bool copyAcrossVolumes(const QString& from, const QString& to, const Check& check, QString& error) {
+  const int in = ::open(native(from).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (in < 0) return failed(error, from);
   QByteArray temporary;
   const int out = makeTemporaryBeside(to, temporary, 0644);
@@ -91,7 +98,7 @@ bool copyAcrossVolumes(const QString& from, const QString& to, QString& error) {
     if (n == 0) break;
   }
   ::close(in);
-  if (!replaceWithTemporary(out, temporary, to, ok, error)) return false;
+  if (!replaceWithTemporary(out, temporary, to, ok, error, check)) return false;
   ::unlink(native(from).constData());
   return true;
 }
@@ -115,7 +122,7 @@ std::optional<std::int64_t> regularFileSize(const QString& path) {
   return static_cast<std::int64_t>(info.st_size);
 }
 
-bool moveFile(const QString& from, const QString& to, QString& error) {
+bool moveFile(const QString& from, const QString& to, const Check& check, QString& error) {
   if (entryKind(from) != EntryKind::RegularFile) {
     error = from + QStringLiteral(" is not a regular file");
     return false;
@@ -125,12 +132,24 @@ bool moveFile(const QString& from, const QString& to, QString& error) {
     error = to + QStringLiteral(" exists and is not a regular file");
     return false;
   }
-  if (::rename(native(from).constData(), native(to).constData()) == 0) {
-    syncFolderOf(to);
-    return true;
+  struct stat source {};
+  struct stat folder {};
+  const bool sameVolume = ::lstat(native(from).constData(), &source) == 0 &&
+                          ::stat(native(QFileInfo(to).absolutePath()).constData(), &folder) == 0 &&
+                          source.st_dev == folder.st_dev;
+  if (sameVolume) {
+    if (!check(from)) {
+      error = from + QStringLiteral(" failed its check");
+      return false;
+    }
+    if (::rename(native(from).constData(), native(to).constData()) == 0) {
+      syncFolderOf(to);
+      return true;
+    }
+    // One file system under two mounts still refuses a rename between them.
+    if (errno != EXDEV) return failed(error, to);
   }
-  if (errno != EXDEV) return failed(error, to);
-  return copyAcrossVolumes(from, to, error);
+  return copyAcrossVolumes(from, to, check, error);
 }
 
 bool writeFileDurably(const QString& path, const QByteArray& bytes, int permissions, QString& error) {

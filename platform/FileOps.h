@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 // File-system steps whose outcome the download's integrity rests on. Each
@@ -19,10 +20,14 @@ EntryKind entryKind(const QString& path);
 std::optional<std::int64_t> regularFileSize(const QString& path);
 
 // Moves the regular file `from` to `to`, replacing a regular file there and
-// nothing else. Within a volume it is one rename; across volumes the bytes go
-// to a temporary file beside `to`, are flushed to disk and renamed into
-// place, so `to` is never seen half written, and `from` is removed after.
-bool moveFile(const QString& from, const QString& to, QString& error);
+// nothing else, by one rename of a file that `check` accepted: a file at `to`
+// is replaced by the checked one or stays as it was, whatever fails. Within a
+// volume `from` itself is checked and renamed; across volumes its bytes go to
+// a new temporary file beside `to`, are flushed to disk, checked and renamed
+// into place, and `from` is removed after. `check` is given the path of the
+// file that would be renamed.
+bool moveFile(const QString& from, const QString& to, const std::function<bool(const QString&)>& check,
+              QString& error);
 
 // Replaces the file at `path` with `bytes` so that a crash or a power loss
 // leaves either the old or the new contents: a new temporary file beside it
