@@ -1,5 +1,4 @@
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -41,8 +40,9 @@ void OVDownloadMgr::completeDownload() {
   installerPath_.reset();
   // Checked before the move, so that a wrong file never replaces the user's
   // older one; and after it, at the only place from which it is ever opened.
+  // Whatever the move put in Downloads passed the check and stays: a file
+  // removed there could be the one that replaced the user's.
   auto fail = [this] {
-    if (installerPath_ && !installerPath_->isEmpty()) QFile::remove(*installerPath_);
     discardPartialDownload();
     notifyDelegate(
         [](DownloadProxy& delegate) { delegate.onDownloadFailed(ERROR_Code::E_SIZE_CHECK_FAILED); });
@@ -81,7 +81,11 @@ void OVDownloadMgr::moveInstallerToDownloads() {
   const QString destination = getDownloadedFileLocation();
   const QString target = destination.isEmpty() ? QString() : freeNameFor(destination);
   QString error = QStringLiteral("no free name in Downloads");
-  if (target.isEmpty() || !moveFile(fileUrl->toLocalFile(), target, error)) {
+  // Across volumes the copy is checked before it replaces anything.
+  const auto announcedSize = [size = i64FileSize.load()](const QString& file) {
+    return regularFileSize(file) == size;
+  };
+  if (target.isEmpty() || !moveFile(fileUrl->toLocalFile(), target, announcedSize, error)) {
     outputLine(QStringLiteral("Move the downloaded pkg to Downloads folder failed!"));
     outputLine(error);
     return;

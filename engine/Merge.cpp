@@ -14,6 +14,8 @@ namespace {
 
 // File systems limit a name to 255 bytes.
 constexpr qsizetype kLongestName = 255;
+// Folders "1", "2", ... tried when something that cannot be removed stands at the save location.
+constexpr int kFreshFolders = 9;
 
 // Characters a name shown to the user must not hold: control characters
 // (line breaks among them) and format characters such as the bidirectional
@@ -39,11 +41,27 @@ std::optional<QString> OVDownloadMgr::saveNameFromLink(const QString& link) {
 }
 
 QUrl OVDownloadMgr::getSaveFileUrl(const QString& fileName) {
-  const QUrl folder = getApplicationSupportDirectory(true);
-  if (!createDirectory(folder.toLocalFile(), true)) return QUrl();
+  const QString folder = QDir::cleanPath(getApplicationSupportDirectory(true).toLocalFile());
+  QString error;
+  // Private: the state kept beside the parts may hold a signed link.
+  if (!createDirectory(QFileInfo(folder).path(), true) || !makePrivateFolder(folder, error)) {
+    outputLine(QStringLiteral("OVDownloadMgr::getSaveFileUrl(), ") + error);
+    return QUrl();
+  }
   const auto name = saveNameFromLink(fileName);
   if (!name) return QUrl();
-  QUrl location = QUrl::fromLocalFile(QDir(folder.toLocalFile()).filePath(*name));
+  // Nothing that stands at the installer's place is followed or kept: a link
+  // goes (never what it points to), and so does a folder. What cannot be
+  // removed is left alone, and the installer is put together in a folder of
+  // its own instead, under the same name.
+  QString place = QDir(folder).filePath(*name);
+  for (int n = 1; !clearWayForFile(place, error); ++n) {
+    outputLine(QStringLiteral("OVDownloadMgr::getSaveFileUrl(), ") + error);
+    const QString fresh = QDir(folder).filePath(QString::number(n));
+    if (n > kFreshFolders || !makePrivateFolder(fresh, error)) return QUrl();
+    place = QDir(fresh).filePath(*name);
+  }
+  QUrl location = QUrl::fromLocalFile(place);
   systemLog(QStringLiteral("[OVDownloader]getSaveFileUrl() done, downloadFileURL : ") +
             location.toString(QUrl::FullyEncoded));
   return location;

@@ -78,6 +78,7 @@ class OVDownloadMgr {
   std::optional<std::int64_t> heartbeatsTime;       // seconds between size reports, from the service
   std::shared_ptr<RepeatingTimer> heartbeatsTimer;  // main thread only
   QString szETag;                                   // the installer's entity tag, from the probe
+  QString szLastModified;                           // its Last-Modified, from the probe; empty: none
   std::optional<QByteArray> installerSha256;   // the installer's digest, when the probe's answer gave one
   std::optional<QString> szTokenID;            // ties the reports of one preparation together
   std::optional<QString> szUUID;               // the machine identifier
@@ -118,8 +119,11 @@ class OVDownloadMgr {
   void removeTempFiles();
   // Any thread: removes the part files and the partly assembled installer.
   void discardPartialDownload();
-  // The save location for a link; empty when the link names no safe file name
-  // or the application-support folder cannot be made. Background.
+  // The save location for a link, in the application-support folder (made,
+  // and kept private to the user): a link or a folder that stood there is
+  // removed; what cannot be removed makes it a location of the same name in a
+  // fresh folder. Empty when the link names no safe file name or no location
+  // can be made. Background.
   QUrl getSaveFileUrl(const QString& fileName);
   // The last path component of a link, percent-decoded, when it is safe to
   // save: not empty, not hidden (leading "."), at most 255 bytes, no "/" or
@@ -153,6 +157,9 @@ class OVDownloadMgr {
   // Whether the installer, where it is now (assembled, or moved to Downloads),
   // has the announced size; reports the failure to the service when not.
   bool verifyInstallerSize();
+  // Puts the installer in Downloads by one rename of a file of the announced
+  // size, so an earlier file of that name is replaced by the checked
+  // installer or stays as it was.
   void moveInstallerToDownloads();
   void runInstaller();
 

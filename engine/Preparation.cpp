@@ -16,6 +16,9 @@ namespace ov {
 namespace {
 
 constexpr std::int64_t kRequiredFreeSpace = 1'048'576'000;  // 1000 MiB, whatever the installer's size
+// Beside the installer, whose whole size is reserved before the first part
+// arrives, the parts of the requests in flight wait to be appended.
+constexpr std::int64_t kRoomForParts = 10 * kChunkLength;
 
 // The link comes from the service and is fetched as is: only an https URL
 // with a host is acceptable (a "file:" or "ftp:" link may well contain "http").
@@ -95,16 +98,17 @@ void OVDownloadMgr::initDownloadMgr(const std::shared_ptr<DownloadProxy>& downlo
 
   heartbeatsTime = queryHeartbeatTime();
 
-  if (!getBuildInfo(link)) return failPreparation(ERROR_Code::E_SERVER_ERROR);
+  // A size that is missing, zero or negative plans no chunk: the server has
+  // not said what it would send.
+  if (!getBuildInfo(link) || i64FileSize.load() <= 0) return failPreparation(ERROR_Code::E_SERVER_ERROR);
 
   const QString saveFolder = QFileInfo(saveLocation.toLocalFile()).absolutePath();
   // No answer about the free space is treated like too little: better a clear
-  // dialog now than a disk that fills up halfway.
+  // dialog now than a disk that fills up halfway (a Retry of that could never
+  // succeed).
   const auto freeSpace = DiskSpaceUtility::getFreeDiskspace(saveFolder);
-  if (!freeSpace || *freeSpace <= kRequiredFreeSpace) return failPreparation(ERROR_Code::E_LOW_DISK_SPACE);
-  // A size larger than the whole volume cannot be a real installer.
-  const auto capacity = DiskSpaceUtility::getTotalDiskspace(saveFolder);
-  if (capacity && i64FileSize.load() > *capacity) return failPreparation(ERROR_Code::E_LOW_DISK_SPACE);
+  if (!freeSpace || *freeSpace <= kRequiredFreeSpace || *freeSpace - i64FileSize.load() < kRoomForParts)
+    return failPreparation(ERROR_Code::E_LOW_DISK_SPACE);
 
   totalFileSize = static_cast<double>(i64FileSize.load());
   szTokenID = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();

@@ -152,6 +152,12 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
     return std::min(kChunkLength, i64FileSize.load() - i * kChunkLength);
   };
   std::int64_t appended = 0;
+  // Nothing in the folder of parts is followed: a link in its place goes first.
+  QString error;
+  if (!makePrivateFolder(QDir::cleanPath(tempFolderPath()), error)) {
+    logMergeFailure(error);
+    return false;
+  }
   const auto state = TransferState::load(statePath());
   bool keep = state && state->describes(*sourceUrl, i64FileSize.load(), szETag) &&
               state->appendedParts <= dataChuckCount && regularFileSize(target) == i64FileSize.load();
@@ -189,11 +195,10 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
     appended = 0;
   }
 
-  QDir().mkpath(tempFolderPath());
   InstallerAssembly::Layout layout{target, [this](std::int64_t i) { return partFilePath(*fileUrl, i); },
                                    i64FileSize.load(), kChunkLength, dataChuckCount};
-  QString error;
-  bool opened = assembly_.open(std::move(layout), appended, installerSha256, error);
+  bool opened = makePrivateFolder(QDir::cleanPath(tempFolderPath()), error) &&
+                assembly_.open(std::move(layout), appended, installerSha256, error);
   // Parts that were complete wait to be appended like any other.
   for (std::int64_t i = appended; opened && i < dataChuckCount; ++i)
     if (onDisk[static_cast<std::size_t>(i)]) assembly_.markArrived(i);
@@ -305,7 +310,13 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
   // The bytes the probe measured, never a compressed variant of them.
   options.headers.push_back({"Accept-Encoding", "identity"});
   options.destination = partFilePath(task.localPath, task.partIndex);
-  options.expected = ExpectedRange{task.chuckStart, task.chunkEnd, i64FileSize.load()};
+  // Every answer must name the version the probe saw: a server or cache that
+  // ignores If-Range would otherwise mix two versions of the same size.
+  const bool strong = isStrongEtag(szETag);
+  options.expected = ExpectedRange{
+      task.chuckStart, task.chunkEnd, i64FileSize.load(),
+      strong ? std::optional(szETag.toStdString()) : std::nullopt,
+      !strong && !szLastModified.isEmpty() ? std::optional(szLastModified.toStdString()) : std::nullopt};
   options.retry = chunkRetryPolicy;
   options.onRetry = [this, task, run](const RetryNotice& notice) {
     if (run != transferRun_.load()) return;

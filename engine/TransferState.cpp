@@ -14,6 +14,7 @@ namespace ov {
 namespace {
 
 const QString kSection = QStringLiteral("Transfer");
+constexpr std::int64_t kLargestState = std::int64_t{64} * 1024;
 
 // The reader takes a "=" inside a value for the start of the next setting,
 // and links carry "=" in their queries: every value travels percent-encoded.
@@ -34,9 +35,14 @@ std::optional<std::int64_t> number(const Section& section, const QString& key) {
 }  // namespace
 
 std::optional<TransferState> TransferState::load(const QString& path) {
+  // A state is a few hundred bytes: anything else at its place (a FIFO, a
+  // link, a huge file) is no state of ours and is not read.
+  QString error;
+  const auto bytes = readRegularFile(path, kLargestState, error);
+  if (!bytes) return std::nullopt;
   Config config;
   try {
-    config = parseINI(readTextFile(path));
+    config = parseINI(decodeText(*bytes, path));
   } catch (const IniReadError&) {
     return std::nullopt;
   } catch (const ParseError&) {
@@ -58,7 +64,8 @@ bool TransferState::save(const QString& path, QString& error) const {
   config.set(kSection, QStringLiteral("size"), QString::number(size));
   config.set(kSection, QStringLiteral("etag"), encoded(etag));
   config.set(kSection, QStringLiteral("appended"), QString::number(appendedParts));
-  return writeFileDurably(path, formatINI(config).toUtf8(), error);
+  // Only the user may read it: the link it records may be a signed one.
+  return writeFileDurably(path, formatINI(config).toUtf8(), 0600, error);
 }
 
 bool TransferState::describes(const QString& otherLink, std::int64_t otherSize,

@@ -16,9 +16,10 @@ struct TransferState {
   QString etag;  // a strong entity tag
   std::int64_t appendedParts = 0;
 
-  // Nothing when the file is missing, unreadable or not a whole state.
+  // Nothing when the file is missing, unreadable, not a regular file of at
+  // most 64 KiB (a link is not followed) or not a whole state.
   static std::optional<TransferState> load(const QString& path);
-  // Durably: a crash leaves the old state or the new one.
+  // Durably, readable by the user only: a crash leaves the old state or the new one.
   bool save(const QString& path, QString& error) const;
 
   // Whether these parts are the bytes `link` names now: the same host, port

@@ -97,7 +97,7 @@ void CurlDownloadRequest::sync() {
 
 void CurlDownloadRequest::attach() {
   if (!prepareAttempt()) return;
-  attachedAt_ = lastActivity_ = Clock::now();
+  attachedAt_ = lastActivity_ = progressAt_ = Clock::now();
   if (!Multi::instance().attach(easy_, shared_from_this())) {
     fail({HttpError::Kind::Other, "libcurl refused the request"});
     return;
@@ -122,11 +122,8 @@ bool CurlDownloadRequest::prepareAttempt() {
   retryAfter_.reset();
   HttpHeaders headers = options_.headers;
   if (!first_ || written_ == 0) {
-    std::string error;
-    if (first_ && !file_.truncate(error)) {
-      fail({HttpError::Kind::File, error});
-      return false;
-    }
+    // Nothing of an earlier answer was written (a write that fails ends the
+    // request): the file is still empty.
     first_.reset();
     expectedLength_ = options_.expected ? std::optional(options_.expected->length()) : std::nullopt;
     written_ = 0;
@@ -206,19 +203,43 @@ void CurlDownloadRequest::retryNow(std::uint64_t wait) {
 Clock::time_point CurlDownloadRequest::onTick(Clock::time_point now) {
   OV_ON_MULTI_THREAD();
   if (stage_ != Stage::Attached) return Clock::time_point::max();
-  const auto idleDeadline = lastActivity_ + configuration_.requestTimeout;
+  const auto idleDeadline = progressAt_ + (configuration_.requestTimeout - silentBefore_);
+  const auto stallDeadline = lastActivity_ + configuration_.stallTimeout;
   const auto resourceDeadline = attachedAt_ + (configuration_.resourceTimeout - activeBefore_);
-  if (now >= idleDeadline || now >= resourceDeadline) {
+  if (now >= idleDeadline) {
     detach();
-    endAttempt(
-        HttpError{HttpError::Kind::TimedOut,
-                  now >= idleDeadline
-                      ? "no data received for " + milliseconds(configuration_.requestTimeout)
-                      : "the transfer took longer than " + milliseconds(configuration_.resourceTimeout)});
+    fail({HttpError::Kind::TimedOut, "no data received for " + milliseconds(configuration_.requestTimeout)});
+    return Clock::time_point::max();
+  }
+  if (now >= resourceDeadline) {
+    detach();
+    endAttempt(HttpError{HttpError::Kind::TimedOut,
+                         "the transfer took longer than " + milliseconds(configuration_.resourceTimeout)});
+    return Clock::time_point::max();
+  }
+  if (now >= stallDeadline) {
+    replaceSilentConnection(now);
     return Clock::time_point::max();
   }
   if (progress_.update(fraction(), now)) postProgress();
-  return std::min({idleDeadline, resourceDeadline, now + configuration_.progressInterval});
+  return std::min({idleDeadline, stallDeadline, resourceDeadline, now + configuration_.progressInterval});
+}
+
+// A connection that went silent (a changed network leaves it open with no
+// one at the other end) is not waited out: a new one asks for the rest at
+// once. The silence counts on, so the request time-out still ends a server
+// that never answers.
+void CurlDownloadRequest::replaceSilentConnection(Clock::time_point now) {
+  detach();
+  silentBefore_ += now - progressAt_;
+  stage_ = Stage::Waiting;
+  Multi::instance().post([self = shared_from_this(), wait = ++wait_] { self->retryNow(wait); });
+  if (options_.onRetry) {
+    RetryNotice notice{0, static_cast<int>(options_.retry.delays.size()), std::chrono::milliseconds(0),
+                       "no data received for " + milliseconds(configuration_.stallTimeout) +
+                           "; asked again on a new connection"};
+    options_.completionQueue->async([onRetry = options_.onRetry, notice] { onRetry(notice); });
+  }
 }
 
 void CurlDownloadRequest::complete() {
@@ -266,7 +287,11 @@ bool CurlDownloadRequest::acceptFinalResponse(const HttpResponse& response) {
     return false;
   }
   if (plan_) {
-    if (auto why = checkResumedAnswer(*plan_, response)) {
+    // The rest of the bytes must pass every check the first answer passed.
+    auto why = options_.expected ? checkExpectedAnswer(remainderOf(*options_.expected, written_), response)
+                                 : checkResumedAnswer(*plan_, response);
+    if (why && options_.expected) why = "the resumed request: " + *why;
+    if (why) {
       problem_ = HttpError{HttpError::Kind::ResumeFailed, std::move(*why)};
       return false;
     }
@@ -319,7 +344,8 @@ size_t CurlDownloadRequest::onHeader(char* data, size_t size, size_t count, void
 size_t CurlDownloadRequest::onBody(char* data, size_t size, size_t count, void* owner) {
   auto* self = static_cast<CurlDownloadRequest*>(owner);
   const auto bytes = static_cast<std::int64_t>(size * count);
-  self->lastActivity_ = Clock::now();
+  self->lastActivity_ = self->progressAt_ = Clock::now();
+  self->silentBefore_ = {};
   // A server that ignores the range of a 2 GiB file must not get to write it.
   if (self->options_.expected && self->written_ + bytes > self->options_.expected->length()) {
     self->problem_ = HttpError{

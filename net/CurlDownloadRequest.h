@@ -18,13 +18,13 @@ namespace ov::curl {
 // One GET streamed to a file, driven by the multi thread.
 //
 // A request runs as one or more attempts. The first asks for what the caller
-// asked; every later one (after a suspension or a transient failure) asks for
-// the rest with a narrowed Range and the caller's other fields (If-Range
-// included), and must be answered by the matching 206, or the request fails
-// with ResumeFailed. Suspending takes the transfer out of libcurl altogether:
-// its connection is given up (a server would close it long before a user
-// comes back from a long pause), while the bytes already written and their
-// count stay. An attempt that has written nothing is simply sent again.
+// asked; every later one (after a suspension, a transient failure or a
+// connection gone silent) asks for the rest with a narrowed Range and the
+// caller's other fields (If-Range included), and must be answered by the
+// matching 206, or the request fails with ResumeFailed. Suspending takes the transfer out of libcurl
+// altogether: its connection is given up (a server would close it long before a user comes back from a long
+// pause), while the bytes already written and their count stay. An attempt that has written nothing is simply
+// sent again.
 //
 // suspend(), resume(), cancel() and isSuspended() may be called on any thread;
 // the rest runs on the multi thread. Until it has finished, the request keeps
@@ -61,6 +61,7 @@ class CurlDownloadRequest final : public DownloadRequest,
   void endAttempt(std::optional<HttpError> error, std::optional<std::chrono::milliseconds> retryAfter = {});
   bool retryLater(const HttpError& error, std::optional<std::chrono::milliseconds> retryAfter);
   void retryNow(std::uint64_t wait);
+  void replaceSilentConnection(Clock::time_point now);
   void complete();
   void fail(HttpError error);
   void finish(DownloadResponse response);
@@ -99,8 +100,12 @@ class CurlDownloadRequest final : public DownloadRequest,
   int retries_ = 0;
   std::uint64_t wait_ = 0;  // tells a stale retry wake-up from the current one
   Clock::time_point attachedAt_;
-  Clock::time_point lastActivity_;
+  Clock::time_point lastActivity_;  // the attempt's start or its latest byte
+  Clock::time_point progressAt_;    // the attempt's start or its latest body byte
   Clock::duration activeBefore_{};
+  // How long the request had received no body byte when its silent
+  // connections before this attempt were replaced; cleared by a body byte.
+  Clock::duration silentBefore_{};
 };
 
 }  // namespace ov::curl

@@ -98,9 +98,16 @@ class HttpClient {
 HttpClient& sharedHttpClient();
 
 struct DownloadSessionConfiguration {
-  std::chrono::milliseconds requestTimeout = std::chrono::seconds(600);   // no data for this long fails
+  // No body byte for this long, over every attempt since the last one, fails
+  // the request (never retried).
+  std::chrono::milliseconds requestTimeout = std::chrono::seconds(600);
   std::chrono::milliseconds resourceTimeout = std::chrono::seconds(600);  // whole transfer, active time
   std::chrono::milliseconds connectTimeout = std::chrono::seconds(30);
+  // An attempt that receives no byte for this long (a connection gone silent
+  // after a network change) is ended and asked again at once on a new
+  // connection, after the bytes already written, as a retry does; it uses up
+  // no retry of the policy. Only the request time-out ends such a request.
+  std::chrono::milliseconds stallTimeout = std::chrono::seconds(30);
   // Progress is coalesced: at most one report per request in this interval,
   // and never a second one while the first still waits in its queue. The
   // final fraction (1.0, on success) is always reported; if the request is
@@ -121,10 +128,11 @@ class DownloadRequest {
   // Continues where it stopped; bytes already written are kept. The rest is
   // asked for with the Range narrowed by the n bytes kept (after a 206 for
   // "bytes a-b/T", "bytes=(a+n)-b"; after a 200, "bytes=n-") and every other
-  // field of the original request, If-Range included. Anything but a 206 whose
-  // Content-Range continues exactly there fails the request with
-  // ResumeFailed. A request suspended before any body byte arrived is sent
-  // again unchanged. Idempotent.
+  // field of the original request, If-Range included. Anything but an
+  // unencoded 206 whose Content-Range continues exactly there (and names the
+  // same complete length, when known) fails the request with ResumeFailed.
+  // A request suspended before any body byte arrived is sent again unchanged.
+  // Idempotent.
   virtual void resume() = 0;
   // Ends the request with a Cancelled error (once; later calls do nothing).
   virtual void cancel() = 0;
@@ -148,14 +156,22 @@ using DownloadCompletionHandler = std::function<void(const DownloadResponse&)>;
 // file of completeLength bytes. The request then judges every answer before a
 // body byte is written: a 206 whose Content-Range names exactly these bytes and
 // this complete length, or a 200 when the range is the whole file, and in
-// either case no Content-Encoding but identity and a Content-Length (when
-// sent) of exactly the range. Anything else fails the request with
-// UnexpectedAnswer, its response attached, and nothing written; a body that
-// runs past the range fails it at once.
+// either case no Content-Encoding but identity, a Content-Length (when sent)
+// of exactly the range, and no other version of the file than the one named
+// here. Anything else fails the request with UnexpectedAnswer, its response
+// attached, and nothing written; a body that runs past the range fails it at
+// once. An answer to a later attempt (after a drop or a suspension) is judged
+// the same way for the bytes still missing, must be a 206, and fails the
+// request with ResumeFailed when it is not the one.
 struct ExpectedRange {
   std::int64_t first = 0;
   std::int64_t last = 0;
   std::int64_t completeLength = 0;
+  // The version of the file: an answer whose ETag differs from entityTag, or,
+  // without one here, whose Last-Modified differs from lastModified, carries
+  // other bytes. An answer without the field says nothing against it.
+  std::optional<std::string> entityTag{};
+  std::optional<std::string> lastModified{};
 
   std::int64_t length() const { return last - first + 1; }
 };
@@ -175,7 +191,7 @@ struct RetryPolicy {
 };
 
 struct RetryNotice {
-  int retry = 0;  // 1 for the first retry
+  int retry = 0;  // 1 for the first retry; 0 for a silent connection replaced
   int retries = 0;
   std::chrono::milliseconds delay{0};
   std::string reason;  // printable

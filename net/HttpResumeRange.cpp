@@ -23,6 +23,25 @@ bool consume(std::string_view& s, char c) {
   return true;
 }
 
+std::optional<std::string> encodingProblem(const HttpResponse& answer) {
+  const auto coding = answer.value("Content-Encoding");
+  if (!coding || equalsIgnoringCase(*coding, "identity")) return std::nullopt;
+  return "the answer is encoded as \"" + *coding + "\"";
+}
+
+std::optional<std::string> versionProblem(const ExpectedRange& expected, const HttpResponse& answer) {
+  // Entity tags compare strongly (RFC 9110, 8.8.3.2): byte for byte.
+  if (expected.entityTag) {
+    const auto tag = answer.value("ETag");
+    if (!tag || *tag == *expected.entityTag) return std::nullopt;
+    return "the answer names ETag " + *tag + " instead of " + *expected.entityTag;
+  }
+  if (!expected.lastModified) return std::nullopt;
+  const auto modified = answer.value("Last-Modified");
+  if (!modified || *modified == *expected.lastModified) return std::nullopt;
+  return "the answer names Last-Modified \"" + *modified + "\" instead of \"" + *expected.lastModified + "\"";
+}
+
 std::string describe(const ResumePlan& plan) {
   std::string text = "bytes " + std::to_string(plan.first) + "-";
   text += plan.last ? std::to_string(*plan.last) : std::string("(end)");
@@ -104,13 +123,20 @@ ResumePlan planResume(const ExpectedRange& expected, std::int64_t written) {
   return plan;
 }
 
+ExpectedRange remainderOf(const ExpectedRange& expected, std::int64_t written) {
+  ExpectedRange rest = expected;
+  rest.first += written;
+  return rest;
+}
+
 std::optional<std::string> checkExpectedAnswer(const ExpectedRange& expected, const HttpResponse& answer) {
   const std::string wanted = "bytes " + std::to_string(expected.first) + "-" + std::to_string(expected.last) +
                              "/" + std::to_string(expected.completeLength);
   // A compressed variant's bytes are not the file's, whatever its range says.
-  if (const auto coding = answer.value("Content-Encoding");
-      coding && !equalsIgnoringCase(*coding, "identity"))
-    return "the answer is encoded as \"" + *coding + "\" (expected " + wanted + ")";
+  if (auto why = encodingProblem(answer)) return *why + " (expected " + wanted + ")";
+  // A cache or a server that ignores If-Range may answer with a range of
+  // another version of the same size; only its validator tells.
+  if (auto why = versionProblem(expected, answer)) return *why + " (expected " + wanted + ")";
   const auto length = parseContentLength(answer.value("Content-Length"));
   if (answer.value("Content-Length") && length != expected.length())
     return "the answer is " + answer.value("Content-Length").value_or("") + " bytes long (expected " +
@@ -134,11 +160,11 @@ std::optional<std::string> checkResumedAnswer(const ResumePlan& plan, const Http
     return "the resumed request was answered with status " + std::to_string(answer.statusCode) +
            " instead of 206 (expected " + describe(plan) + ")";
   }
+  if (auto why = encodingProblem(answer)) return "the resumed request: " + *why;
   const auto contentRange = answer.value("Content-Range");
   const auto range = parseContentRange(contentRange);
-  const bool fits =
-      range && range->first == plan.first && (!plan.last || range->last == *plan.last) &&
-      (!plan.completeLength || !range->completeLength || *range->completeLength == *plan.completeLength);
+  const bool fits = range && range->first == plan.first && (!plan.last || range->last == *plan.last) &&
+                    (!plan.completeLength || range->completeLength == plan.completeLength);
   if (!fits) {
     return "the resumed request was answered with Content-Range \"" + contentRange.value_or("") +
            "\" (expected " + describe(plan) + ")";

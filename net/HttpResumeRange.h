@@ -41,12 +41,17 @@ std::optional<ResumePlan> planResume(const HttpResponse& first, std::int64_t wri
 // "bytes=(first+written)-last", answered by exactly that much of the same file.
 ResumePlan planResume(const ExpectedRange& expected, std::int64_t written);
 
+// What is left of `expected` after its first `written` bytes: the same file
+// and version from byte first + written on.
+ExpectedRange remainderOf(const ExpectedRange& expected, std::int64_t written);
+
 // Nothing when `answer` is the one `expected` describes (see ExpectedRange);
 // otherwise a printable reason.
 std::optional<std::string> checkExpectedAnswer(const ExpectedRange& expected, const HttpResponse& answer);
 
-// Nothing when `answer` (final, after redirects) is the 206 the plan asks for;
-// otherwise a printable reason.
+// Nothing when `answer` (final, after redirects) is the unencoded 206 the
+// plan asks for, with the plan's complete length when it knows one ("*" is
+// none); otherwise a printable reason.
 std::optional<std::string> checkResumedAnswer(const ResumePlan& plan, const HttpResponse& answer);
 
 // `headers` with the Range field (any letter case) set to `range`: replaced

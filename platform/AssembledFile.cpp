@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/FileOps.h"
+
 namespace ov {
 namespace {
 
@@ -26,8 +28,9 @@ bool failed(QString& error, const QString& what, int code = errno) {
 
 class ReadOnly {
  public:
+  // Never through a link, and never waiting for a FIFO's writer.
   explicit ReadOnly(const QString& path)
-      : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)) {}
+      : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)) {}
   ~ReadOnly() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -76,9 +79,23 @@ void AssembledFile::abandon() {
 
 bool AssembledFile::open(const QString& path, bool truncate, QString& error) {
   path_ = path;
-  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0);
-  fd_ = ::open(QFile::encodeName(path).constData(), flags, 0644);
-  if (fd_ < 0) return failed(error, path);
+  const QByteArray name = QFile::encodeName(path);
+  // A new file is made afresh: a link planted at its place is removed, so the
+  // bytes never land in whatever it points to.
+  if (truncate) {
+    if (!clearWayForFile(path, error)) return false;
+    if (::unlink(name.constData()) != 0 && errno != ENOENT) return failed(error, path);
+  }
+  const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (truncate ? O_CREAT | O_EXCL : O_NONBLOCK);
+  const int fd = ::open(name.constData(), flags, 0644);
+  if (fd < 0) return failed(error, path);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    error = path + QStringLiteral(" is not a regular file");
+    return false;
+  }
+  fd_ = fd;
   return true;
 }
 
@@ -107,6 +124,7 @@ bool AssembledFile::copy(const QString& part, std::int64_t offset, std::int64_t 
   if (in.get() < 0) return failed(error, part);
   struct stat info {};
   if (::fstat(in.get(), &info) != 0) return failed(error, part);
+  if (!S_ISREG(info.st_mode)) return failed(error, part, EINVAL);
   if (info.st_size < length) return failed(error, part, EIO);
   if (length == 0) return true;
   if (hash) return readAndWrite(in.get(), 0, fd_, offset, length, hash, part, error);

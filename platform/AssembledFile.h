@@ -18,8 +18,9 @@ class AssembledFile {
   AssembledFile(const AssembledFile&) = delete;
   AssembledFile& operator=(const AssembledFile&) = delete;
 
-  // Opens `path` for writing, creating it when missing; its bytes stay unless
-  // `truncate` is set.
+  // Opens the regular file `path` for writing, never through a link: its
+  // bytes stay, unless `truncate` is set, when whatever stands at `path` (a
+  // file, a link, a FIFO, a folder) is removed and a new, empty file made.
   bool open(const QString& path, bool truncate, QString& error);
   bool isOpen() const { return fd_ >= 0; }
 
@@ -28,7 +29,8 @@ class AssembledFile {
   // the file is only extended.
   bool reserve(std::int64_t size, QString& error);
 
-  // Writes the first `length` bytes of the file `part` at `offset`. The kernel
+  // Writes the first `length` bytes of the regular file `part` (not followed
+  // when a link) at `offset`. The kernel
   // moves them where it can (a reflink clone shares the blocks,
   // copy_file_range copies without passing through user space); with `hash`
   // they are read, added to it and written. Fails when `part` is shorter.

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 // File-system steps whose outcome the download's integrity rests on. Each
@@ -19,15 +20,37 @@ EntryKind entryKind(const QString& path);
 std::optional<std::int64_t> regularFileSize(const QString& path);
 
 // Moves the regular file `from` to `to`, replacing a regular file there and
-// nothing else. Within a volume it is one rename; across volumes the bytes go
-// to a temporary file beside `to`, are flushed to disk and renamed into
-// place, so `to` is never seen half written, and `from` is removed after.
-bool moveFile(const QString& from, const QString& to, QString& error);
+// nothing else, by one rename of a file that `check` accepted: a file at `to`
+// is replaced by the checked one or stays as it was, whatever fails. Within a
+// volume `from` itself is checked and renamed; across volumes its bytes go to
+// a new temporary file beside `to`, are flushed to disk, checked and renamed
+// into place, and `from` is removed after. `check` is given the path of the
+// file that would be renamed.
+bool moveFile(const QString& from, const QString& to, const std::function<bool(const QString&)>& check,
+              QString& error);
 
 // Replaces the file at `path` with `bytes` so that a crash or a power loss
-// leaves either the old or the new contents: a temporary file beside it,
-// flushed, renamed over it, and the folder flushed.
-bool writeFileDurably(const QString& path, const QByteArray& bytes, QString& error);
+// leaves either the old or the new contents: a new temporary file beside it
+// with these permissions, flushed, renamed over it (over a link, not through
+// it), and the folder flushed.
+bool writeFileDurably(const QString& path, const QByteArray& bytes, int permissions, QString& error);
+
+// The bytes of the regular file at `path` when it holds at most `limit`
+// bytes. A link is not followed, and a FIFO or a device is never read (nor
+// waited for): each fails like a missing or larger file.
+std::optional<QByteArray> readRegularFile(const QString& path, std::int64_t limit, QString& error);
+
+// Makes way for a regular file at `path`: nothing there, or a regular file,
+// stays as it is; a link, a FIFO, a socket or a device node is removed (the
+// entry, never what a link points to), and so is a folder with everything in
+// it (links inside removed, not followed). False when something still stands
+// there.
+bool clearWayForFile(const QString& path, QString& error);
+
+// Makes `path` a folder that only its owner may enter (0700): a folder there
+// keeps its contents, anything else at the path (a link, a file) is removed
+// first, never followed.
+bool makePrivateFolder(const QString& path, QString& error);
 
 // Removes `path` and everything below it, never following a link out of it.
 // Nothing there is success.

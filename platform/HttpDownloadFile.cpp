@@ -76,14 +76,6 @@ bool HttpDownloadFile::write(const char* data, std::size_t size, std::string& er
   return true;
 }
 
-bool HttpDownloadFile::truncate(std::string& error) {
-  if (ftruncate(fd_, 0) != 0 || lseek(fd_, 0, SEEK_SET) != 0) {
-    error = systemError("cannot empty " + temporaryPath_, errno);
-    return false;
-  }
-  return true;
-}
-
 bool HttpDownloadFile::commit(std::string& error) {
   if (fd_ < 0) {
     error = "the temporary file is not open";

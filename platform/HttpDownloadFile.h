@@ -23,8 +23,6 @@ class HttpDownloadFile {
   bool open(std::string& error);
   // Appends all of `size` bytes.
   bool write(const char* data, std::size_t size, std::string& error);
-  // Empties the temporary file again, for a request that starts over.
-  bool truncate(std::string& error);
   // Closes the temporary file and renames it over the destination, replacing
   // a previous file of that name.
   bool commit(std::string& error);

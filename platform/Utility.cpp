@@ -62,7 +62,6 @@ bool makeFolder(const QString& path, std::optional<mode_t> permissions) {
 struct DiskSpaceOverrides {
   std::mutex mutex;
   std::function<std::optional<std::int64_t>(const QString&)> freeSpace;
-  std::function<std::optional<std::int64_t>(const QString&)> totalSpace;
 };
 
 DiskSpaceOverrides& diskSpaceOverrides() {
@@ -132,29 +131,11 @@ std::optional<std::int64_t> DiskSpaceUtility::getFreeDiskspace(const QString& pa
   return bytes(volume->f_bavail, volume->f_frsize);
 }
 
-std::optional<std::int64_t> DiskSpaceUtility::getTotalDiskspace(const QString& path) {
-  {
-    DiskSpaceOverrides& o = diskSpaceOverrides();
-    std::lock_guard lk(o.mutex);
-    if (o.totalSpace) return o.totalSpace(path);
-  }
-  const std::optional<struct statvfs> volume = volumeOf(path);
-  if (!volume) return std::nullopt;
-  return bytes(volume->f_blocks, volume->f_frsize);
-}
-
 void DiskSpaceUtility::setFreeSpaceForTesting(
     std::function<std::optional<std::int64_t>(const QString&)> answer) {
   DiskSpaceOverrides& o = diskSpaceOverrides();
   std::lock_guard lk(o.mutex);
   o.freeSpace = std::move(answer);
-}
-
-void DiskSpaceUtility::setTotalSpaceForTesting(
-    std::function<std::optional<std::int64_t>(const QString&)> answer) {
-  DiskSpaceOverrides& o = diskSpaceOverrides();
-  std::lock_guard lk(o.mutex);
-  o.totalSpace = std::move(answer);
 }
 
 // --- The keep-awake assertion ----------------------------------------------

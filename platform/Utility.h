@@ -28,12 +28,9 @@ class DiskSpaceUtility {
   // Free bytes of the volume that holds `path`; nothing when unknown
   // ("Error Obtaining System Memory Info:" is printed when unreadable).
   static std::optional<std::int64_t> getFreeDiskspace(const QString& path);
-  // Total capacity of that volume; nothing when unknown.
-  static std::optional<std::int64_t> getTotalDiskspace(const QString& path);
 
   // Tests answer for the volume; an empty function restores the real query.
   static void setFreeSpaceForTesting(std::function<std::optional<std::int64_t>(const QString&)> answer);
-  static void setTotalSpaceForTesting(std::function<std::optional<std::int64_t>(const QString&)> answer);
 };
 
 class Connectivity {

@@ -50,6 +50,7 @@ bool OVDownloadMgr::getBuildInfo(const QString& sourceUrl) {
       if (const auto length = answer.response->value("Content-Length"))
         i64FileSize = parseDecimalInteger(QString::fromStdString(*length)).value_or(0);
       if (const auto tag = answer.response->value("Etag")) szETag = QString::fromStdString(*tag);
+      szLastModified = QString::fromStdString(answer.response->value("Last-Modified").value_or(""));
       installerSha256 = announcedSha256(*answer.response);
 
       outputLine(QStringLiteral("SendHttpPostRequset to getBuildInfo, Status Code = ") +

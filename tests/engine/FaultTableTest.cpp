@@ -4,12 +4,15 @@
 // (preparation included) against the reference service.
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 
 #include <QDirIterator>
 #include <csignal>
 
+#include "platform/Utility.h"
 #include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
 
@@ -18,14 +21,19 @@ namespace {
 
 using test::PrintTo;
 
-enum class Outcome { Delivered, DownloadFailed, SizeCheckFailed, ServerError };
+enum class Outcome { Delivered, DownloadFailed, SizeCheckFailed, ServerError, LowDiskSpace };
 
 // What stands in the way besides the service's answers.
 enum class Obstacle {
   None,
-  DiskFullForAChunk,        // the volume holds the installer but no part beside it
-  DiskFullForTheInstaller,  // the volume cannot hold the installer
-  SlowService,              // reports trickle at a byte a second
+  DiskFullForAChunk,             // the volume holds the installer but no part beside it
+  DiskFullForTheInstaller,       // the volume cannot hold the installer
+  SlowService,                   // reports trickle at a byte a second
+  LinkAtTheSaveLocation,         // to a file of the user's
+  UnremovableAtTheSaveLocation,  // a folder with something in it that cannot be removed
+  FreeSpaceOfOneAndAHalfGB,      // beyond the 1000 MiB kept free whatever the installer
+  NoRetriesLeft,                 // and a connection replaced after 1 s of silence
+  SmallDownloadsVolume,          // Downloads on a volume of its own, too small for the installer
 };
 
 struct Fault {
@@ -50,6 +58,8 @@ std::pair<std::vector<ERROR_Code>, std::vector<Report>> expectedFor(Outcome outc
       return {{ERROR_Code::E_SIZE_CHECK_FAILED}, {launch, downloading, {"MD5CheckFailed", ""}}};
     case Outcome::ServerError:
       return {{ERROR_Code::E_SERVER_ERROR}, {}};
+    case Outcome::LowDiskSpace:
+      return {{ERROR_Code::E_LOW_DISK_SPACE}, {}};
   }
   return {};
 }
@@ -61,8 +71,17 @@ class FaultTable : public ServiceTest, public ::testing::WithParamInterface<Faul
     endManager();
     httpSettings().sharedTotalTimeout = 60s;  // read by every request: restored once none is left
     if (limited_) ::setrlimit(RLIMIT_FSIZE, &previousLimit_);
-    if (mounted_) ::umount2(QFile::encodeName(sandbox_->dataHome()).constData(), MNT_DETACH);
+    for (const QString& volume : mounted_) ::umount2(QFile::encodeName(volume).constData(), MNT_DETACH);
+    if (!unremovable_.isEmpty()) makeRemovable(unremovable_);
     ServiceTest::TearDown();
+  }
+
+  // A tmpfs of `bytes` at the folder `path`.
+  void mountVolume(const QString& path, std::int64_t bytes) {
+    const std::string options = "size=" + std::to_string(bytes);
+    ASSERT_EQ(::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, options.c_str()), 0)
+        << std::strerror(errno);
+    mounted_ << path;
   }
 
   // The application-support volume has only `bytes` free: a tmpfs of
@@ -70,12 +89,7 @@ class FaultTable : public ServiceTest, public ::testing::WithParamInterface<Faul
   // otherwise a file-size limit of `bytes` on this process.
   void limitDisk(std::int64_t volume, std::int64_t bytes) {
     if (::geteuid() == 0) {
-      const std::string options = "size=" + std::to_string(volume);
-      ASSERT_EQ(
-          ::mount("tmpfs", QFile::encodeName(sandbox_->dataHome()).constData(), "tmpfs", 0, options.c_str()),
-          0)
-          << std::strerror(errno);
-      mounted_ = true;
+      mountVolume(sandbox_->dataHome(), volume);
       QFile filler(sandbox_->dataHome() + QStringLiteral("/filler"));
       ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
       ASSERT_EQ(volume > bytes ? ::fallocate(filler.handle(), 0, 0, volume - bytes) : 0, 0);
@@ -98,7 +112,35 @@ class FaultTable : public ServiceTest, public ::testing::WithParamInterface<Faul
     return entries;
   }
 
-  bool mounted_ = false;
+  // A folder at `path` holding a file that cannot be removed: immutable for
+  // root, in a folder without write permission for anyone else.
+  void placeUnremovable(const QString& path) {
+    const QString kept = sandbox_->writeFile(path.mid(sandbox_->home().size() + 1) + u"/kept"_qs, "x");
+    unremovable_ = path;
+    if (::geteuid() != 0) {
+      ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0500), 0);
+      return;
+    }
+    const int fd = ::open(QFile::encodeName(kept).constData(), O_RDONLY);
+    int flags = 0;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) flags |= FS_IMMUTABLE_FL;
+    const bool immutable = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    if (!immutable) GTEST_SKIP() << "this file system keeps no immutable files";
+  }
+  void makeRemovable(const QString& path) {
+    ::chmod(QFile::encodeName(path).constData(), 0700);
+    const int fd = ::open(QFile::encodeName(path + u"/kept"_qs).constData(), O_RDONLY);
+    int flags = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_IMMUTABLE_FL)) {
+      flags &= ~FS_IMMUTABLE_FL;
+      ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+
+  QStringList mounted_;
+  QString unremovable_;
   bool limited_ = false;
   rlimit previousLimit_{};
 };
@@ -108,14 +150,35 @@ TEST_P(FaultTable, TheUserGetsTheExactInstallerOrADialogAndNothingOfTheirsIsLost
   addInstaller(kSetup, fault.size);
   // Only that row serves "Setup": the default link names the first installer, which must be Setup.pkg.
   if (fault.landsAs == std::string_view("Setup")) addInstaller(QStringLiteral("Setup"), fault.size);
+  const QString landed = downloadsPath(QString::fromUtf8(fault.landsAs));
+  if (fault.obstacle == Obstacle::SmallDownloadsVolume) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a volume for Downloads needs root";
+    mountVolume(sandbox_->downloads(), fault.size / 2);
+    writeWholeFile(landed, "an earlier copy");
+  }
   // Things of the user's that no outcome may touch.
   sandbox_->writeFile(QStringLiteral("Downloads/notes.txt"), "mine");
+  const QString usersFile = sandbox_->writeFile(QStringLiteral("Documents/mine.txt"), "mine");
+  const QByteArray earlier = readWholeFile(landed);
   const QStringList before = downloadsEntries();
   // Large enough a volume for the installer, too full to hold it beside a part or at all.
   if (fault.obstacle == Obstacle::DiskFullForAChunk)
     limitDisk(fault.size + kChunk / 2, fault.size + kChunk / 2);
   if (fault.obstacle == Obstacle::DiskFullForTheInstaller) limitDisk(fault.size + kChunk, fault.size / 2);
   if (fault.obstacle == Obstacle::SlowService) httpSettings().sharedTotalTimeout = 2s;
+  const QString supportFolder = QDir::cleanPath(getApplicationSupportDirectory(true).toLocalFile());
+  if (fault.obstacle == Obstacle::LinkAtTheSaveLocation) {
+    QDir().mkpath(supportFolder);
+    ASSERT_TRUE(QFile::link(usersFile, supportFolder + u'/' + kSetup));
+  }
+  if (fault.obstacle == Obstacle::UnremovableAtTheSaveLocation)
+    placeUnremovable(supportFolder + u'/' + kSetup);
+  if (IsSkipped()) return;
+  if (fault.obstacle == Obstacle::FreeSpaceOfOneAndAHalfGB) freeSpace_ = 1'500'000'000;
+  if (fault.obstacle == Obstacle::NoRetriesLeft) {
+    mgr_->downloadSessionConfiguration.stallTimeout = 1s;
+    mgr_->chunkRetryPolicy.delays.clear();
+  }
   setScenario([&](refservice::Scenario& s) { fault.scenario(s, service_->baseUrl()); });
 
   const bool ready = prepareForReal();
@@ -126,7 +189,6 @@ TEST_P(FaultTable, TheUserGetsTheExactInstallerOrADialogAndNothingOfTheirsIsLost
   settle();
 
   const bool delivered = fault.outcome == Outcome::Delivered;
-  const QString landed = downloadsPath(QString::fromUtf8(fault.landsAs));
   const auto [failures, reports] = expectedFor(fault.outcome);
   EXPECT_EQ(proxy_->failures(), failures);
   EXPECT_EQ(proxy_->completions(), delivered ? 1 : 0);
@@ -135,7 +197,12 @@ TEST_P(FaultTable, TheUserGetsTheExactInstallerOrADialogAndNothingOfTheirsIsLost
     settle();
     EXPECT_EQ(statusReports(), reports);
   }
-  EXPECT_TRUE(fault.outcome != Outcome::ServerError || chunkRequests().empty());
+  EXPECT_TRUE((fault.outcome != Outcome::ServerError && fault.outcome != Outcome::LowDiskSpace) ||
+              chunkRequests().empty());
+  EXPECT_EQ(readWholeFile(usersFile), "mine");
+  if (fault.obstacle == Obstacle::UnremovableAtTheSaveLocation) {
+    EXPECT_TRUE(QFileInfo::exists(supportFolder + u'/' + kSetup + u"/kept"_qs));
+  }
   if (fault.outcome == Outcome::SizeCheckFailed) {
     // Nothing of a file that is not the installer is kept.
     EXPECT_FALSE(QFileInfo::exists(saveLocation()));
@@ -153,6 +220,7 @@ TEST_P(FaultTable, TheUserGetsTheExactInstallerOrADialogAndNothingOfTheirsIsLost
   EXPECT_LT(sent, fault.size + 2 * kChunk);
   if (!delivered) {
     EXPECT_EQ(downloadsEntries(), before);
+    EXPECT_EQ(readWholeFile(landed), earlier);
     EXPECT_THAT(toolkit_->openedUrls(), IsEmpty());
     // Giving up (the dialog's Cancel) leaves nothing behind either.
     if (mgr_->fileUrl) {
@@ -225,6 +293,22 @@ const std::vector<Fault> kFaults = {
     {"ServiceAnswersAByteASecond", kSmall,
      [](refservice::Scenario& s, const std::string&) { s.slowReports = true; }, Outcome::Delivered,
      Obstacle::SlowService},
+    {"LinkAtTheSaveLocation", kSmall, kNoChange, Outcome::Delivered, Obstacle::LinkAtTheSaveLocation},
+    {"UnremovableAtTheSaveLocation", kSmall, kNoChange, Outcome::Delivered,
+     Obstacle::UnremovableAtTheSaveLocation},
+    // A cache that ignores If-Range answers with a range of another version of the same size.
+    {"RangeOfAnotherEtag", kSmall, on([](Faults& f) { f.otherVersionOnRanges = true; }),
+     Outcome::DownloadFailed},
+    {"RangeOfAnotherLastModified", kSmall,
+     on([](Faults& f) { f.sendEtag = false, f.otherVersionOnRanges = true; }), Outcome::DownloadFailed},
+    {"InstallerLargerThanTheFreeSpace", kSmall, on([](Faults& f) { f.headContentLength = "2000000000"; }),
+     Outcome::LowDiskSpace, Obstacle::FreeSpaceOfOneAndAHalfGB},
+    // Replaced after the (scaled) 30 s; no retry is used up, none being left.
+    {"SilentAfterTheHeaders", kSmall,
+     on([](Faults& f) { f.stallAfterBytes = 0, f.stallRepeat = refservice::Repeat::Once; }),
+     Outcome::Delivered, Obstacle::NoRetriesLeft},
+    // The copy into Downloads fails on the way: the earlier file stays, whole.
+    {"DownloadsVolumeFull", kSmall, kNoChange, Outcome::SizeCheckFailed, Obstacle::SmallDownloadsVolume},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultTable, ::testing::ValuesIn(kFaults), rowName);

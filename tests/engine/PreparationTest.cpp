@@ -85,7 +85,6 @@ struct OutcomeCase {
   std::function<void(refservice::Scenario&)> scenario;
   bool reachable = true;
   std::optional<std::int64_t> freeSpace = 50'000'000'000;
-  std::int64_t capacity = 100'000'000'000;
 };
 
 class PreparationOutcome : public Preparation, public ::testing::WithParamInterface<OutcomeCase> {};
@@ -94,7 +93,6 @@ TEST_P(PreparationOutcome, IsReadyOrExactlyOneFailureWithNothingWrittenOrReporte
   const OutcomeCase& c = GetParam();
   reachable_ = c.reachable;
   freeSpace_ = c.freeSpace;
-  capacity_ = c.capacity;
   setScenario(c.scenario);
   EXPECT_EQ(prepareForReal(), !c.failure);
   if (!c.failure) {
@@ -129,6 +127,9 @@ const std::vector<OutcomeCase> kOutcomes = {
     {"ServerError", kServerError, [](auto& s) { s.link = refservice::LinkAnswer::ServerError; }},
     {"NeedUpdate", ERROR_Code::E_NEED_UPDATE, [](auto& s) { s.link = refservice::LinkAnswer::NeedUpdate; }},
     {"ProbeFails", kServerError, [](auto& s) { s.installer.headStatus = 404; }},
+    {"ProbeSaysZeroBytes", kServerError, headLength("0")},
+    {"ProbeSaysNegativeBytes", kServerError, headLength("-5")},
+    {"ProbeLengthUnreadable", kServerError, headLength("1e6")},
     {"FileLink", kServerError, rawLink("file:///etc/passwd?http")},
     {"FtpLink", kServerError, rawLink("ftp://mirror.example/http/Setup.pkg")},
     {"NoHost", kServerError, rawLink("https:///Setup.pkg")},
@@ -141,9 +142,10 @@ const std::vector<OutcomeCase> kOutcomes = {
     {"FreeSpaceAtTheThreshold", kLowDiskSpace, kAny, true, kThreshold},
     {"FreeSpaceAboveTheThreshold", {}, kAny, true, kThreshold + 1},
     {"FreeSpaceUnknown", kLowDiskSpace, kAny, true, std::nullopt},
-    {"LargerThanTheFreeSpaceNotTheDisk", {}, headLength("40000000000"), true, kThreshold + 1, 50'000'000'000},
-    {"LargerThanAnyDisk", kLowDiskSpace, headLength("9000000000000000000"), true, kThreshold + 1,
-     50'000'000'000},
+    // Beside the installer, room for the ten parts that may wait to be appended.
+    {"InstallerAndItsPartsFit", {}, headLength("2000000000"), true, 2'000'000'000 + 10 * kChunk},
+    {"InstallerFitsButNotItsParts", kLowDiskSpace, headLength("2000000000"), true,
+     2'000'000'000 + 10 * kChunk - 1},
 };
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, PreparationOutcome, ::testing::ValuesIn(kOutcomes), rowName);

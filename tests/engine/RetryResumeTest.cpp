@@ -2,6 +2,8 @@
 // fetched twice: not by a retry, not by the Retry after a failed round, not by
 // the next launch.
 
+#include <sys/stat.h>
+
 #include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
 
@@ -136,6 +138,14 @@ TEST_P(Resume, NothingThatArrivedIsFetchedTwiceUnlessItCannotBeTrusted) {
   ASSERT_TRUE(waitForOutcome());
   ASSERT_THAT(proxy_->failures(), ElementsAre(ERROR_Code::E_DOWNLOAD_FAILED));
   settle();
+  // What a later attempt trusts is the user's alone, the state with its (maybe signed) link above all.
+  const auto mode = [](const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+  };
+  EXPECT_EQ(mode(QFileInfo(saveLocation()).path()), 0700u);
+  EXPECT_EQ(mode(tempFolder()), 0700u);
+  EXPECT_EQ(mode(tempFolder() + QStringLiteral("/Setup.pkg.state")), 0600u);
 
   setScenario([](refservice::Scenario& s) { s.installer.failAtByte.reset(); });
   if (c.inBetween) c.inBetween(*this);
@@ -176,6 +186,21 @@ const std::vector<ResumeCase> kAttempts = {
      [](Resume& t) { QFile::resize(t.tempFolder() + QStringLiteral("/Setup.pkg.3"), 1000); }, false},
     {"GarbledStateFile", true,
      [](Resume& t) { writeWholeFile(t.tempFolder() + QStringLiteral("/Setup.pkg.state"), "[Transfer\\n=="); },
+     false},
+    // Neither waited for nor read: a FIFO has no writer, and a state is never that long.
+    {"StateFileIsAFifo", true,
+     [](Resume& t) {
+       const QByteArray state = QFile::encodeName(t.tempFolder() + QStringLiteral("/Setup.pkg.state"));
+       ASSERT_EQ(::unlink(state.constData()), 0);
+       ASSERT_EQ(::mkfifo(state.constData(), 0600), 0);
+     },
+     false},
+    {"StateFileOver64KiB", true,
+     [](Resume& t) {
+       QFile state(t.tempFolder() + QStringLiteral("/Setup.pkg.state"));
+       ASSERT_TRUE(state.open(QIODevice::Append));
+       state.write(QByteArray(64 * 1024, '\n'));
+     },
      false},
 };
 

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 
 #include "net/HttpClient.h"
 #include "tests/net/HttpTestHelpers.h"
@@ -92,7 +95,9 @@ INSTANTIATE_TEST_SUITE_P(Table, HttpSuspendTest,
 struct WrongAnswerCase {
   std::string name;
   int status;
-  std::string contentRange;  // "" for none; FIRST stands for the start asked for
+  std::string contentRange;    // "" for none; FIRST stands for the start asked for
+  HttpHeader header = {};      // one more field of the answer
+  std::size_t bodyLength = 0;  // 0: the rest of the file from the start asked for
 };
 
 class HttpResumeFailureTest : public HttpDownloadTest, public testing::WithParamInterface<WrongAnswerCase> {};
@@ -120,13 +125,16 @@ TEST_P(HttpResumeFailureTest, AResumedAnswerThatIsNotTheRight206Fails) {
     if (const auto at = contentRange.find("FIRST"); at != std::string::npos)
       contentRange.replace(at, 5, asked.substr(0, asked.find('-')));
     if (!contentRange.empty()) response.set_header("Content-Range", contentRange);
-    response.set_content(GetParam().status == 416 ? std::string() : body.substr(0, 1000),
+    if (!GetParam().header.name.empty()) response.set_header(GetParam().header.name, GetParam().header.value);
+    const std::size_t first = std::stoul(asked);
+    const std::size_t length = GetParam().bodyLength ? GetParam().bodyLength : body.size() - first;
+    response.set_content(GetParam().status == 416 ? std::string() : body.substr(first, length),
                          "application/octet-stream");
   });
   auto session = makeDownloadSession({.progressInterval = 20ms});
   DownloadProbe probe;
   const auto request = probe.start(*session, server.url("/chunk"), {{"Range", "bytes=0-999999"}}, path("c.0"),
-                                   ExpectedRange{0, 999999, 1000000});
+                                   ExpectedRange{0, 999999, 1000000, "\"v1\""});
   ASSERT_TRUE(probe.waitForFraction(0.05));
   request->suspend();
   ASSERT_TRUE(server.waitUntil([&] { return cut.load(); }, 10s)) << "the suspension gives up the connection";
@@ -139,20 +147,27 @@ TEST_P(HttpResumeFailureTest, AResumedAnswerThatIsNotTheRight206Fails) {
   EXPECT_EQ(served.load(), 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, HttpResumeFailureTest,
-                         testing::Values(WrongAnswerCase{"WholeBody", 200, ""},
-                                         WrongAnswerCase{"FromTheStart", 206, "bytes 0-999/1000000"},
-                                         WrongAnswerCase{"ShortEnd", 206, "bytes FIRST-999998/1000000"},
-                                         WrongAnswerCase{"OtherResource", 206, "bytes FIRST-999999/2000000"},
-                                         WrongAnswerCase{"NoContentRange", 206, ""},
-                                         WrongAnswerCase{"NotSatisfiable", 416, "bytes */1000000"}),
-                         rowName);
+INSTANTIATE_TEST_SUITE_P(
+    Table, HttpResumeFailureTest,
+    testing::Values(
+        WrongAnswerCase{"WholeBody", 200, ""}, WrongAnswerCase{"FromTheStart", 206, "bytes 0-999/1000000"},
+        WrongAnswerCase{"ShortEnd", 206, "bytes FIRST-999998/1000000"},
+        WrongAnswerCase{"OtherResource", 206, "bytes FIRST-999999/2000000"},
+        WrongAnswerCase{"NoContentRange", 206, ""}, WrongAnswerCase{"NotSatisfiable", 416, "bytes */1000000"},
+        // Every check of a first answer holds for a resumed one.
+        WrongAnswerCase{"UnknownCompleteLength", 206, "bytes FIRST-999999/*"},
+        WrongAnswerCase{"Compressed", 206, "bytes FIRST-999999/1000000", {"Content-Encoding", "gzip"}},
+        WrongAnswerCase{"AnotherVersion", 206, "bytes FIRST-999999/1000000", {"ETag", "\"v2\""}},
+        WrongAnswerCase{"ShorterThanItsRange", 206, "bytes FIRST-999999/1000000", {}, 1000}),
+    rowName);
 
 struct TimeOutCase {
   std::string name;
   std::chrono::milliseconds requestTimeout;
   std::chrono::milliseconds resourceTimeout;
   std::chrono::milliseconds sliceDelay;  // between 1 KiB slices; long means the server stalls
+  std::chrono::milliseconds stallTimeout = 30s;
+  std::size_t requests = 1;  // at least this many made
 };
 
 class HttpTimeOutTest : public HttpDownloadTest, public testing::WithParamInterface<TimeOutCase> {};
@@ -162,8 +177,9 @@ TEST_P(HttpTimeOutTest, ATransferThatTakesTooLongFails) {
   server.handle("GET", "/t",
                 server.serving({patternBytes(200000), "\"e\"", "application/octet-stream", 1024,
                                 GetParam().sliceDelay}));
-  auto session = makeDownloadSession(
-      {.requestTimeout = GetParam().requestTimeout, .resourceTimeout = GetParam().resourceTimeout});
+  auto session = makeDownloadSession({.requestTimeout = GetParam().requestTimeout,
+                                      .resourceTimeout = GetParam().resourceTimeout,
+                                      .stallTimeout = GetParam().stallTimeout});
   DownloadProbe probe;
   const auto started = std::chrono::steady_clock::now();
   probe.start(*session, server.url("/t"), {}, path("t.bin"));
@@ -171,25 +187,54 @@ TEST_P(HttpTimeOutTest, ATransferThatTakesTooLongFails) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
   EXPECT_EQ(errorOf(probe.completion()), Kind::TimedOut);
   EXPECT_EQ(leftovers(folder_.path()), QStringList());
+  EXPECT_GE(server.requestsTo("/t").size(), GetParam().requests);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, HttpTimeOutTest,
-                         testing::Values(TimeOutCase{"NoData", 300ms, 10s, 5000ms},
-                                         TimeOutCase{"WholeTransfer", 10s, 400ms, 10ms}),
-                         rowName);
+INSTANTIATE_TEST_SUITE_P(
+    Table, HttpTimeOutTest,
+    testing::Values(TimeOutCase{"NoData", 300ms, 10s, 5000ms}, TimeOutCase{"WholeTransfer", 10s, 400ms, 10ms},
+                    // Each silent connection is replaced; the silence adds up.
+                    TimeOutCase{"SilentOnEveryConnection", 500ms, 10s, 5000ms, 100ms, 3}),
+    rowName);
 
-TEST_F(HttpDownloadTest, AnUnwritableDestinationIsAFileErrorAndNothingIsFetched) {
+struct FileErrorCase {
+  std::string name;
+  QString destination;          // below the test's folder, which holds the file "blocker"
+  std::optional<rlim_t> limit;  // the largest file this process may write
+  bool fetched;                 // the answer arrived before the file refused it
+};
+
+class HttpFileErrorTest : public HttpDownloadTest, public testing::WithParamInterface<FileErrorCase> {};
+
+TEST_P(HttpFileErrorTest, AFileThatRefusesTheBytesFailsTheRequestAtOnce) {
   TestHttpsServer server;
-  server.handle("GET", "/x", server.serving({"abc"}));
+  server.handle("GET", "/x", server.serving({patternBytes(300000)}));
   writeWholeFile(path("blocker"), "");
-  auto session = makeDownloadSession();
+  rlimit previous{};
+  ::getrlimit(RLIMIT_FSIZE, &previous);
+  if (GetParam().limit) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = previous;
+    limited.rlim_cur = *GetParam().limit;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  }
+  auto session = makeDownloadSession({.progressInterval = 20ms});
   DownloadProbe probe;
-  probe.start(*session, server.url("/x"), {}, path("blocker/sub/x.bin"));
-  ASSERT_TRUE(probe.waitForCompletion());
+  probe.start(*session, server.url("/x"), {}, path(GetParam().destination));
+  const bool completed = probe.waitForCompletion();
+  ::setrlimit(RLIMIT_FSIZE, &previous);
+  ASSERT_TRUE(completed);
   EXPECT_EQ(errorOf(probe.completion()), Kind::File);
-  EXPECT_FALSE(probe.completion().response.has_value());
-  EXPECT_TRUE(server.requests().empty());
+  EXPECT_EQ(probe.completion().response.has_value(), GetParam().fetched);
+  EXPECT_EQ(server.requests().size(), GetParam().fetched ? 1u : 0u) << "never asked again";
+  EXPECT_EQ(leftovers(folder_.path(), u"blocker"_qs), QStringList());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HttpFileErrorTest,
+    testing::Values(FileErrorCase{"UnwritableFolder", u"blocker/sub/x.bin"_qs, {}, false},
+                    FileErrorCase{"WriteFailsWhileTheBytesArrive", u"x.bin"_qs, 1000, true}),
+    rowName);
 
 }  // namespace
 }  // namespace ov::test

@@ -40,7 +40,6 @@ void ServiceTest::SetUp() {
 
   Connectivity::setReachabilityForTesting([this] { return reachable_.load(); });
   DiskSpaceUtility::setFreeSpaceForTesting([this](const QString&) { return freeSpace_; });
-  DiskSpaceUtility::setTotalSpaceForTesting([this](const QString&) { return capacity_; });
   setNoSleepBackendForTesting(NoSleepBackend{[this](std::uint32_t& id) {
                                                id = 7;
                                                ++assertionsMade_;
@@ -74,7 +73,6 @@ void ServiceTest::TearDown() {
   NotificationCenter::defaultCenter().removeObserver(readyToken_);
   Connectivity::setReachabilityForTesting(nullptr);
   DiskSpaceUtility::setFreeSpaceForTesting(nullptr);
-  DiskSpaceUtility::setTotalSpaceForTesting(nullptr);
   setClockForTesting({});
   service_.reset();
 }

@@ -143,7 +143,6 @@ class ServiceTest : public ToolkitTest {
   // What the seams answer; set them before the code under test asks.
   std::atomic<bool> reachable_{true};
   std::optional<std::int64_t> freeSpace_ = 50'000'000'000;
-  std::optional<std::int64_t> capacity_ = 100'000'000'000;
   std::atomic<int> assertionsMade_{0};  // keep-awake assertions taken
   std::atomic<int> assertionsHeld_{0};  // and not yet released
   int ready_ = 0;                       // ReadyToDownload notifications

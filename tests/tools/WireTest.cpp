@@ -19,8 +19,9 @@ constexpr std::int64_t kAny = -1;
 // its own, with the scenario (as a scenario file) in place; the last one's
 // answer is checked as it came off the wire. In requests and expectations,
 // {r}0-9 is a GET of {s} ("/installers/Setup.pkg") with "Range: bytes=0-9",
-// {p} is "/prog/util/downloader/", {etag} the file's strong tag and {weak} its
-// weak form and {sha} the base64 SHA-256 of the file.
+// {p} is "/prog/util/downloader/", {etag} the file's strong tag, {weak} its
+// weak form, {other} the tag of another version ({etag} with "-changed"
+// before its closing quote) and {sha} the base64 SHA-256 of the file.
 struct WireCase {
   std::string name;
   std::string scenario;
@@ -42,9 +43,13 @@ class Wire : public ServiceTest, public ::testing::WithParamInterface<WireCase> 
       return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toBase64().toStdString();
     };
     const std::pair<std::string, std::string> marks[] = {
-        {"{r}", "GET {s} | Range: bytes="}, {"{s}", "/installers/Setup.pkg"},
-        {"{p}", "/prog/util/downloader/"},  {"{port}", std::to_string(service().port())},
-        {"{weak}", "W/" + etag_},           {"{etag}", etag_},
+        {"{r}", "GET {s} | Range: bytes="},
+        {"{s}", "/installers/Setup.pkg"},
+        {"{p}", "/prog/util/downloader/"},
+        {"{port}", std::to_string(service().port())},
+        {"{weak}", "W/" + etag_},
+        {"{etag}", etag_},
+        {"{other}", etag_.substr(0, etag_.size() - 1) + "-changed\""},
         {"{sha}", sha(installer_)}};
     for (const auto& [mark, value] : marks)
       for (auto at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size()))
@@ -174,6 +179,21 @@ const WireCase kRows[] = {
     {"FirstByteDelay", "first-byte-delay-ms = 150", "{r}0-9", 206, "Content-Range: bytes 0-9/300000", 10, "",
      "", 150},
     {"Hold", "hold = on\nhold-after-bytes = 1000", "{r}0-99999", 206, "Content-Length: 100000", 1000},
+    {"StallAfterTheHeaders", "stall-after-bytes = 0", "{r}0-99999", 206, "Content-Length: 100000", 0,
+     "connection silent after 0 body bytes"},
+    {"OtherVersionOnRanges", "other-version-on-ranges = on", "{r}10-19 | If-Range: {etag}", 206,
+     "ETag: {other}", 10, "206 of another version"},
+    {"OtherVersionNotOnHead", "other-version-on-ranges = on", "HEAD {s}", 200, "ETag: {etag}", 0},
+
+    // Signed links: a new signature for every link query, good for the link's lifetime.
+    {"SignedLink", "signed-links = on", "POST {p}get-link.jsp\nPOST {p}get-link.jsp", 200, kText, kAny, "",
+     "https://127.0.0.1:{port}/installers/Setup.pkg?sig=2\r\n"},
+    {"SignedLinkServes", "signed-links = on", "POST {p}get-link.jsp\nGET {s}?sig=1 | Range: bytes=0-9", 206,
+     "Content-Range: bytes 0-9/300000", 10},
+    {"UnsignedLinkRefused", "signed-links = on", "{r}0-9", 403, "Content-Range: -", kAny,
+     "403 for an unsigned link"},
+    {"ExpiredLinkRefused", "signed-links = on\nlink-lifetime-ms = 0", "POST {p}get-link.jsp\nHEAD {s}?sig=1",
+     403, "Content-Range: -", kAny, "403 for an expired link"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, Wire, ::testing::ValuesIn(kRows), ov::test::rowName);

@@ -26,6 +26,7 @@ std::int64_t BodyStream::rate(const InstallerFaults& faults) const {
 std::size_t BodyStream::nextSliceSize(const InstallerFaults& faults) const {
   std::int64_t size = std::min(kSliceBytes, source_.length - sent_);
   if (pacing_.dropAfter) size = std::min(size, *pacing_.dropAfter - sent_);
+  if (pacing_.stallAfter) size = std::min(size, *pacing_.stallAfter - sent_);
   if (pacing_.paced && faults.hold && sent_ < faults.holdAfterBytes)
     size = std::min(size, faults.holdAfterBytes - sent_);
   if (rate(faults) > 0) size = std::min(size, std::max<std::int64_t>(1, rate(faults) / kSlicesPerSecond));
@@ -57,6 +58,15 @@ bool BodyStream::fail(const std::string& fault) {
 bool BodyStream::provide(httplib::DataSink& sink) {
   if (pacing_.dropAfter && sent_ >= *pacing_.dropAfter)
     return fail("connection dropped after " + std::to_string(sent_) + " body bytes");
+  if (pacing_.stallAfter && sent_ >= *pacing_.stallAfter) {
+    journal_.update(seq_, [&](RequestRecord& r) {
+      r.addFault("connection silent after " + std::to_string(sent_) + " body bytes");
+    });
+    // Open and silent, as a connection is after a network change; only the
+    // service's stop ends it (a client that gave up is noticed then).
+    state_.waitForStop();
+    return fail();
+  }
   auto faults = pacing_.paced ? state_.faults() : InstallerFaults{};
   if (faults.hold && sent_ >= faults.holdAfterBytes) {
     journal_.update(seq_, [](RequestRecord& r) { r.held = true; });

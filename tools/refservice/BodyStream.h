@@ -29,10 +29,11 @@ class BodyStream {
     std::int64_t length = 0;
   };
   struct Pacing {
-    bool paced = false;                     // apply the scenario's rate limit and hold
-    std::int64_t bytesPerSecond = 0;        // a rate of its own, in place of the scenario's; 0: none
-    std::optional<std::int64_t> dropAfter;  // abort the connection after this many bytes
-    bool closeAfter = false;                // close the connection after the whole body
+    bool paced = false;                        // apply the scenario's rate limit and hold
+    std::int64_t bytesPerSecond = 0;           // a rate of its own, in place of the scenario's; 0: none
+    std::optional<std::int64_t> dropAfter{};   // abort the connection after this many bytes
+    std::optional<std::int64_t> stallAfter{};  // send nothing more after this many bytes until the stop
+    bool closeAfter = false;                   // close the connection after the whole body
   };
 
   BodyStream(RequestJournal& journal, std::uint64_t seq, ScenarioState& state, Source source, Pacing pacing);

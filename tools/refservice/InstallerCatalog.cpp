@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 
@@ -38,8 +39,8 @@ std::string etagOf(const struct stat& info) {
 
 }  // namespace
 
-OpenInstaller::OpenInstaller(int fd, std::int64_t size, std::string etag)
-    : fd_(fd), size_(size), etag_(std::move(etag)) {}
+OpenInstaller::OpenInstaller(int fd, std::int64_t size, std::string etag, std::int64_t modified)
+    : fd_(fd), size_(size), etag_(std::move(etag)), modified_(modified) {}
 
 OpenInstaller::~OpenInstaller() {
   ::close(fd_);
@@ -68,7 +69,8 @@ std::unique_ptr<OpenInstaller> InstallerCatalog::open(const std::string& name) c
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<OpenInstaller>(fd, static_cast<std::int64_t>(info.st_size), etagOf(info));
+  return std::make_unique<OpenInstaller>(fd, static_cast<std::int64_t>(info.st_size), etagOf(info),
+                                         static_cast<std::int64_t>(info.st_mtim.tv_sec));
 }
 
 std::vector<std::string> InstallerCatalog::names() const {
@@ -90,6 +92,20 @@ std::vector<std::string> InstallerCatalog::names() const {
 std::string changedEtag(const std::string& etag) {
   if (etag.size() >= 2 && etag.back() == '"') return etag.substr(0, etag.size() - 1) + "-changed\"";
   return etag + "-changed";
+}
+
+std::string httpDate(std::int64_t secondsSince1970) {
+  // Names of our own: the C library's would follow the process's locale.
+  static constexpr const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const auto time = static_cast<std::time_t>(secondsSince1970);
+  std::tm utc{};
+  ::gmtime_r(&time, &utc);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[utc.tm_wday], utc.tm_mday,
+                months[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+  return text;
 }
 
 }  // namespace refservice

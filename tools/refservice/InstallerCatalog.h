@@ -11,7 +11,7 @@ namespace refservice {
 // An installer opened for one answer. Owns its descriptor.
 class OpenInstaller {
  public:
-  OpenInstaller(int fd, std::int64_t size, std::string etag);
+  OpenInstaller(int fd, std::int64_t size, std::string etag, std::int64_t modified);
   ~OpenInstaller();
   OpenInstaller(const OpenInstaller&) = delete;
   OpenInstaller& operator=(const OpenInstaller&) = delete;
@@ -21,11 +21,14 @@ class OpenInstaller {
   // A strong entity tag, quotes included, that changes with the file's
   // identity, size and modification time.
   const std::string& etag() const { return etag_; }
+  // The modification time, in seconds since 1970 (UTC).
+  std::int64_t modified() const { return modified_; }
 
  private:
   int fd_;
   std::int64_t size_;
   std::string etag_;
+  std::int64_t modified_;
 };
 
 // The installers the service serves, by name: explicit files under their
@@ -50,5 +53,8 @@ class InstallerCatalog {
 
 // The tag `etag` becomes after a change: "X" gives "X-changed".
 std::string changedEtag(const std::string& etag);
+
+// An HTTP date (RFC 9110, 5.6.7, IMF-fixdate): "Sun, 06 Nov 1994 08:49:37 GMT".
+std::string httpDate(std::int64_t secondsSince1970);
 
 }  // namespace refservice

@@ -11,11 +11,25 @@ bool isWeak(const std::string& etag) {
   return etag.rfind("W/", 0) == 0;
 }
 
-// The installer's tag as this request sees it: the scenario may change it after N requests, or make it weak.
-std::string currentEtag(const OpenInstaller& installer, const InstallerFaults& faults, std::int64_t number) {
+// How far apart the modification times of two versions of a file are.
+constexpr std::int64_t kVersionAge = 3600;
+
+// What names one version of the installer in answers.
+struct Version {
+  std::string etag;
+  std::int64_t modified = 0;  // Last-Modified, seconds since 1970
+};
+
+// The installer as this request sees it: the scenario may change it after N
+// requests (a new tag and modification time), or make its tag weak.
+Version currentVersion(const OpenInstaller& installer, const InstallerFaults& faults, std::int64_t number) {
   const bool changed = faults.etagChangesAfter && number > *faults.etagChangesAfter;
   const auto etag = changed ? changedEtag(installer.etag()) : installer.etag();
-  return faults.weakEtag ? "W/" + etag : etag;
+  return {faults.weakEtag ? "W/" + etag : etag, installer.modified() + (changed ? kVersionAge : 0)};
+}
+
+Version otherVersion(const Version& version) {
+  return {changedEtag(version.etag), version.modified + kVersionAge};
 }
 
 void setDigestHeader(Exchange& exchange, const OpenInstaller& installer, DigestHeader digest) {
@@ -32,16 +46,17 @@ void setDigestHeader(Exchange& exchange, const OpenInstaller& installer, DigestH
 }
 
 void setEntityHeaders(Exchange& exchange, const OpenInstaller& installer, const InstallerFaults& faults,
-                      const std::string& etag) {
+                      const Version& version) {
   exchange.setHeader("Accept-Ranges", "bytes");
-  if (faults.sendEtag) exchange.setHeader("ETag", etag);
+  if (faults.sendEtag) exchange.setHeader("ETag", version.etag);
   if (faults.sendEtag && faults.weakEtag) exchange.noteFault("weak ETag");
+  exchange.setHeader("Last-Modified", httpDate(version.modified));
   setDigestHeader(exchange, installer, faults.digest);
 }
 
 void answerHead(Exchange& exchange, const OpenInstaller& installer, const InstallerFaults& faults,
-                const std::string& etag) {
-  setEntityHeaders(exchange, installer, faults, etag);
+                const Version& version) {
+  setEntityHeaders(exchange, installer, faults, version);
   exchange.setHeader("Content-Type", kInstallerType);
   auto length = std::to_string(installer.size());
   if (faults.headContentLength) {
@@ -87,7 +102,8 @@ RangeChoice chooseRange(const httplib::Request& request, std::int64_t size, cons
     choice.malformed = true;
   } else if (faults.ignoreRange) {
     choice.note = "Range ignored";
-  } else if (request.has_header("If-Range") && (ifRange != etag || isWeak(etag))) {
+  } else if (request.has_header("If-Range") && !faults.otherVersionOnRanges &&
+             (ifRange != etag || isWeak(etag))) {
     // RFC 9110, 13.1.5: If-Range matches by the strong comparison only, which a weak tag always
     // fails; a validator that does not match asks for the whole, current representation.
     if (ifRange == etag) choice.note = "weak ETag fails If-Range";
@@ -99,13 +115,13 @@ RangeChoice chooseRange(const httplib::Request& request, std::int64_t size, cons
 }
 
 void answerGet(Exchange& exchange, std::unique_ptr<OpenInstaller> installer, const InstallerFaults& faults,
-               const std::string& etag) {
+               Version version) {
   auto& state = exchange.context().state;
   const auto& request = exchange.request();
   const auto size = installer->size();
   RangeChoice choice;
   if (request.has_header("Range")) {
-    choice = chooseRange(request, size, faults, etag);
+    choice = chooseRange(request, size, faults, version.etag);
     if (choice.malformed) {
       // The same answer as for a Range header the HTTP layer itself cannot parse.
       exchange.setHeader("Connection", "close");
@@ -128,7 +144,11 @@ void answerGet(Exchange& exchange, std::unique_ptr<OpenInstaller> installer, con
   if (faults.firstByteDelay.count() > 0 && !state.sleepFor(faults.firstByteDelay))
     return exchange.reject(503, "service stopping");
 
-  setEntityHeaders(exchange, *installer, faults, etag);
+  if (choice.range && faults.otherVersionOnRanges) {
+    version = otherVersion(version);
+    exchange.noteFault("206 of another version");
+  }
+  setEntityHeaders(exchange, *installer, faults, version);
   BodyStream::Source source;
   source.offset = choice.range ? choice.range->first : 0;
   source.length = choice.range ? choice.range->length() : size;
@@ -137,24 +157,42 @@ void answerGet(Exchange& exchange, std::unique_ptr<OpenInstaller> installer, con
     exchange.noteFault("body " + std::to_string(*faults.shortenBodyBy) + " bytes short of its Content-Range");
   }
   source.file = std::move(installer);
-  BodyStream::Pacing pacing{.paced = true, .dropAfter = std::nullopt};
+  BodyStream::Pacing pacing{.paced = true};
   if (faults.dropAfterBytes && source.length > *faults.dropAfterBytes && state.fireDrop(faults.dropRepeat))
     pacing.dropAfter = faults.dropAfterBytes;
+  if (faults.stallAfterBytes && source.length > *faults.stallAfterBytes &&
+      state.fireStall(faults.stallRepeat))
+    pacing.stallAfter = faults.stallAfterBytes;
   if (choice.range) exchange.setHeader("Content-Range", contentRange(*choice.range, size));
   exchange.sendStream(choice.range ? 206 : 200, kInstallerType, std::move(source), pacing);
 }
 
 }  // namespace
 
+// Whether the link carries a signature that is still good; answers 403 when not.
+bool signatureAccepted(Exchange& exchange, const std::string& name) {
+  static constexpr const char* refusals[] = {"", "an unsigned link", "a link this service never signed",
+                                             "an expired link"};
+  const auto check = exchange.context().state.checkSignature(name, exchange.request().get_param_value("sig"));
+  if (check == ScenarioState::Signature::Valid) return true;
+  const auto note = std::string("403 for ") + refusals[static_cast<int>(check)];
+  exchange.noteFault(note);
+  exchange.sendText(403, note + "\n");
+  return false;
+}
+
 void answerInstaller(Exchange& exchange, const std::string& name, bool moved) {
   auto installer = exchange.context().catalog.open(name);
   if (!installer) return exchange.sendText(404, "no installer named \"" + name + "\"\n");
-  const auto faults = exchange.context().state.faults();
+  auto& state = exchange.context().state;
+  const auto faults = state.faults();
+  // A redirect's target carries no signature: the request that led there was checked.
+  if (!moved && state.scenario().signedLinks && !signatureAccepted(exchange, name)) return;
   // Redirects come before the counts, so the faults count the requests that reach the file.
   if (!moved && faults.redirect != Redirect::None) return answerRedirect(exchange, name, faults.redirect);
-  const auto etag = currentEtag(*installer, faults, exchange.context().state.countInstallerRequest());
-  if (exchange.request().method == "HEAD") return answerHead(exchange, *installer, faults, etag);
-  answerGet(exchange, std::move(installer), faults, etag);
+  const auto version = currentVersion(*installer, faults, state.countInstallerRequest());
+  if (exchange.request().method == "HEAD") return answerHead(exchange, *installer, faults, version);
+  answerGet(exchange, std::move(installer), faults, version);
 }
 
 }  // namespace refservice

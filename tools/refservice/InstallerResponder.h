@@ -13,7 +13,8 @@ inline constexpr std::string_view kMovedInstallerPrefix = "/moved/installers/";
 
 // Answers HEAD and GET for the installer `name`:
 // - HEAD: the scenario's HEAD status (200), Content-Length (the size, or the
-//   scenario's text or delta), a strong ETag and "Accept-Ranges: bytes".
+//   scenario's text or delta), a strong ETag, Last-Modified and
+//   "Accept-Ranges: bytes".
 // - GET without Range: 200 and the whole file. With one satisfiable range:
 //   206, Content-Range "bytes a-b/size" and those bytes. With one range that
 //   selects no byte: 416 and "Content-Range: bytes */size". With several
@@ -21,11 +22,12 @@ inline constexpr std::string_view kMovedInstallerPrefix = "/moved/installers/";
 //   ignore-Range fault: 200 and the whole file. A Range header that is not a
 //   byte range set: 400.
 // - An unknown installer: 404.
-// Scenario faults apply in this order: the redirect (unless `moved`, the
+// Scenario faults apply in this order: the signature of a signed link (403
+// when it is missing or expired) and the redirect (both unless `moved`, the
 // answer under kMovedInstallerPrefix), the failure (Nth ranged request, range
-// start), the first-byte delay, then the body's shortening, drop, hold and
-// rate limit. The ETag's form and the digest header apply to every HEAD, 200
-// and 206 answer.
+// start), the first-byte delay, then the body's shortening, drop, stall, hold
+// and rate limit. The ETag's form, the version (ETag and Last-Modified) and
+// the digest header apply to every HEAD, 200 and 206 answer.
 void answerInstaller(Exchange& exchange, const std::string& name, bool moved);
 
 }  // namespace refservice

@@ -55,10 +55,11 @@ Answer linkAnswer(ServiceContext& context, const Scenario& scenario) {
     }
     name = names.front();
   }
-  const auto link = context.installerLink(name, scenario.linkHttpScheme);
+  auto link = context.installerLink(name, scenario.linkHttpScheme);
   if (scenario.link == LinkAnswer::NeedUpdate)
     return {scenario.linkStatus,
             "ERROR: 001\r\n" + (scenario.updateLink.empty() ? link : scenario.updateLink) + crlf};
+  if (scenario.signedLinks) link += "?sig=" + context.state.signLink(name);
   return {scenario.linkStatus, link + crlf};
 }
 

@@ -48,6 +48,10 @@ struct InstallerFaults {
   // (an answer no longer than this is sent whole).
   std::optional<std::int64_t> dropAfterBytes;
   Repeat dropRepeat = Repeat::Always;
+  // After this many body bytes of a GET answer the connection stays open and
+  // silent until the service stops (an answer no longer than this is sent whole).
+  std::optional<std::int64_t> stallAfterBytes;
+  Repeat stallRepeat = Repeat::Always;
   // Answer every GET with 200 and the whole file, whatever Range says.
   bool ignoreRange = false;
   // HEAD answers: status code, and the Content-Length text in place of the real
@@ -62,6 +66,10 @@ struct InstallerFaults {
   std::optional<std::int64_t> etagChangesAfter;
   // Send the tag as weak ("W/"), which never satisfies If-Range.
   bool weakEtag = false;
+  // 206 answers carry the ETag and Last-Modified of another version of the
+  // file and honour no If-Range, as a cache that holds an older copy of the
+  // same size would.
+  bool otherVersionOnRanges = false;
   Redirect redirect = Redirect::None;
   DigestHeader digest = DigestHeader::None;
   // Bytes per second for each GET answer (one answer at a time per connection); 0: unlimited.
@@ -84,6 +92,11 @@ struct Scenario {
   bool linkCrLf = true;         // end the link answer with CR LF
   std::string updateLink;       // NeedUpdate's link; empty: the installer link
   std::string linkText;         // RawText's answer
+  // The installer link carries a signature ("?sig=N", a new N for every link
+  // query); installer requests without a signature of this service, or with
+  // one older than linkLifetime (as the scenario says now), are answered 403.
+  bool signedLinks = false;
+  std::chrono::milliseconds linkLifetime = std::chrono::hours(1);
   int linkStatus = 200;
   std::string heartbeatText = "30";
   int heartbeatStatus = 200;

@@ -48,12 +48,37 @@ bool ScenarioState::fireDrop(Repeat repeat) {
   return true;
 }
 
+bool ScenarioState::fireStall(Repeat repeat) {
+  std::lock_guard lock(mutex_);
+  if (repeat == Repeat::Once && stallFired_) return false;
+  stallFired_ = true;
+  return true;
+}
+
 void ScenarioState::resetCounters() {
   std::lock_guard lock(mutex_);
   installerRequests_ = 0;
   rangedRequests_ = 0;
   failFired_ = false;
   dropFired_ = false;
+  stallFired_ = false;
+}
+
+std::string ScenarioState::signLink(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  auto signature = std::to_string(signatures_.size() + 1);
+  signatures_[signature] = {name, std::chrono::steady_clock::now()};
+  return signature;
+}
+
+ScenarioState::Signature ScenarioState::checkSignature(const std::string& name,
+                                                       const std::string& signature) const {
+  if (signature.empty()) return Signature::Missing;
+  std::lock_guard lock(mutex_);
+  const auto found = signatures_.find(signature);
+  if (found == signatures_.end() || found->second.name != name) return Signature::Unknown;
+  const auto age = std::chrono::steady_clock::now() - found->second.issued;
+  return age < scenario_.linkLifetime ? Signature::Valid : Signature::Expired;
 }
 
 bool ScenarioState::sleepFor(std::chrono::steady_clock::duration duration) {
@@ -70,6 +95,11 @@ bool ScenarioState::waitWhileHeld(std::int64_t bytesSent) {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return stopped_ || !heldLocked(bytesSent); });
   return !stopped_;
+}
+
+void ScenarioState::waitForStop() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return stopped_; });
 }
 
 void ScenarioState::stop() {

@@ -4,7 +4,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <string>
 
 #include "tools/refservice/Scenario.h"
 
@@ -27,13 +29,24 @@ class ScenarioState {
   // Whether a fault with this repeat fires now; a Once fault fires a single time.
   bool fireFailAtByte(Repeat repeat);
   bool fireDrop(Repeat repeat);
+  bool fireStall(Repeat repeat);
   void resetCounters();
+
+  // A new signature for a link to the installer `name`: "1", "2", ... in the
+  // order they are handed out.
+  std::string signLink(const std::string& name);
+  enum class Signature { Valid, Missing, Unknown, Expired };
+  // Whether `signature` was handed out for `name` less than the scenario's
+  // current link lifetime ago.
+  Signature checkSignature(const std::string& name, const std::string& signature) const;
 
   // Sleeps for `duration`; false when the service stops first.
   bool sleepFor(std::chrono::steady_clock::duration duration);
   // Waits while the scenario holds bodies that have `bytesSent` or more bytes
   // out; false when the service stops first.
   bool waitWhileHeld(std::int64_t bytesSent);
+  // Waits until the service stops.
+  void waitForStop();
   // Ends every wait at once and makes the later ones return false.
   void stop();
   bool stopped() const;
@@ -48,6 +61,12 @@ class ScenarioState {
   std::int64_t rangedRequests_ = 0;
   bool failFired_ = false;
   bool dropFired_ = false;
+  bool stallFired_ = false;
+  struct SignedLink {
+    std::string name;
+    std::chrono::steady_clock::time_point issued;
+  };
+  std::map<std::string, SignedLink> signatures_;
   bool stopped_ = false;
 };
 
