@@ -9,6 +9,8 @@
 namespace ov::test {
 namespace {
 
+using test::PrintTo;
+
 struct MoveCase {
   const char* name;
   bool acrossVolumes;  // the target's folder is a volume of its own
@@ -60,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(Table, MoveFileTest,
                                            MoveCase{"SameVolumeRefused", false, false},
                                            MoveCase{"AcrossVolumes", true, true},
                                            MoveCase{"AcrossVolumesRefused", true, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         rowName);
 
 }  // namespace
 }  // namespace ov::test
