@@ -62,6 +62,29 @@ void CurlDownloadRequest::cancel() {
   });
 }
 
+void CurlDownloadRequest::narrowEnd(std::int64_t last, std::function<void(bool narrowed)> done) {
+  Multi::instance().post([self = shared_from_this(), last, done = std::move(done)] {
+    const bool narrowed = self->narrowTo(last);
+    self->options_.completionQueue->async([done, narrowed] { done(narrowed); });
+  });
+}
+
+bool CurlDownloadRequest::narrowTo(std::int64_t last) {
+  OV_ON_MULTI_THREAD();
+  auto& expected = options_.expected;
+  if (stage_ == Stage::Finished || !expected || last < expected->first || last > expected->last) return false;
+  const std::int64_t length = last - expected->first + 1;
+  if (written_ > length) return false;
+  narrowed_ = narrowed_ || last < expected->last;
+  expected->last = last;
+  expectedLength_ = length;
+  if (written_ == length) {
+    if (stage_ == Stage::Attached) detach();
+    complete();
+  }
+  return true;
+}
+
 void CurlDownloadRequest::start() {
   OV_ON_MULTI_THREAD();
   self_ = shared_from_this();
@@ -120,6 +143,7 @@ bool CurlDownloadRequest::prepareAttempt() {
   planAnswered_ = false;
   problem_.reset();
   retryAfter_.reset();
+  reachedEnd_ = false;
   HttpHeaders headers = options_.headers;
   if (!first_ || written_ == 0) {
     std::string error;
@@ -130,6 +154,10 @@ bool CurlDownloadRequest::prepareAttempt() {
     first_.reset();
     expectedLength_ = options_.expected ? std::optional(options_.expected->length()) : std::nullopt;
     written_ = 0;
+    asked_ = options_.expected;
+    if (asked_ && narrowed_)
+      headers = withRange(options_.headers,
+                          "bytes=" + std::to_string(asked_->first) + "-" + std::to_string(asked_->last));
   } else if (expectedLength_ && written_ >= *expectedLength_) {
     complete();
     return false;
@@ -142,6 +170,7 @@ bool CurlDownloadRequest::prepareAttempt() {
     }
     headers = withRange(options_.headers, plan_->range);
   }
+  if (options_.expected) askedLast_ = options_.expected->last;
   auto list = std::make_unique<HeaderList>(headers);
   curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, list->get());
   headerList_ = std::move(list);
@@ -152,7 +181,9 @@ void CurlDownloadRequest::onDone(CURLcode result) {
   OV_ON_MULTI_THREAD();
   stage_ = Stage::Detached;
   activeBefore_ += Clock::now() - attachedAt_;
-  if (problem_) {
+  if (reachedEnd_) {
+    complete();
+  } else if (problem_) {
     endAttempt(problem_, retryAfter_);
   } else if (result != CURLE_OK) {
     endAttempt(errorFor(result, errorBuffer_.data()));
@@ -273,8 +304,8 @@ bool CurlDownloadRequest::acceptFinalResponse(const HttpResponse& response) {
     planAnswered_ = true;
     return true;
   }
-  if (options_.expected) {
-    if (auto why = checkExpectedAnswer(*options_.expected, response)) {
+  if (asked_) {
+    if (auto why = checkExpectedAnswer(*asked_, response)) {
       problem_ = HttpError{HttpError::Kind::UnexpectedAnswer, std::move(*why)};
       return false;
     }
@@ -318,21 +349,33 @@ size_t CurlDownloadRequest::onHeader(char* data, size_t size, size_t count, void
 
 size_t CurlDownloadRequest::onBody(char* data, size_t size, size_t count, void* owner) {
   auto* self = static_cast<CurlDownloadRequest*>(owner);
-  const auto bytes = static_cast<std::int64_t>(size * count);
+  auto bytes = static_cast<std::int64_t>(size * count);
   self->lastActivity_ = Clock::now();
-  // A server that ignores the range of a 2 GiB file must not get to write it.
-  if (self->options_.expected && self->written_ + bytes > self->options_.expected->length()) {
-    self->problem_ = HttpError{
-        HttpError::Kind::UnexpectedAnswer,
-        "the answer runs past the " + std::to_string(self->options_.expected->length()) + " bytes asked for"};
-    return 0;
+  const auto& expected = self->options_.expected;
+  // The end moved back while this attempt ran: what the answer carries after
+  // it belongs to another request.
+  const bool endMoved = expected && expected->last < self->askedLast_;
+  if (expected && self->written_ + bytes > expected->length()) {
+    // A server that ignores the range of a 2 GiB file must not get to write it.
+    if (!endMoved) {
+      self->problem_ =
+          HttpError{HttpError::Kind::UnexpectedAnswer,
+                    "the answer runs past the " + std::to_string(expected->length()) + " bytes asked for"};
+      return 0;
+    }
+    bytes = expected->length() - self->written_;
   }
   std::string error;
-  if (!self->file_.write(data, size * count, error)) {
+  if (!self->file_.write(data, static_cast<std::size_t>(bytes), error)) {
     self->problem_ = HttpError{HttpError::Kind::File, std::move(error)};
     return 0;
   }
   self->written_ += bytes;
+  if (endMoved && self->written_ == expected->length()) {
+    // Ends the transfer; onDone() completes the request.
+    self->reachedEnd_ = true;
+    return 0;
+  }
   return size * count;
 }
 
