@@ -171,6 +171,10 @@ const WireCase kRows[] = {
     {"FirstByteDelay", "first-byte-delay-ms = 150", "{r}0-9", 206, "Content-Range: bytes 0-9/300000", 10, "",
      "", 150},
     {"Hold", "hold = on\nhold-after-bytes = 1000", "{r}0-99999", 206, "Content-Length: 100000", 1000},
+    {"HoldListedRange", "hold = on\nhold-after-bytes = 1000\nhold-ranges = 7, 5", "{r}5-99999", 206,
+     "Content-Length: 99995", 1000},
+    {"HoldSparesOtherRanges", "hold = on\nhold-after-bytes = 1000\nhold-ranges = 7,5", "{r}0-99999", 206,
+     "Content-Length: 100000", 100000},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, Wire, ::testing::ValuesIn(kRows),

@@ -234,6 +234,9 @@ void ReferenceService::setHold(bool hold) {
 void ReferenceService::resetCounters() {
   impl_->state.resetCounters();
 }
+std::int64_t ReferenceService::peakOpenInstallerBodies() const {
+  return impl_->state.peakOpenBodies();
+}
 
 std::vector<RequestRecord> ReferenceService::requests() const {
   return impl_->journal.snapshot();
