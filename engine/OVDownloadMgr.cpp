@@ -99,6 +99,35 @@ std::shared_ptr<void> OVDownloadMgr::beginAsyncWork() {
   });
 }
 
+void OVDownloadMgr::resetDownload(DownloadReset reset) {
+  if (reset != DownloadReset::Cancel) {
+    bCancel = false;
+    bPause = false;
+  }
+  if (reset != DownloadReset::NewRun) totalFileSize = 0;
+  if (reset == DownloadReset::Preparation) {
+    i64FileSize = 0;
+    dataChuckCount = 0;
+  }
+  taskFailCount = 0;
+  handledTaskInARound = 0;
+  sizeMismatch_ = false;
+  {
+    std::unique_lock lk(lock);
+    lstTasks.clear();
+    currentReceivedSize = 0;
+  }
+  auto clearLists = [this] {
+    listProgress.clear();
+    listDLRequest.clear();
+  };
+  if (isMainThread()) {
+    clearLists();
+  } else {
+    postToMain(clearLists);
+  }
+}
+
 std::shared_ptr<DownloadSession> OVDownloadMgr::downloadSession() {
   std::lock_guard lk(sessionMutex_);
   if (!alamoFireDownloadSession) alamoFireDownloadSession = makeDownloadSession(downloadSessionConfiguration);
