@@ -33,10 +33,7 @@ OVDownloadMgr::OVDownloadMgr()
 OVDownloadMgr::~OVDownloadMgr() {
   outputLine(QStringLiteral("OVDownloadMgr deinit"));
   *alive_ = false;
-  if (progressTimer) progressTimer->invalidate();
-  progressTimer = nullptr;
-  if (heartbeatsTimer) heartbeatsTimer->invalidate();
-  heartbeatsTimer = nullptr;
+  stopTimers();
   // Reports and completion handlers still in flight refer to this manager.
   std::unique_lock lk(asyncMutex_);
   asyncDone_.wait_for(lk, std::chrono::seconds(90), [this] { return asyncWork_ == 0; });

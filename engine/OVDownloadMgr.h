@@ -55,9 +55,11 @@ class OVDownloadMgr {
   OVDownloadMgr& operator=(const OVDownloadMgr&) = delete;
 
   // --- State ----------------------------------------------------------------
-  std::atomic<bool> bCancel{false};         // the download was given up (cancel, a failed chunk)
-  std::atomic<bool> bPause{false};          // the user paused the transfer
-  double totalFileSize = 0;                 // i64FileSize as a double, for the window
+  std::atomic<bool> bCancel{false};  // the download was given up (cancel, a failed chunk)
+  std::atomic<bool> bPause{false};   // the user paused the transfer
+  // i64FileSize as a double once preparation passed the free-space check, 0
+  // after a cancel; nothing in the program reads it.
+  double totalFileSize = 0;
   WeakDelegate downloadDelegate;            // the window; held weakly
   std::atomic<int> taskFailCount{0};        // chunk requests of this run that failed
   std::vector<DownloadTask> lstTasks;       // chunks not yet on disk, waiting or in flight; under `lock`
@@ -72,8 +74,8 @@ class OVDownloadMgr {
   std::vector<double> listProgress;                        // per chunk, 0 to 1; main thread only
   std::shared_ptr<RepeatingTimer> progressTimer;           // main thread only
   const double progressTimerInterval = 0.3;
-  const double doDownloadTaskRatio = 0.98;
-  const double mergeDownloadTaskRatio = 0.02;
+  const double doDownloadTaskRatio = 0.98;                      // the transfer's share of the progress
+  const double mergeDownloadTaskRatio = 0.02;                   // the merge's, reached in one step at its end
   std::vector<std::shared_ptr<DownloadRequest>> listDLRequest;  // parked while paused; main thread only
   std::optional<QString> product;                               // product code, from MakeInfo.ini
   std::optional<QString> displayProductName;                    // the product's name as shown
@@ -153,6 +155,8 @@ class OVDownloadMgr {
 
   // --- Completion (main) -----------------------------------------------------
   QString getDownloadedFileLocation();
+  // The window reads i64FileSize itself when the download becomes ready, as
+  // its start-up always has; this accessor of the same value has no caller.
   std::int64_t getDownloadedFileSize() const { return i64FileSize.load(); }
   std::optional<QString> getNewDownloaderURL() const { return newDownloaderURL; }
   void completeDownload();
@@ -217,7 +221,8 @@ class OVDownloadMgr {
   void resetDownload(DownloadReset reset);
   // Main thread: (re)creates the progress and heartbeat timers, stopping any they replace.
   void startTimers();
-  // Main thread: stops both timers and clears them.
+  // Stops both timers and clears them. The timers are the main thread's; the
+  // manager's end, wherever it runs, is the one other caller.
   void stopTimers();
   QString partFilePath(const QUrl& localPath, std::int64_t partIndex) const;
   // Where a piece of a split chunk lies on disk: "<part file>.<first byte>".

@@ -53,7 +53,7 @@ void OVDownloadMgr::startTimers() {
 }
 
 void OVDownloadMgr::stopTimers() {
-  OV_ON_MAIN_THREAD();
+  OV_EXPECT_THREAD(isMainThread() || !*alive_, "the main thread, or the manager's end");
   if (progressTimer) progressTimer->invalidate();
   progressTimer = nullptr;
   if (heartbeatsTimer) heartbeatsTimer->invalidate();
