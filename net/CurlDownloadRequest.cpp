@@ -181,9 +181,10 @@ void CurlDownloadRequest::onDone(CURLcode result) {
   OV_ON_MULTI_THREAD();
   stage_ = Stage::Detached;
   activeBefore_ += Clock::now() - attachedAt_;
-  if (reachedEnd_) {
-    complete();
-  } else if (problem_) {
+  // The body callback stops the transfer at a narrowed end, which libcurl
+  // reports as a write error: every byte asked for is there all the same.
+  if (reachedEnd_) result = CURLE_OK;
+  if (problem_) {
     endAttempt(problem_, retryAfter_);
   } else if (result != CURLE_OK) {
     endAttempt(errorFor(result, errorBuffer_.data()));
