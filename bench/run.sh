@@ -172,6 +172,8 @@ http {
   # The relay opens one connection to nginx per client connection: each gets
   # the rate of its port's last digit, 5 to 40 MiB/s. Linux gives connect()
   # even ports where it can, so the even digits alone span the whole range.
+  # nginx paces in whole milliseconds: measured on loopback with curl, 5m and
+  # 14m come out as set, 23m and 31m near 30 MB/s, 40m at 70 MB/s or more.
   map \$remote_port \$mixed_rate {
     ~0\$ 5m; ~1\$ 9m; ~2\$ 14m; ~3\$ 18m; ~4\$ 23m; ~5\$ 27m; ~6\$ 31m; ~7\$ 35m; default 40m;
   }
