@@ -12,7 +12,7 @@ namespace {
 constexpr auto kLongestWait = std::chrono::seconds(30);
 
 // The connection cache must hold a connection for every parallel range request
-// (plus the service requests) so that the next round finds them all again.
+// (plus the service requests) so that the next chunk finds one kept alive.
 constexpr long kCachedConnections = 64;
 
 }  // namespace

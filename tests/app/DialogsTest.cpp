@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"RetryUnanswered", E_DOWNLOAD_FAILED, -1, &IDS_INTERNET_CONNECTION, &kRetryCancel, Nothing}),
     rowName);
 
-// The delegate's retry question. No part of the engine asks it (a failed round is answered by the
+// The delegate's retry question. No part of the engine asks it (a failed chunk is answered by the
 // download-failed dialog above), but it answers as the delegate's contract says: asked in English,
 // never translated, and true only for its first button.
 TEST_F(AppTest, TheRetryQuestionIsAskedInEnglishAndAnsweredByItsFirstButton) {
