@@ -6,7 +6,8 @@
 # link query with nginx's URL, and its heartbeat and reports. The Release
 # bundle runs offscreen in a sandboxed home, with a stand-in `xdg-open` first
 # on PATH that records when it was called and with what. Each setting runs
-# interleaved: program, aria2c -x10 -s10 -k5M, single-stream curl, program, ...
+# interleaved: program, the unattended program, aria2c -x10 -s10 -k5M,
+# single-stream curl, program, ...
 #
 # Settings:
 #   unthrottled   nginx as fast as it goes
@@ -35,7 +36,9 @@
 #             which also counts the kernel's writeback threads and the servers,
 #             with the seconds the hypervisor stole from this machine beside
 #             it: a run with stolen time measured a busy host, not the client.
-#   memory    the program's peak resident set (GNU time's max RSS).
+#   memory    the program's peak resident set (GNU time's max RSS); the
+#             unattended mode (`--unattended`, no widgets) runs as a client of
+#             its own so that its peak stands beside aria2c's.
 #   disk      the peak of the program's application-support folder plus its
 #             Downloads folder, sampled every 50 ms by bench/DiskSampler.cpp.
 #   merge     from nginx logging the end of the program's last range response
@@ -90,8 +93,8 @@ readonly chunk_mib=5
 readonly rtt_ms=50
 readonly name=OrvalenSetup.pkg
 readonly settings="fast slow rtt mixed"
-clients="program aria2c curl"
-[ -z "$base_app" ] || clients="program base aria2c curl"
+clients="program unattended aria2c curl"
+[ -z "$base_app" ] || clients="program unattended base aria2c curl"
 size=$((size_mib * 1024 * 1024))
 work=$(mktemp -d "$dir/ovbench.XXXXXX")
 chmod 755 "$work"
@@ -303,11 +306,12 @@ complete_report_time() {
     service/requests.jsonl | tail -n 1
 }
 
-# run_program <setting> <run> <client> <executable>: appends one line to results.txt:
+# run_program <setting> <run> <client> <executable> [argument...]: appends one line to results.txt:
 #   <setting> <client> ok|failed seconds cpu maxrss_kib peak_disk merge
 #   exit_after_open reports_before_open machine_busy machine_steal reason
 run_program() {
   local setting=$1 run=$2 client=$3 executable=$4 first_line launched exit_code=0 reason="" peak=- limit machine
+  shift 4
   make_sandbox
   first_line=$(($(wc -l < logs/access.log) + 1))
   "$sampler" --interval-ms 50 "$support" "$downloads" > sampler.out &
@@ -319,7 +323,7 @@ run_program() {
   env HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" \
     XDG_CACHE_HOME="$home/.cache" PATH="$work/bin:$PATH" QT_QPA_PLATFORM=offscreen \
     OVDOWNLOADER_SERVICE_HOST="127.0.0.1:$service_port" OVDOWNLOADER_CA_FILE="$work/trust.pem" \
-    /usr/bin/time -f '%e %U %S %M' -o time.txt timeout -k 10 "$limit" "$executable" \
+    /usr/bin/time -f '%e %U %S %M' -o time.txt timeout -k 10 "$limit" "$executable" "$@" \
     > "$client.$setting.$run.out" 2> "$client.$setting.$run.err" &
   timed_pid=$!
   wait "$timed_pid" || exit_code=$?
@@ -406,6 +410,7 @@ run_setting() {
   while [ $i -le "$runs" ]; do
     echo "$(label_of "$setting"): run $i/$runs"
     run_program "$setting" "$i" program "$app"
+    run_program "$setting" "$i" unattended "$app" --unattended
     [ -z "$base_app" ] || run_program "$setting" "$i" base "$base_app"
     run_anchor "$setting" aria2c aria2c -q -x10 -s10 -k5M --ca-certificate="$work/ca.pem" \
       --allow-overwrite=true -d out -o installer "$url"
@@ -553,6 +558,12 @@ print_table() {
     done
     row "peak memory MiB, $c" "${cells[@]}" "<= 50"
   done
+  # Without widgets the agent should weigh no more than aria2c does.
+  cells=()
+  for s in $settings; do
+    cells+=("$(verdict "$(ratio "$(figure "$s" unattended 6)" "$(figure "$s" aria2c 6)")" le 1.0)")
+  done
+  row "  peak memory unattended / aria2c" "${cells[@]}" "<= 1.0"
   for c in $(programs); do
     cells=()
     for s in $settings; do cells+=("$(num "$(figure "$s" "$c" 9)" %.2f)"); done
