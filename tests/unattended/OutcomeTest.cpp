@@ -89,7 +89,8 @@ TEST_P(Outcomes, EndWithTheirCodeMessageFilesAndReports) {
   report_ = std::make_unique<ProgressReport>(
       ProgressReport::Style::Lines, [](const QByteArray&) {},
       [this](const QByteArray& bytes) { err_ += bytes; });
-  UnattendedRun::Settings settings{1, 0ms, {row.deploy ? sandbox_->path(u"Deploy"_qs) : QString(), row.open}};
+  UnattendedRun::Settings settings{
+      1, 0ms, {row.deploy ? sandbox_->path(u"Deploy"_qs) : QString(), row.open}, {}};
   run_ = UnattendedRun::create(*mgr_, settings, *report_);
   const auto ended = run_->start();
   if (!ended) {
