@@ -35,7 +35,9 @@ void RequestRoute::apply(CURL* easy) {
       break;
   }
   proxy_ = choice.proxy;
-  const auto login = proxy_.empty() ? ProxyLogins::Current{} : ProxyLogins::shared().current(proxy_);
+  const auto login = proxy_.empty() ? ProxyLogins::Current{}
+                     : next_        ? *std::exchange(next_, std::nullopt)
+                                    : ProxyLogins::shared().current(proxy_);
   generation_ = login.generation;
   withLogin_ = login.user.has_value();
   if (withLogin_) {
@@ -58,20 +60,21 @@ bool RequestRoute::refusedBy(CURL* easy, int status) const {
   return connectCode == 407 || connectCode == 401 || status == 407;
 }
 
-void RequestRoute::awaitLogin(std::function<void()> retry, std::function<void(HttpError)> fail) const {
+void RequestRoute::awaitLogin(std::function<void()> retry, std::function<void(HttpError)> fail) {
   const QString proxy = proxyForPeople(proxy_);
   HttpError error{HttpError::Kind::ProxyAuthentication,
                   (withLogin_ ? "the proxy " + proxy.toStdString() + " refused the user name and password"
                               : "the proxy " + proxy.toStdString() + " asks for a user name and password")};
-  ProxyLogins::shared().refused(
-      proxy_, generation_,
-      [retry = std::move(retry), fail = std::move(fail), error = std::move(error)](bool anotherLogin) {
-        if (anotherLogin) {
-          Multi::instance().post(retry);
-        } else {
-          Multi::instance().post([fail, error] { fail(error); });
-        }
-      });
+  // `retry` and `fail` hold the request, and with it this route.
+  ProxyLogins::shared().refused(proxy_, generation_,
+                                [this, retry = std::move(retry), fail = std::move(fail),
+                                 error = std::move(error)](std::optional<ProxyLogins::Current> next) {
+                                  Multi::instance().post([this, retry, fail, error, next] {
+                                    if (!next) return fail(error);
+                                    next_ = next;
+                                    retry();
+                                  });
+                                });
 }
 
 void RequestRoute::accepted() const {

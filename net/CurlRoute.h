@@ -9,6 +9,7 @@
 #include <string>
 
 #include "net/HttpClient.h"
+#include "net/ProxyLogins.h"
 #include "net/ProxyResolver.h"
 
 namespace ov::curl {
@@ -41,7 +42,7 @@ class RequestRoute {
   bool refusedBy(CURL* easy, int status) const;
   // After refusedBy(): `retry` runs on the HTTP client's thread once there is
   // a login to try, `fail` with a ProxyAuthentication error when there will be none.
-  void awaitLogin(std::function<void()> retry, std::function<void(HttpError)> fail) const;
+  void awaitLogin(std::function<void()> retry, std::function<void(HttpError)> fail);
   // The attempt got past the proxy with the login it was given.
   void accepted() const;
 
@@ -58,6 +59,10 @@ class RequestRoute {
   std::string proxy_;  // of the applied choice; empty when it names none
   std::uint64_t generation_ = 0;
   bool withLogin_ = false;
+  // The login a refused attempt was told to try next: the next attempt's,
+  // even when the proxy's logins have been given up meanwhile (it is then
+  // refused and fails, rather than asking again).
+  std::optional<ProxyLogins::Current> next_;
 };
 
 }  // namespace ov::curl

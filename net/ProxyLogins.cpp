@@ -31,23 +31,26 @@ void ProxyLogins::offer(const std::string& proxy, std::string user, std::string 
   current.password = std::move(password);
 }
 
-void ProxyLogins::refused(const std::string& proxy, std::uint64_t generation,
-                          std::function<void(bool)> then) {
+void ProxyLogins::refused(const std::string& proxy, std::uint64_t generation, Then then) {
   enum class Next { TryTheNewerLogin, Wait, GiveUp, Ask } next = Next::Wait;
   ProxyLoginSource source;
   ProxyLoginQuestion question;
-  std::vector<std::function<void(bool)>> givenUp;
+  std::vector<Then> givenUp;
+  Current newer;
   {
     std::lock_guard lk(mutex_);
     State& state = proxies_[proxy];
     if (state.current.generation != generation) {
-      // Another request asked meanwhile: its answer is this one's too.
-      next = Next::TryTheNewerLogin;
+      // Asked meanwhile by another request: its answer is this one's too,
+      // a login to try or the end.
+      next = state.current.user ? Next::TryTheNewerLogin : Next::GiveUp;
+      newer = state.current;
+      if (next == Next::GiveUp) givenUp.push_back(std::move(then));
     } else {
       state.waiting.push_back(std::move(then));
       if (!state.asking && (!source_ || state.questions >= kMostQuestions)) {
         next = Next::GiveUp;
-        state.questions = 0;
+        giveUp(state);
         givenUp.swap(state.waiting);
       } else if (!state.asking) {
         next = Next::Ask;
@@ -60,11 +63,11 @@ void ProxyLogins::refused(const std::string& proxy, std::uint64_t generation,
   }
   switch (next) {
     case Next::TryTheNewerLogin:
-      return then(true);
+      return then(newer);
     case Next::Wait:
       return;
     case Next::GiveUp:
-      for (auto& waiter : givenUp) waiter(false);
+      for (auto& waiter : givenUp) waiter(std::nullopt);
       return;
     case Next::Ask:
       break;
@@ -83,7 +86,8 @@ void ProxyLogins::refused(const std::string& proxy, std::uint64_t generation,
 }
 
 void ProxyLogins::answer(const std::string& proxy, std::optional<ProxyLogin> login) {
-  std::vector<std::function<void(bool)>> waiting;
+  std::vector<Then> waiting;
+  std::optional<Current> next;
   {
     std::lock_guard lk(mutex_);
     State& state = proxies_[proxy];
@@ -93,17 +97,33 @@ void ProxyLogins::answer(const std::string& proxy, std::optional<ProxyLogin> log
       ++state.current.generation;
       state.current.user = login->user.toStdString();
       state.current.password = login->password.toStdString();
+      next = state.current;
     } else {
-      state.questions = 0;
+      giveUp(state);
     }
   }
-  for (auto& waiter : waiting) waiter(login.has_value());
+  for (auto& waiter : waiting) waiter(next);
+}
+
+// The requests refused so far fail; so do those refused later that set out
+// before this (a new generation without a login tells them). A request that
+// sets out afterwards starts the questions afresh.
+void ProxyLogins::giveUp(State& state) {
+  ++state.current.generation;
+  state.current.user.reset();
+  state.current.password.reset();
+  state.questions = 0;
 }
 
 void ProxyLogins::accepted(const std::string& proxy, std::uint64_t generation) {
   std::lock_guard lk(mutex_);
   const auto found = proxies_.find(proxy);
   if (found != proxies_.end() && found->second.current.generation == generation) found->second.questions = 0;
+}
+
+void ProxyLogins::forgetForTesting() {
+  std::lock_guard lk(mutex_);
+  proxies_.clear();
 }
 
 QString proxyForPeople(const std::string& proxy) {

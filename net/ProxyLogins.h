@@ -39,16 +39,21 @@ class ProxyLogins {
   void offer(const std::string& proxy, std::string user, std::string password);
 
   // `proxy` refused an attempt made with the login of `generation`.
-  // `then(true)` runs once there is another login to try (at once when one
-  // came meanwhile), `then(false)` when there will be none: the source gave
+  // `then` runs with the login to try next once there is one (at once when
+  // one came meanwhile), and with none when there will be none: the source gave
   // none, or refused logins have been asked for kMostQuestions times in a
-  // row. Whatever number of requests are refused meanwhile, the source is
-  // asked once. `then` runs on any thread and must not block.
-  void refused(const std::string& proxy, std::uint64_t generation, std::function<void(bool)> then);
+  // row. Whatever number of requests are refused meanwhile (or were under
+  // way when the answer came), the source is asked once. `then` runs on any
+  // thread and must not block.
+  using Then = std::function<void(std::optional<Current> next)>;
+  void refused(const std::string& proxy, std::uint64_t generation, Then then);
 
   // An attempt with the login of `generation` got through: the questions
   // count from nothing again.
   void accepted(const std::string& proxy, std::uint64_t generation);
+
+  // Forgets every login and question: tests that start proxies of their own.
+  void forgetForTesting();
 
   static constexpr int kMostQuestions = 3;
 
@@ -57,10 +62,11 @@ class ProxyLogins {
     Current current;
     bool asking = false;
     int questions = 0;  // asked since the last login that got through
-    std::vector<std::function<void(bool)>> waiting;
+    std::vector<Then> waiting;
   };
 
   void answer(const std::string& proxy, std::optional<ProxyLogin> login);
+  static void giveUp(State& state);
 
   std::mutex mutex_;
   std::map<std::string, State> proxies_;
