@@ -68,7 +68,7 @@ void RequestRoute::awaitLogin(std::function<void()> retry, std::function<void(Ht
   // `retry` and `fail` hold the request, and with it this route.
   ProxyLogins::shared().refused(proxy_, generation_,
                                 [this, retry = std::move(retry), fail = std::move(fail),
-                                 error = std::move(error)](std::optional<ProxyLogins::Current> next) {
+                                 error = std::move(error)](const std::optional<ProxyLogins::Current>& next) {
                                   Multi::instance().post([this, retry, fail, error, next] {
                                     if (!next) return fail(error);
                                     next_ = next;
@@ -87,7 +87,7 @@ std::optional<std::string> RequestRoute::redirectToAskAbout(CURL* easy, const Ht
   if (!location || curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &current) != CURLE_OK ||
       current == nullptr)
     return std::nullopt;
-  const auto target = resolvedLocation(current, *location);
+  auto target = resolvedLocation(current, *location);
   // Whatever libcurl refuses to follow (another scheme than https, a broken
   // Location) it fails as it always has.
   if (!target || target->rfind("https://", 0) != 0) return std::nullopt;

@@ -32,7 +32,7 @@ void ProxyLogins::offer(const std::string& proxy, std::string user, std::string 
 }
 
 void ProxyLogins::refused(const std::string& proxy, std::uint64_t generation, Then then) {
-  enum class Next { TryTheNewerLogin, Wait, GiveUp, Ask } next = Next::Wait;
+  enum class Next { TryTheNewerLogin, EndThisOne, Wait, GiveUp, Ask } next = Next::Wait;
   ProxyLoginSource source;
   ProxyLoginQuestion question;
   std::vector<Then> givenUp;
@@ -43,9 +43,8 @@ void ProxyLogins::refused(const std::string& proxy, std::uint64_t generation, Th
     if (state.current.generation != generation) {
       // Asked meanwhile by another request: its answer is this one's too,
       // a login to try or the end.
-      next = state.current.user ? Next::TryTheNewerLogin : Next::GiveUp;
+      next = state.current.user ? Next::TryTheNewerLogin : Next::EndThisOne;
       newer = state.current;
-      if (next == Next::GiveUp) givenUp.push_back(std::move(then));
     } else {
       state.waiting.push_back(std::move(then));
       if (!state.asking && (!source_ || state.questions >= kMostQuestions)) {
@@ -64,6 +63,8 @@ void ProxyLogins::refused(const std::string& proxy, std::uint64_t generation, Th
   switch (next) {
     case Next::TryTheNewerLogin:
       return then(newer);
+    case Next::EndThisOne:
+      return then(std::nullopt);
     case Next::Wait:
       return;
     case Next::GiveUp:

@@ -53,7 +53,7 @@ int runUnattended(int argc, char** argv, const CommandLine& command) {
   settings.delivery.openInstaller = command.openInstaller;
   // Alive until the process ends: the HTTP client may ask it until then.
   static ProxyLoginFromEnvironment proxyLogin;
-  setProxyLoginSource([](const ProxyLoginQuestion& question, ProxyLoginAnswer answer) {
+  setProxyLoginSource([](const ProxyLoginQuestion& question, const ProxyLoginAnswer& answer) {
     proxyLogin.answer(question, answer);
   });
   settings.proxyFailure = [] { return proxyLogin.failure(); };
