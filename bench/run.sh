@@ -11,7 +11,11 @@
 # Settings:
 #   unthrottled   nginx as fast as it goes
 #   20 MiB/s      nginx `limit_rate 20m` (per connection)
-#   +50 ms RTT    the same limit, through bench/DelayProxy.cpp (delay_proxy),
+#   mixed         each connection at its own rate from 5 to 40 MiB/s (nginx
+#                 `map` of the client port's last digit feeding `limit_rate`),
+#                 behind the same delaying relay as +50 ms RTT: connections on
+#                 the internet do not run at one speed
+#   +50 ms RTT    the 20 MiB/s limit, through bench/DelayProxy.cpp (delay_proxy),
 #                 a relay on loopback that holds each byte 25 ms each way. The
 #                 natural tool, `tc qdisc ... netem delay` on a veth pair
 #                 between network namespaces, does not exist on the machine
@@ -36,6 +40,8 @@
 #             Downloads folder, sampled every 50 ms by bench/DiskSampler.cpp.
 #   merge     from nginx logging the end of the program's last range response
 #             to the opener's timestamp: the work left after the last byte.
+# With --baseline, a release build of another commit (./dev bench --against
+# builds one) runs beside the program in the same interleaved runs, as "base".
 # The program's installer must equal the source (SHA-256) in every run; a run
 # that does not, or ends with a non-zero status, or takes too long, counts as
 # failed, is listed and left out of the medians. Medians are printed.
@@ -45,6 +51,7 @@
 # (XFS, btrfs) turns each part's append into a clone instead of a copy.
 #
 # usage: bench/run.sh <release build dir> [--size MiB] [--runs N] [--dir DIR] [--keep]
+#                     [--baseline <release build dir> [--baseline-name TEXT]]
 set -Eeuo pipefail
 
 # --- Settings and paths -------------------------------------------------------
@@ -55,12 +62,16 @@ size_mib=1024
 runs=3
 keep=0
 dir=/tmp
+baseline=""
+baseline_name=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --size) size_mib=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --dir) dir=$2; shift 2 ;;
     --keep) keep=1; shift ;;
+    --baseline) baseline=$(cd "$2" && pwd); shift 2 ;;
+    --baseline-name) baseline_name=$2; shift 2 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
 done
@@ -69,14 +80,18 @@ app="$build/OVDownloader.app/Contents/MacOS/OVDownloader"
 service="$build/tools/ov-refservice"
 proxy="$build/bench/delay_proxy"
 sampler="$build/bench/disk_sampler"
-for tool in "$app" "$service" "$proxy" "$sampler"; do
+base_app=""
+[ -z "$baseline" ] || base_app="$baseline/OVDownloader.app/Contents/MacOS/OVDownloader"
+for tool in "$app" "$service" "$proxy" "$sampler" $base_app; do
   [ -x "$tool" ] || { echo "missing $tool (build with ./dev bench)" >&2; exit 1; }
 done
 
 readonly chunk_mib=5
 readonly rtt_ms=50
 readonly name=OrvalenSetup.pkg
-readonly settings="fast slow rtt"
+readonly settings="fast slow rtt mixed"
+clients="program aria2c curl"
+[ -z "$base_app" ] || clients="program base aria2c curl"
 size=$((size_mib * 1024 * 1024))
 work=$(mktemp -d "$dir/ovbench.XXXXXX")
 chmod 755 "$work"
@@ -154,6 +169,14 @@ pid $work/nginx.pid;
 error_log $work/logs/error.log;
 events { worker_connections 1024; }
 http {
+  # The relay opens one connection to nginx per client connection: each gets
+  # the rate of its port's last digit, 5 to 40 MiB/s. Linux gives connect()
+  # even ports where it can, so the even digits alone span the whole range.
+  # nginx paces in whole milliseconds: measured on loopback with curl, 5m and
+  # 14m come out as set, 23m and 31m near 30 MB/s, 40m at 70 MB/s or more.
+  map \$remote_port \$mixed_rate {
+    ~0\$ 5m; ~1\$ 9m; ~2\$ 14m; ~3\$ 18m; ~4\$ 23m; ~5\$ 27m; ~6\$ 31m; ~7\$ 35m; default 40m;
+  }
   log_format bench '\$msec|\$request_time|\$request_method|\$uri|\$http_range|\$status|\$body_bytes_sent|\$http_user_agent';
   access_log $work/logs/access.log bench;
   sendfile on;
@@ -170,6 +193,7 @@ http {
     ssl_certificate_key $work/server.key;
     location /fast/ { alias $work/www/; }
     location /slow/ { alias $work/www/; limit_rate 20m; }
+    location /mixed/ { alias $work/www/; limit_rate \$mixed_rate; }
   }
 }
 EOF
@@ -221,6 +245,7 @@ url_of() {
     fast) echo "https://127.0.0.1:$nginx_port/fast/$name" ;;
     slow) echo "https://127.0.0.1:$nginx_port/slow/$name" ;;
     rtt) echo "https://127.0.0.1:$proxy_port/slow/$name" ;;
+    mixed) echo "https://127.0.0.1:$proxy_port/mixed/$name" ;;
   esac
 }
 
@@ -229,6 +254,7 @@ label_of() {
     fast) echo "unthrottled" ;;
     slow) echo "20 MiB/s" ;;
     rtt) echo "+${rtt_ms} ms RTT" ;;
+    mixed) echo "mixed +${rtt_ms} ms" ;;
   esac
 }
 
@@ -277,11 +303,11 @@ complete_report_time() {
     service/requests.jsonl | tail -n 1
 }
 
-# run_program <setting> <run>: appends one line to results.txt:
-#   <setting> program ok|failed seconds cpu maxrss_kib peak_disk merge
+# run_program <setting> <run> <client> <executable>: appends one line to results.txt:
+#   <setting> <client> ok|failed seconds cpu maxrss_kib peak_disk merge
 #   exit_after_open reports_before_open machine_busy machine_steal reason
 run_program() {
-  local setting=$1 run=$2 first_line launched exit_code=0 reason="" peak=- limit machine
+  local setting=$1 run=$2 client=$3 executable=$4 first_line launched exit_code=0 reason="" peak=- limit machine
   make_sandbox
   first_line=$(($(wc -l < logs/access.log) + 1))
   "$sampler" --interval-ms 50 "$support" "$downloads" > sampler.out &
@@ -293,8 +319,8 @@ run_program() {
   env HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" \
     XDG_CACHE_HOME="$home/.cache" PATH="$work/bin:$PATH" QT_QPA_PLATFORM=offscreen \
     OVDOWNLOADER_SERVICE_HOST="127.0.0.1:$service_port" OVDOWNLOADER_CA_FILE="$work/trust.pem" \
-    /usr/bin/time -f '%e %U %S %M' -o time.txt timeout -k 10 "$limit" "$app" \
-    > "program.$setting.$run.out" 2> "program.$setting.$run.err" &
+    /usr/bin/time -f '%e %U %S %M' -o time.txt timeout -k 10 "$limit" "$executable" \
+    > "$client.$setting.$run.out" 2> "$client.$setting.$run.err" &
   timed_pid=$!
   wait "$timed_pid" || exit_code=$?
   local exited
@@ -338,11 +364,11 @@ run_program() {
   [ -z "$reason" ] || ok=failed
   cpu=$(tail -n 1 time.txt | awk '{print $2 + $3}')
   rss=$(tail -n 1 time.txt | awk '{print $4}')
-  echo "$setting program $ok $seconds $cpu $rss ${peak:--} $merge $after $reports $machine ${reason#,}" >> results.txt
+  echo "$setting $client $ok $seconds $cpu $rss ${peak:--} $merge $after $reports $machine ${reason#,}" >> results.txt
   if [ "$ok" = ok ]; then
-    echo "  program  $(num "$seconds" %.2f) s, merge after the last byte $(num "$merge" %.2f) s"
+    printf '  %-7s  %s s, merge after the last byte %s s\n' "$client" "$(num "$seconds" %.2f)" "$(num "$merge" %.2f)"
   else
-    echo "  program run $run failed: ${reason#,} (started $launched)" >&2
+    echo "  $client run $run failed: ${reason#,} (started $launched)" >&2
   fi
   rm -rf "$home"
   sync
@@ -379,7 +405,8 @@ run_setting() {
   set_link "$url"
   while [ $i -le "$runs" ]; do
     echo "$(label_of "$setting"): run $i/$runs"
-    run_program "$setting" "$i"
+    run_program "$setting" "$i" program "$app"
+    [ -z "$base_app" ] || run_program "$setting" "$i" base "$base_app"
     run_anchor "$setting" aria2c aria2c -q -x10 -s10 -k5M --ca-certificate="$work/ca.pem" \
       --allow-overwrite=true -d out -o installer "$url"
     run_anchor "$setting" curl curl -sS --fail --cacert "$work/ca.pem" -o out/installer "$url"
@@ -423,40 +450,58 @@ ratio() {
 
 # row <label> <cell per setting...> <target>
 row() {
-  printf '%-34s %16s %16s %16s   %s\n' "$@"
+  printf '%-34s %16s %16s %16s %16s   %s\n' "$@"
+}
+
+# programs: the clients that are builds of this program.
+programs() {
+  echo "$clients" | tr ' ' '\n' | grep -v -e aria2c -e curl
 }
 
 # client_rows <label> <column>: a row per client, the column's medians.
 client_rows() {
   local c s cells
-  for c in program aria2c curl; do
+  for c in $clients; do
     cells=()
     for s in $settings; do cells+=("$(num "$(figure "$s" "$c" "$2")" %.2f)"); done
     row "$1, $c" "${cells[@]}" ""
   done
 }
 
-# ratio_row <column> [le|ge <target>]: program / aria2c of the column's
-# medians, judged against the target when there is one.
+# ratio_row <column> [le|ge <target>]: each program's medians of the column
+# over aria2c's, judged against the target when there is one.
 ratio_row() {
-  local s v cells=() target=""
-  for s in $settings; do
-    v=$(ratio "$(figure "$s" program "$1")" "$(figure "$s" aria2c "$1")")
-    if [ $# -eq 3 ]; then cells+=("$(verdict "$v" "$2" "$3")"); else cells+=("$(num "$v" %.3f)"); fi
-  done
+  local c s v cells target=""
   [ $# -eq 3 ] && target="$([ "$2" = le ] && echo "<=" || echo ">=") $3"
-  row "  program / aria2c" "${cells[@]}" "$target"
+  for c in $(programs); do
+    cells=()
+    for s in $settings; do
+      v=$(ratio "$(figure "$s" "$c" "$1")" "$(figure "$s" aria2c "$1")")
+      if [ $# -eq 3 ]; then cells+=("$(verdict "$v" "$2" "$3")"); else cells+=("$(num "$v" %.3f)"); fi
+    done
+    row "  $c / aria2c" "${cells[@]}" "$target"
+  done
+}
+
+# throughput_target <setting>: the least ratio to aria2c's throughput.
+throughput_target() {
+  case "$1" in
+    fast) echo 1.3 ;;
+    slow | mixed) echo 1.1 ;;
+    rtt) echo 1.05 ;;
+  esac
 }
 
 print_table() {
-  local s c v secs cells=() t
-  local disk_target_mib=$((size_mib + 11 * chunk_mib))
+  local s c v secs cells=()
+  local disk_target_mib=$((size_mib + 21 * chunk_mib))
   echo
   echo "installer ${size_mib} MiB, $runs runs per setting, medians of the runs that succeeded"
   echo "program: first range request to the installer in Downloads; aria2c, curl: process start to exit"
+  [ -z "$base_app" ] || echo "base: ${baseline_name:-$baseline}, measured as the program is"
   echo
-  row "" "$(label_of fast)" "$(label_of slow)" "$(label_of rtt)" "target"
-  for c in program aria2c curl; do
+  row "" "$(label_of fast)" "$(label_of slow)" "$(label_of rtt)" "$(label_of mixed)" "target"
+  for c in $clients; do
     cells=()
     for s in $settings; do
       secs=$(figure "$s" "$c" 4)
@@ -464,50 +509,60 @@ print_table() {
     done
     row "throughput MiB/s, $c" "${cells[@]}" ""
   done
-  cells=()
-  for s in $settings; do
-    t=1.0
-    [ "$s" = fast ] && t=1.1
-    cells+=("$(verdict "$(ratio "$(figure "$s" aria2c 4)" "$(figure "$s" program 4)")" ge "$t")")
+  for c in $(programs); do
+    cells=()
+    for s in $settings; do
+      cells+=("$(verdict "$(ratio "$(figure "$s" aria2c 4)" "$(figure "$s" "$c" 4)")" ge "$(throughput_target "$s")")")
+    done
+    row "  $c / aria2c" "${cells[@]}" ">= 1.3, 1.1, 1.05, 1.1"
   done
-  row "  program / aria2c" "${cells[@]}" ">= 1.1, 1.0, 1.0"
   client_rows "CPU s (user+sys)" 5
-  ratio_row 5 le 1.3
+  ratio_row 5 le 1.5
   client_rows "machine busy s" 11
   ratio_row 11
   client_rows "machine stolen s" 12
-  cells=()
-  for s in $settings; do
-    v=$(figure "$s" program 8)
-    [ "$v" = - ] || v=$(echo "$v * 1024 / $size_mib" | bc -l)
-    cells+=("$(verdict "$v" le 0.5)")
+  for c in $(programs); do
+    cells=()
+    for s in $settings; do
+      v=$(figure "$s" "$c" 8)
+      [ "$v" = - ] || v=$(echo "$v * 1024 / $size_mib" | bc -l)
+      cells+=("$(verdict "$v" le 0.5)")
+    done
+    row "merge after last byte, s per GiB, $c" "${cells[@]}" "<= 0.5"
+    cells=()
+    for s in $settings; do cells+=("$(num "$(figure "$s" "$c" 10)" %.2f)"); done
+    row "  of it: reports before opening, s" "${cells[@]}" ""
   done
-  row "merge after last byte, s per GiB" "${cells[@]}" "<= 0.5"
-  cells=()
-  for s in $settings; do cells+=("$(num "$(figure "$s" program 10)" %.2f)"); done
-  row "  of it: reports before opening, s" "${cells[@]}" ""
-  cells=()
-  for s in $settings; do
-    v=$(figure "$s" program 7)
-    if [ "$v" = - ]; then cells+=(-); else
-      cells+=("$(awk -v b="$v" -v m="$size_mib" -v t="$disk_target_mib" 'BEGIN {
-        mib = b / 1048576; printf "%.0f %.2fx %s", mib, mib / m, mib <= t ? "ok" : "MISS" }')")
-    fi
+  for c in $(programs); do
+    cells=()
+    for s in $settings; do
+      v=$(figure "$s" "$c" 7)
+      if [ "$v" = - ]; then cells+=(-); else
+        cells+=("$(awk -v b="$v" -v m="$size_mib" -v t="$disk_target_mib" 'BEGIN {
+          mib = b / 1048576; printf "%.0f %.2fx %s", mib, mib / m, mib <= t ? "ok" : "MISS" }')")
+      fi
+    done
+    row "peak disk MiB, x installer, $c" "${cells[@]}" "<= $disk_target_mib"
   done
-  row "peak disk MiB, x installer" "${cells[@]}" "<= $disk_target_mib"
-  cells=()
-  for s in $settings; do
-    v=$(figure "$s" program 6)
-    [ "$v" = - ] || v=$(echo "$v / 1024" | bc -l)
-    cells+=("$(verdict "$v" le 50)")
+  for c in $(programs); do
+    cells=()
+    for s in $settings; do
+      v=$(figure "$s" "$c" 6)
+      [ "$v" = - ] || v=$(echo "$v / 1024" | bc -l)
+      cells+=("$(verdict "$v" le 50)")
+    done
+    row "peak memory MiB, $c" "${cells[@]}" "<= 50"
   done
-  row "peak memory MiB, program" "${cells[@]}" "<= 50"
-  cells=()
-  for s in $settings; do cells+=("$(num "$(figure "$s" program 9)" %.2f)"); done
-  row "exit after opening s, program" "${cells[@]}" ""
+  for c in $(programs); do
+    cells=()
+    for s in $settings; do cells+=("$(num "$(figure "$s" "$c" 9)" %.2f)"); done
+    row "exit after opening s, $c" "${cells[@]}" ""
+  done
+  local runs_per_setting
+  runs_per_setting=$((runs * $(echo "$clients" | wc -w)))
   cells=()
   for s in $settings; do
-    cells+=("$(awk -v s="$s" '$1 == s && $3 == "failed" {n++} END {print n + 0}' results.txt)/$((runs * 3))")
+    cells+=("$(awk -v s="$s" '$1 == s && $3 == "failed" {n++} END {print n + 0}' results.txt)/$runs_per_setting")
   done
   row "failed runs (all clients)" "${cells[@]}" "0"
   if grep -q ' failed ' results.txt; then

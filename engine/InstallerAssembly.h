@@ -62,7 +62,7 @@ class InstallerAssembly {
 
   // Held for the file's work, which may take a while; `arrivalMutex_` only
   // for a moment, so that a part's arrival never waits for another's append
-  // (the round's last arrival starts the next round). Taken in that order.
+  // (an arrival frees a request slot for the next chunk). Taken in that order.
   std::mutex fileMutex_;
   mutable std::mutex arrivalMutex_;
   Layout layout_;

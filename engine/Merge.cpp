@@ -107,8 +107,11 @@ bool OVDownloadMgr::mergeChunkedFiles() {
     discardPartialDownload();
     return false;
   }
-  outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), Total Progress: 1.0"));
-  notifyDelegate([](DownloadProxy& delegate) { delegate.onDownloadProgress(1.0); });
+  // The merge's share comes in one step, now that it is done: the whole, 1.0.
+  const double progress = doDownloadTaskRatio + mergeDownloadTaskRatio;
+  outputLine(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), Total Progress: ") +
+             QString::number(progress, 'f', 1));
+  notifyDelegate([progress](DownloadProxy& delegate) { delegate.onDownloadProgress(progress); });
   runOnMainAndWait([this] { stopTimers(); });
   removeTempFiles();
   return true;

@@ -33,10 +33,7 @@ OVDownloadMgr::OVDownloadMgr()
 OVDownloadMgr::~OVDownloadMgr() {
   outputLine(QStringLiteral("OVDownloadMgr deinit"));
   *alive_ = false;
-  if (progressTimer) progressTimer->invalidate();
-  progressTimer = nullptr;
-  if (heartbeatsTimer) heartbeatsTimer->invalidate();
-  heartbeatsTimer = nullptr;
+  stopTimers();
   // Reports and completion handlers still in flight refer to this manager.
   std::unique_lock lk(asyncMutex_);
   asyncDone_.wait_for(lk, std::chrono::seconds(90), [this] { return asyncWork_ == 0; });
@@ -97,6 +94,35 @@ std::shared_ptr<void> OVDownloadMgr::beginAsyncWork() {
     std::lock_guard lk(asyncMutex_);
     if (--asyncWork_ == 0) asyncDone_.notify_all();
   });
+}
+
+void OVDownloadMgr::resetDownload(DownloadReset reset) {
+  if (reset != DownloadReset::Cancel) {
+    bCancel = false;
+    bPause = false;
+  }
+  if (reset != DownloadReset::NewRun) totalFileSize = 0;
+  if (reset == DownloadReset::Preparation) {
+    i64FileSize = 0;
+    dataChuckCount = 0;
+  }
+  taskFailCount = 0;
+  handledTaskInARound = 0;
+  sizeMismatch_ = false;
+  {
+    std::unique_lock lk(lock);
+    lstTasks.clear();
+    currentReceivedSize = 0;
+  }
+  auto clearLists = [this] {
+    listProgress.clear();
+    listDLRequest.clear();
+  };
+  if (isMainThread()) {
+    clearLists();
+  } else {
+    postToMain(clearLists);
+  }
 }
 
 std::shared_ptr<DownloadSession> OVDownloadMgr::downloadSession() {

@@ -17,6 +17,7 @@
 
 #include "engine/DownloadModel.h"
 #include "engine/InstallerAssembly.h"
+#include "engine/TransferWindow.h"
 #include "net/HttpClient.h"
 #include "platform/Dispatch.h"
 #include "platform/RepeatingTimer.h"
@@ -25,12 +26,22 @@ namespace ov {
 
 // The download manager: one shared instance holding the whole state of a
 // download. Its operations are split by stage over engine/ (preparation,
-// transfer rounds, progress, merge, pause/resume/cancel, completion) and
+// the transfer, progress, merge, pause/resume/cancel, completion) and
 // service/ (what it says to the download service).
 //
 // Threads, as every method below states: "main" is the Qt main thread (the
 // window's); "background" a global utility queue thread; "task queue" the
-// concurrent downloadTaskQueue, where chunk completions and later rounds run.
+// concurrent downloadTaskQueue, where chunk completions run and start what
+// follows.
+//
+// The transfer keeps a window of chunk requests in flight (TransferWindow,
+// docs/transfer.md) instead of rounds. The three fields that counted a round
+// keep these meanings, for one run of the transfer (a DownloadFile() call):
+// tasksCountInCurrentRound is the window's width, the most chunk requests in
+// flight at once; handledTaskInARound counts the chunk requests that have
+// ended, and taskFailCount those that failed after their retries (the first
+// one ends the download, so it is 0 or 1). A chunk fetched in two pieces
+// counts two requests.
 class OVDownloadMgr {
  public:
   // The one manager, created on first use (thread-safely) and never destroyed.
@@ -44,14 +55,16 @@ class OVDownloadMgr {
   OVDownloadMgr& operator=(const OVDownloadMgr&) = delete;
 
   // --- State ----------------------------------------------------------------
-  std::atomic<bool> bCancel{false};                  // the download was given up (cancel, a failed round)
-  std::atomic<bool> bPause{false};                   // the user paused the transfer
-  double totalFileSize = 0;                          // i64FileSize as a double, for the window
-  WeakDelegate downloadDelegate;                     // the window; held weakly
-  std::atomic<int> taskFailCount{0};                 // requests of this round that failed
-  std::vector<DownloadTask> lstTasks;                // chunks still to fetch; guarded by `lock`
-  std::atomic<int> handledTaskInARound{0};           // requests of this round that have finished
-  std::atomic<int> tasksCountInCurrentRound{10};     // requests this round started
+  std::atomic<bool> bCancel{false};  // the download was given up (cancel, a failed chunk)
+  std::atomic<bool> bPause{false};   // the user paused the transfer
+  // i64FileSize as a double once preparation passed the free-space check, 0
+  // after a cancel; nothing in the program reads it.
+  double totalFileSize = 0;
+  WeakDelegate downloadDelegate;            // the window; held weakly
+  std::atomic<int> taskFailCount{0};        // chunk requests of this run that failed
+  std::vector<DownloadTask> lstTasks;       // chunks not yet on disk, waiting or in flight; under `lock`
+  std::atomic<int> handledTaskInARound{0};  // chunk requests of this run that have ended
+  const int tasksCountInCurrentRound = TransferWindow::kRequests;  // chunk requests in flight at most
   std::atomic<std::int64_t> currentReceivedSize{0};  // bytes on disk of this installer; added to under `lock`
   const std::shared_ptr<DispatchQueue> downloadTaskQueue;  // "DownloadMgrTaskQueue", concurrent
   std::optional<QString> sourceUrl;                        // the installer's download link
@@ -61,8 +74,8 @@ class OVDownloadMgr {
   std::vector<double> listProgress;                        // per chunk, 0 to 1; main thread only
   std::shared_ptr<RepeatingTimer> progressTimer;           // main thread only
   const double progressTimerInterval = 0.3;
-  const double doDownloadTaskRatio = 0.98;
-  const double mergeDownloadTaskRatio = 0.02;
+  const double doDownloadTaskRatio = 0.98;                      // the transfer's share of the progress
+  const double mergeDownloadTaskRatio = 0.02;                   // the merge's, reached in one step at its end
   std::vector<std::shared_ptr<DownloadRequest>> listDLRequest;  // parked while paused; main thread only
   std::optional<QString> product;                               // product code, from MakeInfo.ini
   std::optional<QString> displayProductName;                    // the product's name as shown
@@ -98,22 +111,28 @@ class OVDownloadMgr {
   void initDownloadMgr(const std::shared_ptr<DownloadProxy>& downloadProxyDelegate, const QString& product,
                        const QString& sr, const QString& version, const QString& versionType);
 
-  // --- Transfer rounds -------------------------------------------------------
+  // --- The transfer ----------------------------------------------------------
   // Background. Starts a run: the chunks not yet on disk of this very file
   // (same link host and path, size and strong ETag as what a state file
   // beside the parts records) are fetched; everything else is discarded.
   void DownloadFile();
   void onUpdateProgress();  // main, from progressTimer
   void onHeartbeatTimer();  // main, from heartbeatsTimer
-  void processTasks();      // background or task queue: starts one round
+  // Background or task queue: starts what the window lets start now (chunks,
+  // the second halves of split ones) and splits where it says.
+  void processTasks();
   // (directory, filenameOnly, ext) of a file URL. Any thread.
   static std::tuple<QString, QString, QString> splitFilename(const QUrl& url);
-  void doDownload(const DownloadTask& task);  // background or task queue
-  void checkTasksStatus();                    // task queue: ends a round once
+  // Background or task queue: the request of one piece of a chunk (the whole
+  // chunk, unless it was split).
+  void doDownload(const DownloadTask& task);
+  // Background or task queue: once every chunk is on disk, the merge's end
+  // and the completion; exactly once per run.
+  void checkTasksStatus();
 
   // --- Merge and temporary files ---------------------------------------------
-  // Task queue. After the last round: the installer holds every part and is
-  // on disk, or the download failed (reported) and nothing of it is left.
+  // Task queue. Once every chunk is on disk: the installer holds every part
+  // and is on disk, or the download failed (reported) and nothing of it is left.
   bool mergeChunkedFiles();
   // Any thread: removes the folder of part files.
   void removeTempFiles();
@@ -151,6 +170,8 @@ class OVDownloadMgr {
   QString getDownloadedFileLocation();
   // Where the verified installer was put: empty before, and when the move failed.
   QString deliveredInstallerPath() const { return installerPath_.value_or(QString()); }
+  // The window reads i64FileSize itself when the download becomes ready, as
+  // its start-up always has; this accessor of the same value has no caller.
   std::int64_t getDownloadedFileSize() const { return i64FileSize.load(); }
   std::optional<QString> getNewDownloaderURL() const { return newDownloaderURL; }
   void completeDownload();
@@ -208,14 +229,28 @@ class OVDownloadMgr {
   bool sendReports(std::function<void()> reports, bool wait = false);
 
   void failPreparation(ERROR_Code code);
+  // What each of three steps clears before a download starts afresh: the
+  // flags (but after a cancel, which leaves bCancel set and bPause as it
+  // was), the request counts, the chunk list and the bytes received, and (on
+  // the main thread, posted there from another) the per-chunk progress and the
+  // parked requests. Preparation also forgets the size and the plan; a new
+  // run keeps totalFileSize.
+  enum class DownloadReset { Preparation, NewRun, Cancel };
+  void resetDownload(DownloadReset reset);
   // Main thread: (re)creates the progress and heartbeat timers, stopping any they replace.
   void startTimers();
-  // Main thread: stops both timers and clears them.
+  // Stops both timers and clears them. The timers are the main thread's; the
+  // manager's end, wherever it runs, is the one other caller.
   void stopTimers();
   QString partFilePath(const QUrl& localPath, std::int64_t partIndex) const;
+  // Where a piece of a split chunk lies on disk: "<part file>.<first byte>".
+  QString pieceFilePath(const DownloadTask& piece) const;
   QString tempFolderPath() const;
   QString statePath() const;
-  // Background: what a failed round or an earlier process left that this run
+  // Removes what lies in the folder of parts besides the parts and the state
+  // file: pieces of split chunks, bodies under way. Any thread.
+  void removeStrayFiles();
+  // Background: what a failed run or an earlier process left that this run
   // can keep. Sets up the assembly; false (reported) when the disk refused.
   bool restoreFromDisk(std::vector<bool>& onDisk);
   // Records how many parts the installer safely holds, at most every few
@@ -225,32 +260,41 @@ class OVDownloadMgr {
   void checkpoint(bool now, bool waitForOther = false);
   // The same, as a task of its own on downloadTaskQueue.
   void scheduleCheckpoint(bool now);
-  // Appends the parts now next in line; a failure fails the round (appendFailed_).
-  void appendArrivedParts();
+  // Task queue: a piece's request of run `run` ended. Judges it, joins a split
+  // chunk's pieces, counts the chunk in, appends what is next in line and
+  // starts what may follow; the first failure ends the download.
+  void chunkRequestEnded(const DownloadTask& piece, std::uint64_t run, const DownloadResponse& answer);
+  // Puts a split chunk's pieces (in byte order) together as its part file.
+  bool joinPieces(const std::vector<DownloadTask>& pieces, QString& error);
+  // Appends the parts now next in line; a failure ends the download.
+  void appendArrivedParts(std::uint64_t run);
+  // Ends run `run` once, unless a cancel or a failure ended it first: nothing
+  // new starts, the requests in flight end, what arrived is kept for a Retry,
+  // and the window hears of it (E_DOWNLOAD_FAILED, or the size check's failure
+  // when an answer named another size). Waits until the window has handled it.
+  void failTransfer(std::uint64_t run, const QString& mergeError = QString());
   // The two lines of a merge that failed, with the reason.
   void logMergeFailure(const QString& error);
-  // Cancels the chunk requests still in flight or parked.
+  // Stops the window and cancels the chunk requests still in flight or parked.
   void cancelChunkRequests();
   // The installer does not match what the service announced: reported as a
   // failed size check, and nothing of it is kept.
   void failSizeCheck();
 
-  // Each DownloadFile() starts a new run; completions of an abandoned run are dropped.
+  // Each DownloadFile() starts a new run; completions of an abandoned run are
+  // dropped. Changed under `lock`.
   std::atomic<std::uint64_t> transferRun_{0};
-  // The round ends exactly once: the completion (or the round's start) that
-  // finds every started request handled claims it under this mutex.
-  std::mutex roundMutex_;
-  bool roundStarting_ = false;
-  bool roundEndClaimed_ = false;
+  // Which chunk requests run, and their requests.
+  TransferWindow window_;
   // A chunk's answer named another complete length than the probe: the
   // installer changed, or the probe was answered by a stale copy.
   std::atomic<bool> sizeMismatch_{false};
-  std::atomic<bool> appendFailed_{false};
-  std::mutex requestsMutex_;
-  std::vector<std::weak_ptr<DownloadRequest>> activeRequests_;  // guarded by requestsMutex_
   InstallerAssembly assembly_;
   std::mutex checkpointMutex_;
   std::chrono::steady_clock::time_point lastCheckpoint_;  // guarded by checkpointMutex_
+  // Parts were appended since the last checkpoint, which was too recent to
+  // record them: the progress timer has one made when the time has come.
+  std::atomic<bool> checkpointOwed_{false};
   // Where the verified installer is: nothing before the move, empty after a
   // failed move, the file in Downloads after a successful one. Main thread.
   std::optional<QString> installerPath_;

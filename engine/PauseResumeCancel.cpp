@@ -22,13 +22,7 @@ void OVDownloadMgr::PauseDownload() {
   stopTimers();
   // A request that has not yet received a byte, or whose answer names no
   // length, may never report progress to be parked at: park it now.
-  std::vector<std::shared_ptr<DownloadRequest>> requests;
-  {
-    std::lock_guard lk(requestsMutex_);
-    for (const auto& weak : activeRequests_)
-      if (auto request = weak.lock()) requests.push_back(std::move(request));
-  }
-  for (const auto& request : requests) {
+  for (const auto& request : window_.requests()) {
     // A request that ended may still be held by its completion, on its way.
     if (request->isSuspended() || request->isFinished()) continue;
     listDLRequest.push_back(request);
@@ -50,6 +44,9 @@ void OVDownloadMgr::ResumeDownload() {
   postToMain([this] { startTimers(); });
   for (const auto& request : listDLRequest) request->resume();
   listDLRequest.clear();
+  // What could not start while paused (the next chunks, the second halves of
+  // split ones) starts now.
+  downloadTaskQueue->async([this, work = beginAsyncWork()] { processTasks(); });
 }
 
 void OVDownloadMgr::CancelDownload(bool bSendCancelLog,
@@ -62,13 +59,7 @@ void OVDownloadMgr::CancelDownload(bool bSendCancelLog,
   // Chunk requests still running would otherwise go on writing part files of
   // an abandoned download, and a restart would race them for the same names.
   cancelChunkRequests();
-  totalFileSize = 0;
-  currentReceivedSize = 0;
-  {
-    std::unique_lock lk(lock);
-    lstTasks.clear();
-  }
-  listProgress.clear();
+  resetDownload(DownloadReset::Cancel);
   notifyDelegate([](DownloadProxy& delegate) { delegate.onDownloadProgress(0.0); });
   stopTimers();
   // Neither the parts nor the partly assembled installer outlive a cancel.

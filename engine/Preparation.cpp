@@ -52,23 +52,7 @@ void OVDownloadMgr::initDownloadMgr(const std::shared_ptr<DownloadProxy>& downlo
   this->version = version;
   this->versionType = versionType;
 
-  bCancel = false;
-  bPause = false;
-  currentReceivedSize = 0;
-  totalFileSize = 0;
-  taskFailCount = 0;
-  {
-    std::unique_lock lk(lock);
-    lstTasks.clear();
-  }
-  handledTaskInARound = 0;
-  i64FileSize = 0;
-  dataChuckCount = 0;
-  // The per-chunk lists belong to the main thread.
-  postToMain([this] {
-    listProgress.clear();
-    listDLRequest.clear();
-  });
+  resetDownload(DownloadReset::Preparation);
 
   language = getSystemLanguageCode();
   locale = regionCode();

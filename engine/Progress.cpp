@@ -9,6 +9,9 @@ namespace ov {
 
 void OVDownloadMgr::onUpdateProgress() {
   OV_ON_MAIN_THREAD();
+  // Parts appended too soon after the last state file are recorded once its
+  // time has come, even when no part follows them for a while.
+  if (checkpointOwed_.exchange(false)) scheduleCheckpoint(false);
   double progress = 0.0;
   if (!listProgress.empty()) {
     const double sum = std::accumulate(listProgress.begin(), listProgress.end(), 0.0);

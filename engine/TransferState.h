@@ -7,7 +7,7 @@
 namespace ov {
 
 // What a download keeps beside its part files so that a later attempt (the
-// Retry after a failed round, or the next launch after a crash) fetches only
+// Retry after a failed download, or the next launch after a crash) fetches only
 // what is missing: which resource the parts belong to and how many of them
 // are already in the installer.
 struct TransferState {

@@ -63,6 +63,29 @@ void CurlDownloadRequest::cancel() {
   });
 }
 
+void CurlDownloadRequest::narrowEnd(std::int64_t last, std::function<void(bool narrowed)> done) {
+  Multi::instance().post([self = shared_from_this(), last, done = std::move(done)] {
+    const bool narrowed = self->narrowTo(last);
+    self->options_.completionQueue->async([done, narrowed] { done(narrowed); });
+  });
+}
+
+bool CurlDownloadRequest::narrowTo(std::int64_t last) {
+  OV_ON_MULTI_THREAD();
+  auto& expected = options_.expected;
+  if (stage_ == Stage::Finished || !expected || last < expected->first || last > expected->last) return false;
+  const std::int64_t length = last - expected->first + 1;
+  if (written_ > length) return false;
+  narrowed_ = narrowed_ || last < expected->last;
+  expected->last = last;
+  expectedLength_ = length;
+  if (written_ == length) {
+    if (stage_ == Stage::Attached) detach();
+    complete();
+  }
+  return true;
+}
+
 void CurlDownloadRequest::start() {
   OV_ON_MULTI_THREAD();
   self_ = shared_from_this();
@@ -129,6 +152,7 @@ bool CurlDownloadRequest::prepareAttempt() {
   retryAfter_.reset();
   proxyRefused_ = false;
   redirect_.reset();
+  reachedEnd_ = false;
   HttpHeaders headers = options_.headers;
   if (!first_ || written_ == 0) {
     // Nothing of an earlier answer was written (a write that fails ends the
@@ -136,6 +160,10 @@ bool CurlDownloadRequest::prepareAttempt() {
     first_.reset();
     expectedLength_ = options_.expected ? std::optional(options_.expected->length()) : std::nullopt;
     written_ = 0;
+    asked_ = options_.expected;
+    if (asked_ && narrowed_)
+      headers = withRange(options_.headers,
+                          "bytes=" + std::to_string(asked_->first) + "-" + std::to_string(asked_->last));
   } else if (expectedLength_ && written_ >= *expectedLength_) {
     complete();
     return false;
@@ -148,6 +176,7 @@ bool CurlDownloadRequest::prepareAttempt() {
     }
     headers = withRange(options_.headers, plan_->range);
   }
+  if (options_.expected) askedLast_ = options_.expected->last;
   auto list = std::make_unique<HeaderList>(headers);
   curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, list->get());
   headerList_ = std::move(list);
@@ -161,6 +190,9 @@ void CurlDownloadRequest::onDone(CURLcode result) {
   if (redirect_) return hop(std::move(*redirect_));
   if (proxyRefused_ || (result != CURLE_OK && route_.refusedBy(easy_, 0))) return awaitLogin();
   if (parser_.lastResponse()) route_.accepted();
+  // The body callback stops the transfer at a narrowed end, which libcurl
+  // reports as a write error: every byte asked for is there all the same.
+  if (reachedEnd_) result = CURLE_OK;
   if (problem_) {
     endAttempt(problem_, retryAfter_);
   } else if (result != CURLE_OK) {
@@ -335,9 +367,17 @@ bool CurlDownloadRequest::acceptFinalResponse(const HttpResponse& response) {
     return false;
   }
   if (plan_) {
-    // The rest of the bytes must pass every check the first answer passed.
-    auto why = options_.expected ? checkExpectedAnswer(remainderOf(*options_.expected, written_), response)
-                                 : checkResumedAnswer(*plan_, response);
+    // The rest of the bytes must pass every check the first answer passed,
+    // against what this attempt asked for: the end may have moved back since
+    // (the body then stops there).
+    std::optional<std::string> why;
+    if (options_.expected) {
+      ExpectedRange asked = remainderOf(*options_.expected, written_);
+      asked.last = askedLast_;
+      why = checkExpectedAnswer(asked, response);
+    } else {
+      why = checkResumedAnswer(*plan_, response);
+    }
     if (why && options_.expected) why = "the resumed request: " + *why;
     if (why) {
       problem_ = HttpError{HttpError::Kind::ResumeFailed, std::move(*why)};
@@ -346,8 +386,8 @@ bool CurlDownloadRequest::acceptFinalResponse(const HttpResponse& response) {
     planAnswered_ = true;
     return true;
   }
-  if (options_.expected) {
-    if (auto why = checkExpectedAnswer(*options_.expected, response)) {
+  if (asked_) {
+    if (auto why = checkExpectedAnswer(*asked_, response)) {
       problem_ = HttpError{HttpError::Kind::UnexpectedAnswer, std::move(*why)};
       return false;
     }
@@ -394,22 +434,34 @@ size_t CurlDownloadRequest::onHeader(char* data, size_t size, size_t count, void
 
 size_t CurlDownloadRequest::onBody(char* data, size_t size, size_t count, void* owner) {
   auto* self = static_cast<CurlDownloadRequest*>(owner);
-  const auto bytes = static_cast<std::int64_t>(size * count);
+  auto bytes = static_cast<std::int64_t>(size * count);
   self->lastActivity_ = self->progressAt_ = Clock::now();
   self->silentBefore_ = {};
-  // A server that ignores the range of a 2 GiB file must not get to write it.
-  if (self->options_.expected && self->written_ + bytes > self->options_.expected->length()) {
-    self->problem_ = HttpError{
-        HttpError::Kind::UnexpectedAnswer,
-        "the answer runs past the " + std::to_string(self->options_.expected->length()) + " bytes asked for"};
-    return 0;
+  const auto& expected = self->options_.expected;
+  // The end moved back while this attempt ran: what the answer carries after
+  // it belongs to another request.
+  const bool endMoved = expected && expected->last < self->askedLast_;
+  if (expected && self->written_ + bytes > expected->length()) {
+    // A server that ignores the range of a 2 GiB file must not get to write it.
+    if (!endMoved) {
+      self->problem_ =
+          HttpError{HttpError::Kind::UnexpectedAnswer,
+                    "the answer runs past the " + std::to_string(expected->length()) + " bytes asked for"};
+      return 0;
+    }
+    bytes = expected->length() - self->written_;
   }
   std::string error;
-  if (!self->file_.write(data, size * count, error)) {
+  if (!self->file_.write(data, static_cast<std::size_t>(bytes), error)) {
     self->problem_ = HttpError{HttpError::Kind::File, std::move(error)};
     return 0;
   }
   self->written_ += bytes;
+  if (endMoved && self->written_ == expected->length()) {
+    // Ends the transfer; onDone() completes the request.
+    self->reachedEnd_ = true;
+    return 0;
+  }
   return size * count;
 }
 

@@ -50,6 +50,8 @@ class CurlDownloadRequest final : public DownloadRequest,
   void cancel() override;
   bool isSuspended() const override { return suspended_.load(); }
   bool isFinished() const override { return finished_.load(); }
+  std::int64_t bytesWritten() const override { return written_.load(); }
+  void narrowEnd(std::int64_t last, std::function<void(bool narrowed)> done) override;
 
   void onDone(CURLcode result) override;
   Clock::time_point onTick(Clock::time_point now) override;
@@ -60,6 +62,7 @@ class CurlDownloadRequest final : public DownloadRequest,
   enum class Stage { Pending, Attached, Detached, Waiting, Finished };
 
   void start();
+  bool narrowTo(std::int64_t last);
   void sync();
   void attach();
   void detach();
@@ -89,6 +92,8 @@ class CurlDownloadRequest final : public DownloadRequest,
   const std::string caFile_;
   std::atomic<bool> suspended_{false};
   std::atomic<bool> finished_{false};
+  // Body bytes kept; changed on the multi thread only, read anywhere.
+  std::atomic<std::int64_t> written_{0};
   HttpProgressCoalescer progress_;
   RequestRoute route_;
 
@@ -105,7 +110,12 @@ class CurlDownloadRequest final : public DownloadRequest,
   std::optional<std::int64_t> expectedLength_;
   std::optional<ResumePlan> plan_;
   bool planAnswered_ = false;
-  std::int64_t written_ = 0;
+  // The range the current attempt asked for from its start, and its last byte:
+  // the expected range may end earlier since (narrowEnd()).
+  std::optional<ExpectedRange> asked_;
+  std::int64_t askedLast_ = 0;
+  bool reachedEnd_ = false;           // the attempt stopped at a narrowed end
+  bool narrowed_ = false;             // the expected range ends before the one first asked for
   std::optional<HttpError> problem_;  // why a callback stopped the transfer
   std::optional<std::chrono::milliseconds> retryAfter_;
   bool proxyRefused_ = false;            // the attempt's final answer was the proxy's 407

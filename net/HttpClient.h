@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -140,6 +141,21 @@ class DownloadRequest {
   virtual bool isSuspended() const = 0;
   // True once the request has ended, whatever the outcome.
   virtual bool isFinished() const = 0;
+  // Body bytes of the answer being written that are on their way to the
+  // destination, those of earlier attempts included (a retry that starts over
+  // counts from 0 again). A moment's view, from any thread.
+  virtual std::int64_t bytesWritten() const = 0;
+  // Moves the end of the expected range back to byte `last`, so that another
+  // request can fetch the bytes after it. Accepted while the request has not
+  // written past `last`: it then completes once byte `last` is written,
+  // ending the transfer there whatever the server still sends (those bytes
+  // are dropped), and every later attempt asks for no more than `last`; when
+  // byte `last` is already written it completes at once. Refused when it has
+  // written past `last`, has finished, has no expected range, or `last` lies
+  // outside it; nothing changes then. `done` runs once, on the completion
+  // queue, with whether the end moved; a completion that ends at `last` may
+  // run before it.
+  virtual void narrowEnd(std::int64_t last, std::function<void(bool narrowed)> done) = 0;
 };
 
 struct DownloadResponse {

@@ -152,6 +152,11 @@ bool moveFile(const QString& from, const QString& to, const Check& check, QStrin
   return copyAcrossVolumes(from, to, check, error);
 }
 
+bool moveFile(const QString& from, const QString& to, QString& error) {
+  return moveFile(
+      from, to, [](const QString&) { return true; }, error);
+}
+
 bool writeFileDurably(const QString& path, const QByteArray& bytes, int permissions, QString& error) {
   QByteArray temporary;
   const int fd = makeTemporaryBeside(path, temporary, permissions);

@@ -28,6 +28,9 @@ std::optional<std::int64_t> regularFileSize(const QString& path);
 // file that would be renamed.
 bool moveFile(const QString& from, const QString& to, const std::function<bool(const QString&)>& check,
               QString& error);
+// The same for a file that needs no check (one the program itself has just
+// written and counted).
+bool moveFile(const QString& from, const QString& to, QString& error);
 
 // Replaces the file at `path` with `bytes` so that a crash or a power loss
 // leaves either the old or the new contents: a new temporary file beside it

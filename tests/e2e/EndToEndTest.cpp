@@ -44,7 +44,7 @@ TEST_P(Sizes, TheInstallerArrivesIntactAndIsHandedOver) {
       << "moved, not copied";
   EXPECT_EQ(program->opened(), QStringList{landed()});
 
-  // The conversation, in order. The first round does not wait for the
+  // The conversation, in order. The first requests do not wait for the
   // "Downloading" status and the first size report, which leave together in
   // either order, so the range requests are checked apart.
   const auto records = service->requests();
@@ -170,7 +170,7 @@ TEST_F(EndToEnd, ATerminationSignalEndsTheProgramWhileItWaitsForASlowService) {
 TEST_F(EndToEnd, AfterACrashTheNextLaunchFetchesOnlyWhatWasMissing) {
   constexpr std::int64_t kChunk = 5 * 1024 * 1024;
   constexpr std::int64_t kSize = 10 * kChunk + 3 * 1024 * 1024;
-  // The first round's ten chunks land; the last one is answered 503 with a long
+  // The first ten chunks land; the last one is answered 503 with a long
   // Retry-After, so the program is killed while it waits to fetch it again.
   serve(kSize, [](auto& s) {
     s.installer.failAtByte = 10 * kChunk;

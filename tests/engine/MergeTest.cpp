@@ -12,9 +12,9 @@ namespace {
 
 using test::PrintTo;
 
-// The installer put together while the rounds run: each part is appended as
-// soon as every part before it is there, and removed right after. (Exact
-// bytes at every size: the chunk plan and the rounds tests.)
+// The installer put together while the chunks arrive: each part is appended
+// as soon as every part before it is there, and removed right after. (Exact
+// bytes at every size: the chunk plan and the window tests.)
 enum class MergeEnd { AppendFails, Cancelled };
 
 struct MergeCase {
@@ -40,8 +40,8 @@ TEST_P(MergeAsYouGo, AFailedAppendOrACancelDeliversAndLeavesNothing) {
   startDownload();
   if (c.end == MergeEnd::AppendFails) {
     // Once the installer's space is reserved, writes past 6 MiB fail: part 1
-    // arrives whole (5 MiB) but cannot be appended behind part 0, which its
-    // round learns at its end or the next round at its own.
+    // arrives whole (5 MiB) but cannot be appended behind part 0, which ends
+    // the download.
     ASSERT_TRUE(waitFor([&] { return !chunkRequests().empty(); }));
     std::signal(SIGXFSZ, SIG_IGN);
     ::getrlimit(RLIMIT_FSIZE, &previous_);
@@ -89,9 +89,14 @@ INSTANTIATE_TEST_SUITE_P(Ends, MergeAsYouGo, ::testing::ValuesIn(kMerges), rowNa
 TEST_F(ServiceTest, PartsOfANameWithoutExtensionHaveTwoDots) {
   const QString link = addInstaller(QStringLiteral("Setup"), kChunk + 10);
   prepare(link, kChunk + 10);
-  // Part 1 waits on disk for the part 0 that never comes.
-  setScenario([](refservice::Scenario& s) { s.installer.failAtByte = 0; });
+  // Part 1 waits on disk for the part 0 that never comes: held before its
+  // first byte until part 1 is there, then dropped and refused on its retry.
+  setScenario([](refservice::Scenario& s) { s.installer.hold = true, s.installer.holdRanges = {0}; });
   startDownload();
+  ASSERT_TRUE(waitFor([&] { return tasksLeft() == 1 && heldRequests() == 1; }));
+  setScenario([](refservice::Scenario& s) {
+    s.installer.dropOnRelease = true, s.installer.failAtByte = 0, s.installer.hold = false;
+  });
   ASSERT_TRUE(waitForOutcome());
 
   EXPECT_THAT(proxy_->failures(), ElementsAre(ERROR_Code::E_DOWNLOAD_FAILED));

@@ -1,6 +1,8 @@
-// The chunk plan, the rounds, the timers and the runs of a download.
+// The chunk plan, the window of requests, the timers and the runs of a download.
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 #include "tests/support/Rows.h"
 #include "tests/support/ServiceTest.h"
@@ -35,8 +37,13 @@ TEST_P(ChunkPlan, RequestsExactlyThePlannedRangesAndHandsTheInstallerOver) {
 
   EXPECT_EQ(mgr_->dataChuckCount, chunks);
   EXPECT_EQ(outputCount(QStringLiteral("localPath, dataChuckCount = ") + QString::number(chunks)), 1);
-  // One round: the requests run in parallel, so they may arrive in any order.
-  EXPECT_THAT(chunkRanges(), UnorderedElementsAreArray(plan.ranges));
+  // The requests run in parallel, so they may arrive in any order; a chunk
+  // still under way when a short one has ended may be split, and the second
+  // halves start inside it.
+  std::vector<std::string> wholeChunks;
+  for (const auto& range : chunkRanges())
+    if (std::stoll(range.substr(6)) % kChunk == 0) wholeChunks.push_back(range);
+  EXPECT_THAT(wholeChunks, UnorderedElementsAreArray(plan.ranges));
   EXPECT_FALSE(proxy_->calledOffMainThread());
   if (chunks == 0) {
     EXPECT_THAT(proxy_->failures(), ElementsAre(ERROR_Code::E_DOWNLOAD_FAILED));
@@ -47,7 +54,8 @@ TEST_P(ChunkPlan, RequestsExactlyThePlannedRangesAndHandsTheInstallerOver) {
   EXPECT_EQ(proxy_->completions(), 1);
   for (const auto& request : chunkRequests())
     EXPECT_EQ(request.header("If-Range"), mgr_->szETag.toStdString());
-  EXPECT_EQ(outputCount(QStringLiteral("OVDownloadMgr::doDownload() Status Code = 206")), chunks);
+  EXPECT_EQ(outputCount(QStringLiteral("OVDownloadMgr::doDownload() Status Code = 206")),
+            static_cast<int>(chunkRequests().size()));
   EXPECT_EQ(mgr_->currentReceivedSize.load(), plan.size);
   EXPECT_TRUE(sameFileContents(downloadsPath(kSetup), installerPath(kSetup)));
   EXPECT_FALSE(QFileInfo::exists(saveLocation()));
@@ -74,43 +82,278 @@ INSTANTIATE_TEST_SUITE_P(
                                {"bytes=0-5242879", "bytes=5242880-10485759", "bytes=10485760-10485760"}}),
     [](const auto& info) { return sizeName(info.param); });
 
-// The Range values of chunks first to last of an installer of `size` bytes.
-std::vector<std::string> rangesOfChunks(std::int64_t first, std::int64_t last, std::int64_t size) {
-  std::vector<std::string> ranges;
-  for (std::int64_t i = first; i <= last; ++i)
-    ranges.push_back(byteRange(i * kChunk, std::min((i + 1) * kChunk, size) - 1));
-  return ranges;
-}
+// How a row of the window table ends.
+enum class End { Delivered, FailedOnce, Cancelled };
 
-TEST_F(ServiceTest, TwentyFiveChunksGoInRoundsOfTenTenAndFive) {
-  constexpr std::int64_t size = 24 * kChunk + 4321;
-  prepare(addInstaller(kSetup, size), size, false);
-  // The first round's answers stop short of their last byte until released.
-  setScenario(
-      [](refservice::Scenario& s) { s.installer.hold = true, s.installer.holdAfterBytes = kChunk - 1; });
+class Window;
+
+// An installer of `size` bytes served with `faults` (answers held), what the
+// test does while the download runs, and what it checks once it has ended.
+struct WindowCase {
+  const char* name;
+  std::int64_t size;
+  std::function<void(refservice::InstallerFaults&)> faults;
+  void (Window::*during)();
+  End end = End::Delivered;
+  void (Window::*check)() = nullptr;
+};
+
+// Body bytes sent before a held answer stops: less than half the smallest
+// split, so a request narrowed while held always still lacks bytes.
+constexpr std::int64_t kHeldAt = 100'000;
+constexpr std::int64_t kSmallestSplit = 512 * 1024;
+
+// The transfer as a window of ten requests: the next chunk starts as soon as
+// one ends, the end never waits for one slow answer, a failure ends it once.
+// The reference service holds answers to give a row the timing it needs, and
+// counts the bodies it sends at once.
+class Window : public ServiceTest, public ::testing::WithParamInterface<WindowCase> {
+ public:
+  using Record = refservice::RequestRecord;
+  static std::int64_t firstByte(const Record& r) { return std::stoll(r.range.substr(6)); }
+  static std::int64_t lastByte(const Record& r) { return std::stoll(r.range.substr(r.range.find('-') + 1)); }
+  static std::int64_t chunkOf(const Record& r) { return firstByte(r) / kChunk; }
+  std::int64_t chunks() const { return (GetParam().size + kChunk - 1) / kChunk; }
+  std::int64_t chunkEnd(std::int64_t i) const { return std::min((i + 1) * kChunk, GetParam().size); }
+
+  // Some installer GETs wait for a hold and every other one has ended; the
+  // program has every byte the service sent (by its progress); and none that
+  // waits lacks 512 KiB or more before the next piece of its chunk, unless
+  // ten wait. Nothing more starts or is split until a hold ends.
+  bool stalled() const {
+    const auto gets = chunkRequests();
+    std::map<std::int64_t, std::set<std::int64_t>> starts;  // of each chunk's pieces
+    for (const auto& r : gets) starts[chunkOf(r)].insert(firstByte(r));
+    std::map<std::int64_t, std::int64_t> sent;  // of each chunk, each piece up to the next one's start
+    int waiting = 0;
+    bool splittable = false;
+    for (const auto& r : gets) {
+      const auto& pieces = starts[chunkOf(r)];
+      const auto next = pieces.upper_bound(firstByte(r));
+      const std::int64_t end = next == pieces.end() ? chunkEnd(chunkOf(r)) : *next;
+      sent[chunkOf(r)] += std::min(r.bytesSent, end - firstByte(r));
+      if (r.outcome != refservice::Outcome::Pending) continue;
+      if (!r.held) return false;
+      ++waiting;
+      splittable = splittable || end - firstByte(r) - r.bytesSent >= kSmallestSplit;
+    }
+    for (const auto& [chunk, bytes] : sent) {
+      const std::int64_t length = chunkEnd(chunk) - chunk * kChunk;
+      if (static_cast<std::size_t>(chunk) >= mgr_->listProgress.size() ||
+          std::llround(mgr_->listProgress[static_cast<std::size_t>(chunk)] * static_cast<double>(length)) <
+              bytes)
+        return false;
+    }
+    return waiting > 0 && (waiting == 10 || !splittable);
+  }
+  void waitUntilStalled() {
+    ASSERT_TRUE(waitFor([&] { return stalled(); }));
+  }
+  bool nonePending() const {
+    const auto gets = chunkRequests();
+    return std::none_of(gets.begin(), gets.end(),
+                        [](const auto& r) { return r.outcome == refservice::Outcome::Pending; });
+  }
+
+  // Once ten wait, five are released: five more start in their places, and
+  // then ten wait again.
+  void releaseFiveThenAll() {
+    ASSERT_TRUE(waitFor([&] { return chunkRequests().size() == 10 && stalled(); }));
+    setScenario([](refservice::Scenario& s) {
+      for (std::int64_t i = 0; i < 5; ++i) s.installer.holdRanges.erase(i * kChunk);
+    });
+    ASSERT_TRUE(waitFor([&] { return chunkRequests().size() >= 15 && stalled(); }));
+    EXPECT_EQ(heldRequests(), 10);
+    service_->setHold(false);
+  }
+  // Chunk 3 ends while the other nine of the first ten are held.
+  void releaseChunkThreeFirst() {
+    setScenario([](refservice::Scenario& s) { s.installer.holdRanges.erase(3 * kChunk); });
+    ASSERT_TRUE(waitFor([&] { return chunkRequests().size() >= 12 && stalled(); }));
+    EXPECT_EQ(heldRequests(), 9);
+    service_->setHold(false);
+  }
+  void releaseWhenStalled() {
+    waitUntilStalled();
+    EXPECT_GT(splitLines(), 0);
+    // A laggard holds the window: no part more than 20 beyond the first one missing.
+    const auto gets = chunkRequests();
+    EXPECT_LE(
+        chunkOf(*std::max_element(gets.begin(), gets.end(),
+                                  [](const auto& a, const auto& b) { return chunkOf(a) < chunkOf(b); })),
+        20);
+    service_->setHold(false);
+  }
+  void pauseAndResumeWhenStalled() {
+    waitUntilStalled();
+    ASSERT_GT(heldRequests(), 1) << "the chunk was split";
+    beforeTheEnd_ = chunkRequests();
+    mgr_->PauseDownload();
+    ASSERT_GE(mgr_->listDLRequest.size(), 2u);
+    for (const auto& request : mgr_->listDLRequest) EXPECT_TRUE(request->isSuspended());
+    // Released while paused, the held answers find their connections given up.
+    service_->setHold(false);
+    ASSERT_TRUE(waitFor([&] { return nonePending(); }));
+    const std::size_t whilePaused = chunkRequests().size();
+    settle();
+    EXPECT_EQ(chunkRequests().size(), whilePaused) << "nothing starts while paused";
+    mgr_->ResumeDownload();
+  }
+  void cancelWhenStalled() {
+    waitUntilStalled();
+    mgr_->CancelDownload(false);
+    service_->setHold(false);
+  }
+  void waitForTheFailure() {
+    ASSERT_TRUE(waitForOutcome());
+    service_->setHold(false);
+  }
+
+  // The first ten chunks, then the next ones as others ended, each once.
+  void startedInOrderOfTheEnds() {
+    const auto gets = chunkRequests();
+    ASSERT_GE(static_cast<std::int64_t>(gets.size()), chunks());
+    std::vector<std::int64_t> first, next;
+    for (std::int64_t k = 0; k < chunks(); ++k) {
+      EXPECT_EQ(gets[static_cast<std::size_t>(k)].range,
+                byteRange(chunkOf(gets[static_cast<std::size_t>(k)]) * kChunk,
+                          chunkEnd(chunkOf(gets[static_cast<std::size_t>(k)])) - 1));
+      (k < 10 ? first : next).push_back(chunkOf(gets[static_cast<std::size_t>(k)]));
+    }
+    std::sort(first.begin(), first.end());
+    std::sort(next.begin(), next.end());
+    EXPECT_EQ(first, (std::vector<std::int64_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    for (std::size_t k = 0; k < next.size(); ++k) EXPECT_EQ(next[k], static_cast<std::int64_t>(10 + k));
+  }
+  // Each second request asks exactly for the back of a piece: from a byte of
+  // its own to the chunk's end, or to the byte before another piece starts.
+  void piecesTileTheChunk() {
+    std::map<std::int64_t, std::vector<Record>> byChunk;
+    for (const auto& r : chunkRequests()) byChunk[chunkOf(r)].push_back(r);
+    bool split = false;
+    for (auto& [chunk, pieces] : byChunk) {
+      std::sort(pieces.begin(), pieces.end(),
+                [](const auto& a, const auto& b) { return firstByte(a) < firstByte(b); });
+      split = split || pieces.size() > 1;
+      EXPECT_EQ(pieces.front().range, byteRange(chunk * kChunk, chunkEnd(chunk) - 1));
+      std::set<std::int64_t> ends{chunkEnd(chunk) - 1};
+      for (std::size_t k = 1; k < pieces.size(); ++k) ends.insert(firstByte(pieces[k]) - 1);
+      for (std::size_t k = 1; k < pieces.size(); ++k) {
+        EXPECT_NE(firstByte(pieces[k]), firstByte(pieces[k - 1])) << "asked for twice: " << pieces[k].range;
+        EXPECT_TRUE(ends.contains(lastByte(pieces[k]))) << pieces[k].range;
+      }
+    }
+    EXPECT_TRUE(split);
+  }
+  // After the resume, no request asks for bytes at or past a second request's
+  // start from before the pause: each first half stops where its back begins.
+  void resumedRequestsStopAtTheirSplits() {
+    std::set<std::int64_t> backs;
+    for (const auto& r : beforeTheEnd_)
+      if (firstByte(r) % kChunk != 0) backs.insert(firstByte(r));
+    ASSERT_FALSE(backs.empty());
+    const auto gets = chunkRequests();
+    for (std::size_t k = beforeTheEnd_.size(); k < gets.size(); ++k) {
+      const auto next = backs.upper_bound(firstByte(gets[k]));
+      if (next != backs.end() && *next / kChunk == chunkOf(gets[k])) {
+        EXPECT_LT(lastByte(gets[k]), *next) << gets[k].range;
+      }
+    }
+  }
+  // Once the end has settled, no request follows.
+  void nothingAfterTheEnd() {
+    ASSERT_TRUE(waitFor([&] { return nonePending(); }));
+    settle();
+    const std::size_t settled = chunkRequests().size();
+    settle();
+    EXPECT_EQ(chunkRequests().size(), settled);
+    if (GetParam().end == End::FailedOnce) {
+      // Ten chunks, and three retries of the one that failed; the others were ended.
+      const auto gets = chunkRequests();
+      EXPECT_EQ(gets.size(), 13u);
+      EXPECT_TRUE(std::all_of(gets.begin(), gets.end(), [](const auto& r) { return chunkOf(r) < 10; }));
+      EXPECT_EQ(mgr_->taskFailCount.load(), 1);
+    }
+  }
+
+ protected:
+  int splitLines() const {
+    return static_cast<int>(
+        log_->outputLines().filter(QStringLiteral("OVDownloadMgr::processTasks(), split")).size());
+  }
+  std::vector<Record> beforeTheEnd_;  // the GETs when a pause or cancel came
+};
+
+TEST_P(Window, AtMostTenInFlightAndNoneHoldsTheDownloadBack) {
+  const WindowCase& c = GetParam();
+  prepare(addInstaller(kSetup, c.size), c.size);
+  setScenario([&](refservice::Scenario& s) {
+    s.installer.hold = true;
+    c.faults(s.installer);
+  });
   startDownload();
-  ASSERT_TRUE(waitFor([&] { return heldRequests() == 10; }));
-  settle();
-  // No later round starts before every chunk of the one before has arrived.
-  EXPECT_EQ(chunkRequests().size(), 10u);
-  EXPECT_EQ(tasksLeft(), 25u);
-  service_->setHold(false);
-  ASSERT_TRUE(waitForOutcome());
+  (this->*c.during)();
+  ASSERT_TRUE(c.end == End::Cancelled || waitForEnd());
 
-  EXPECT_EQ(proxy_->completions(), 1);
-  const auto ranges = chunkRanges();
-  ASSERT_EQ(ranges.size(), 25u);
-  for (const auto& [first, last] : {std::pair(0, 9), std::pair(10, 19), std::pair(20, 24)})
-    EXPECT_THAT(std::vector(ranges.begin() + first, ranges.begin() + last + 1),
-                UnorderedElementsAreArray(rangesOfChunks(first, last, size)));
-  // Without an ETag from the probe there is no validator to send.
-  for (const auto& request : chunkRequests()) EXPECT_FALSE(request.header("If-Range"));
-  EXPECT_EQ(
-      log_->outputLines().filter(QStringLiteral("self.lstTasks.count = ")),
-      (QStringList{QStringLiteral("self.lstTasks.count = 25"), QStringLiteral("self.lstTasks.count = 15"),
-                   QStringLiteral("self.lstTasks.count = 5")}));
-  EXPECT_TRUE(sameFileContents(downloadsPath(kSetup), installerPath(kSetup)));
+  EXPECT_LE(service_->peakOpenInstallerBodies(), 10);
+  for (const auto& request : chunkRequests()) {
+    EXPECT_EQ(request.header("If-Range"), mgr_->szETag.toStdString());
+    EXPECT_EQ(chunkOf(request), lastByte(request) / kChunk) << "within one chunk: " << request.range;
+  }
+  if (c.end == End::Delivered) {
+    EXPECT_THAT(proxy_->failures(), IsEmpty());
+    EXPECT_EQ(proxy_->completions(), 1);
+    EXPECT_TRUE(sameFileContents(downloadsPath(kSetup), installerPath(kSetup)));
+    EXPECT_EQ(outputCount(QStringLiteral("OVDownloadMgr::mergeChunkedFiles(), Total Progress: 1.0")), 1);
+  } else {
+    EXPECT_EQ(proxy_->failures(), c.end == End::FailedOnce ? std::vector{ERROR_Code::E_DOWNLOAD_FAILED}
+                                                           : std::vector<ERROR_Code>{});
+    EXPECT_EQ(proxy_->completions(), 0);
+    EXPECT_FALSE(QFileInfo::exists(downloadsPath(kSetup)));
+  }
+  EXPECT_EQ(QFileInfo::exists(tempFolder()), c.end == End::FailedOnce);
+  if (c.check) (this->*c.check)();
 }
+
+std::function<void(refservice::InstallerFaults&)> heldAt(std::int64_t bytes,
+                                                         std::set<std::int64_t> ranges = {}) {
+  return [=](refservice::InstallerFaults& f) { f.holdAfterBytes = bytes, f.holdRanges = ranges; };
+}
+
+// The first byte of each chunk of `count`.
+std::set<std::int64_t> chunkStarts(std::int64_t count) {
+  std::set<std::int64_t> starts;
+  for (std::int64_t i = 0; i < count; ++i) starts.insert(i * kChunk);
+  return starts;
+}
+
+const std::vector<WindowCase> kWindow = {
+    {"TheEleventhChunkStartsAsSoonAsAnyOfTheFirstTenEnds", 12 * kChunk,
+     heldAt(kChunk - 1,
+            [] {
+              auto starts = chunkStarts(10);
+              starts.erase(3 * kChunk);
+              return starts;
+            }()),
+     &Window::releaseChunkThreeFirst, End::Delivered, &Window::startedInOrderOfTheEnds},
+    {"NeverMoreThanTenInFlight", 15 * kChunk, heldAt(kChunk - 1, chunkStarts(15)),
+     &Window::releaseFiveThenAll, End::Delivered, &Window::startedInOrderOfTheEnds},
+    {"AHeldChunkIsSplitAndThePartIsExact", kChunk + 50'000, heldAt(kHeldAt), &Window::releaseWhenStalled,
+     End::Delivered, &Window::piecesTileTheChunk},
+    {"ALaggardHoldsTheWindowAtTwentyPartsAndIsSplit", 21 * kChunk + 1000, heldAt(kHeldAt, {0}),
+     &Window::releaseWhenStalled, End::Delivered, &Window::piecesTileTheChunk},
+    {"PauseDuringASplit", kChunk + 50'000, heldAt(kHeldAt), &Window::pauseAndResumeWhenStalled,
+     End::Delivered, &Window::resumedRequestsStopAtTheirSplits},
+    {"CancelDuringASplit", kChunk + 50'000, heldAt(kHeldAt), &Window::cancelWhenStalled, End::Cancelled,
+     &Window::nothingAfterTheEnd},
+    {"AChunkFailingAfterItsRetriesEndsTheDownloadOnce", 14 * kChunk + 4321,
+     [](refservice::InstallerFaults& f) {
+       f.holdAfterBytes = kChunk - 1, f.failAtByte = 2 * kChunk, f.failStatus = 503;
+     },
+     &Window::waitForTheFailure, End::FailedOnce, &Window::nothingAfterTheEnd},
+};
+
+INSTANTIATE_TEST_SUITE_P(Transfer, Window, ::testing::ValuesIn(kWindow), rowName);
 
 class HeartbeatPeriod : public ServiceTest,
                         public ::testing::WithParamInterface<std::pair<std::optional<std::int64_t>, double>> {

@@ -92,6 +92,128 @@ INSTANTIATE_TEST_SUITE_P(Table, HttpSuspendTest,
                                          SuspendCase{"BeforeAnyBodyByte", 0, 9999, 0, 100ms, 200ms}),
                          rowName);
 
+struct NarrowCase {
+  std::string name;
+  double suspendAt;           // fraction; 0: before any body byte; below 0: narrowed while the body streams
+  std::int64_t last;          // the new end, or with `afterWritten` its distance from the last byte written
+  bool afterWritten = false;  // `last` counts from the bytes written when narrowed
+  bool narrowed = true;
+  std::size_t requests = 0;  // GETs on the wire; 0: one or two (a suspension may beat the first)
+};
+
+class HttpNarrowTest : public HttpDownloadTest, public testing::WithParamInterface<NarrowCase> {};
+
+TEST_P(HttpNarrowTest, ARequestNarrowedInTimeEndsExactlyThereAndAsksForNoMore) {
+  const NarrowCase& c = GetParam();
+  constexpr std::int64_t first = 1000, last = 1999999;
+  TestHttpsServer server;
+  const std::string body = patternBytes(2000000);
+  server.handle("GET", "/Setup.pkg",
+                server.serving({body, "\"v1\"", "application/octet-stream", 8 * 1024, 4ms}));
+  auto session = makeDownloadSession({.progressInterval = 20ms});
+  DownloadProbe probe;
+  const auto request = probe.start(*session, server.url("/Setup.pkg"),
+                                   {{"If-Range", "\"v1\""}, {"Range", byteRange(first, last)}}, path("p.3"),
+                                   ExpectedRange{first, last, 2000000});
+  const auto narrow = [&](std::int64_t to) {
+    auto answer = std::make_shared<std::atomic<int>>(-1);
+    request->narrowEnd(to, [answer](bool narrowed) {
+      EXPECT_TRUE(isOnQueue("completion"));
+      *answer = narrowed ? 1 : 0;
+    });
+    EXPECT_TRUE(runEventLoopUntil([&] { return *answer >= 0; }));
+    return *answer == 1;
+  };
+  ASSERT_TRUE(c.suspendAt <= 0 || probe.waitForFraction(c.suspendAt));
+  if (c.suspendAt >= 0) {
+    request->suspend();
+    // Commands reach the request in order: once this answer is back, no byte arrives.
+    ASSERT_TRUE(narrow(last));
+  } else {
+    ASSERT_TRUE(probe.waitForFraction(0.1));
+  }
+  const std::int64_t to = c.afterWritten ? first + request->bytesWritten() - 1 + c.last : c.last;
+  EXPECT_EQ(narrow(to), c.narrowed);
+  request->resume();
+  ASSERT_TRUE(probe.waitForCompletion());
+
+  const auto done = probe.completion();
+  ASSERT_EQ(errorOf(done), std::nullopt) << done.error->description;
+  const std::int64_t end = c.narrowed ? to : last;
+  EXPECT_EQ(readFile(path("p.3")), body.substr(first, end - first + 1));
+  EXPECT_EQ(request->bytesWritten(), end - first + 1);
+  EXPECT_EQ(leftovers(folder_.path(), "p.3"), QStringList());
+  const auto sent = server.requestsTo("/Setup.pkg");
+  ASSERT_FALSE(sent.empty());
+  // Every later attempt asks exactly for the rest up to the new end, with the same validator.
+  for (std::size_t i = 1; i < sent.size(); ++i) {
+    EXPECT_TRUE(sent[i].range.ends_with("-" + std::to_string(end))) << sent[i].range;
+    EXPECT_EQ(sent[i].header("If-Range"), "\"v1\"");
+  }
+  if (c.suspendAt == 0) {
+    EXPECT_EQ(sent.back().range, byteRange(first, end));
+  }
+  if (c.requests > 0) {
+    EXPECT_EQ(sent.size(), c.requests);
+  }
+  EXPECT_EQ(probe.completions().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, HttpNarrowTest,
+                         testing::Values(NarrowCase{"WhileTheBodyStreams", -1, 1499999, false, true, 1},
+                                         NarrowCase{"WhileSuspended", 0.1, 999999, false, true, 2},
+                                         NarrowCase{"SuspendedBeforeAnyBodyByte", 0, 499999},
+                                         NarrowCase{"AtTheLastByteWritten", 0.3, 0, true, true, 1},
+                                         NarrowCase{"BeforeTheLastByteWritten", 0.3, -1, true, false, 2}),
+                         [](const testing::TestParamInfo<NarrowCase>& info) { return info.param.name; });
+
+// The end moves back while a resumed attempt is on its way: its answer covers
+// the range that attempt asked for, and the body stops at the new end.
+TEST_F(HttpDownloadTest, AnEndMovedBackWhileTheResumedAnswerIsOnItsWayStillCompletes) {
+  constexpr std::int64_t first = 1000, last = 1999999, narrowed = 1499999;
+  TestHttpsServer server;
+  const std::string body = patternBytes(2000000);
+  const auto serve = server.serving({body, "\"v1\"", "application/octet-stream", 8 * 1024, 4ms});
+  std::atomic<bool> cut = false;  // the first answer's connection is gone
+  std::atomic<bool> release = false;
+  server.handle("GET", "/Setup.pkg", [&](const httplib::Request& request, httplib::Response& response) {
+    if (server.requestsTo("/Setup.pkg").size() == 1) {
+      response.status = 206;
+      response.set_header("ETag", "\"v1\"");
+      response.set_header("Content-Range", "bytes " + std::to_string(first) + "-1999999/2000000");
+      response.set_content_provider(last - first + 1, "application/octet-stream",
+                                    [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                      if (!server.pause(4ms)) return false;
+                                      const auto slice = std::min<size_t>(8192, last - first + 1 - offset);
+                                      cut = !sink.write(body.data() + first + offset, slice);
+                                      return !cut;
+                                    });
+      return;
+    }
+    server.waitUntil([&] { return release.load(); }, 10s);
+    serve(request, response);
+  });
+  auto session = makeDownloadSession({.progressInterval = 20ms});
+  DownloadProbe probe;
+  const auto request = probe.start(*session, server.url("/Setup.pkg"),
+                                   {{"If-Range", "\"v1\""}, {"Range", byteRange(first, last)}}, path("p.3"),
+                                   ExpectedRange{first, last, 2000000, "\"v1\""});
+  ASSERT_TRUE(probe.waitForFraction(0.05));
+  request->suspend();
+  ASSERT_TRUE(server.waitUntil([&] { return cut.load(); }, 10s)) << "the suspension gives up the connection";
+  request->resume();
+  ASSERT_TRUE(runEventLoopUntil([&] { return server.requestsTo("/Setup.pkg").size() == 2; }));
+  std::atomic<int> answer = -1;
+  request->narrowEnd(narrowed, [&answer](bool done) { answer = done ? 1 : 0; });
+  ASSERT_TRUE(runEventLoopUntil([&] { return answer >= 0; }));
+  release = true;
+  ASSERT_TRUE(probe.waitForCompletion());
+
+  const auto done = probe.completion();
+  ASSERT_EQ(errorOf(done), std::nullopt) << done.error->description;
+  EXPECT_EQ(readFile(path("p.3")), body.substr(first, narrowed - first + 1));
+}
+
 struct WrongAnswerCase {
   std::string name;
   int status;

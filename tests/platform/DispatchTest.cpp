@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 
 class ConcurrentQueueTest : public ::testing::TestWithParam<bool> {};
 
-// Preparation, reports and the end of a round block worker threads on
+// Preparation, reports and a failed download block worker threads on
 // semaphores; on two cores a pool sized to the machine would stall here.
 TEST_P(ConcurrentQueueTest, TasksBlockedOnTheLastOneAllFinishOffThePostingThread) {
   constexpr int kTasks = 64;

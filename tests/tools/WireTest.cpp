@@ -194,6 +194,10 @@ const WireCase kRows[] = {
      "403 for an unsigned link"},
     {"ExpiredLinkRefused", "signed-links = on\nlink-lifetime-ms = 0", "POST {p}get-link.jsp\nHEAD {s}?sig=1",
      403, "Content-Range: -", kAny, "403 for an expired link"},
+    {"HoldListedRange", "hold = on\nhold-after-bytes = 1000\nhold-ranges = 7, 5", "{r}5-99999", 206,
+     "Content-Length: 99995", 1000},
+    {"HoldSparesOtherRanges", "hold = on\nhold-after-bytes = 1000\nhold-ranges = 7,5", "{r}0-99999", 206,
+     "Content-Length: 100000", 100000},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, Wire, ::testing::ValuesIn(kRows), ov::test::rowName);

@@ -16,7 +16,18 @@ constexpr std::int64_t kSlicesPerSecond = 20;
 
 BodyStream::BodyStream(RequestJournal& journal, std::uint64_t seq, ScenarioState& state, Source source,
                        Pacing pacing)
-    : journal_(journal), seq_(seq), state_(state), source_(std::move(source)), pacing_(pacing) {}
+    : journal_(journal), seq_(seq), state_(state), source_(std::move(source)), pacing_(pacing) {
+  // Installer bodies are the paced ones.
+  if (pacing_.paced) {
+    state_.openBody();
+    open_ = true;
+  }
+}
+
+void BodyStream::close() {
+  if (open_) state_.closeBody();
+  open_ = false;
+}
 
 std::int64_t BodyStream::rate(const InstallerFaults& faults) const {
   if (pacing_.bytesPerSecond > 0) return pacing_.bytesPerSecond;
@@ -27,7 +38,7 @@ std::size_t BodyStream::nextSliceSize(const InstallerFaults& faults) const {
   std::int64_t size = std::min(kSliceBytes, source_.length - sent_);
   if (pacing_.dropAfter) size = std::min(size, *pacing_.dropAfter - sent_);
   if (pacing_.stallAfter) size = std::min(size, *pacing_.stallAfter - sent_);
-  if (pacing_.paced && faults.hold && sent_ < faults.holdAfterBytes)
+  if (pacing_.paced && faults.holds(source_.offset) && sent_ < faults.holdAfterBytes)
     size = std::min(size, faults.holdAfterBytes - sent_);
   if (rate(faults) > 0) size = std::min(size, std::max<std::int64_t>(1, rate(faults) / kSlicesPerSecond));
   return static_cast<std::size_t>(size);
@@ -50,6 +61,7 @@ bool BodyStream::readSlice(std::size_t size) {
 }
 
 bool BodyStream::fail(const std::string& fault) {
+  close();
   if (!fault.empty()) journal_.update(seq_, [&](RequestRecord& r) { r.addFault(fault); });
   journal_.finish(seq_, Outcome::Aborted);
   return false;
@@ -68,12 +80,13 @@ bool BodyStream::provide(httplib::DataSink& sink) {
     return fail();
   }
   auto faults = pacing_.paced ? state_.faults() : InstallerFaults{};
-  if (faults.hold && sent_ >= faults.holdAfterBytes) {
+  if (pacing_.paced && faults.holds(source_.offset) && sent_ >= faults.holdAfterBytes) {
     journal_.update(seq_, [](RequestRecord& r) { r.held = true; });
-    const bool released = state_.waitWhileHeld(sent_);
+    const bool released = state_.waitWhileHeld(source_.offset, sent_);
     journal_.update(seq_, [](RequestRecord& r) { r.held = false; });
     if (!released) return fail();
     faults = state_.faults();
+    if (faults.dropOnRelease) return fail("connection dropped when released");
     paceStart_.reset();
   }
   const auto size = nextSliceSize(faults);
@@ -90,7 +103,9 @@ bool BodyStream::provide(httplib::DataSink& sink) {
     const auto due = *paceStart_ + std::chrono::microseconds(bytes * 1'000'000 / bytesPerSecond);
     if (due > now && !state_.sleepFor(due - now)) return fail();
   }
-  if (state_.stopped() || !readSlice(size) || !sink.write(buffer_.data(), size)) return fail();
+  if (state_.stopped() || !readSlice(size)) return fail();
+  if (sent_ + static_cast<std::int64_t>(size) == source_.length) close();
+  if (!sink.write(buffer_.data(), size)) return fail();
   sent_ += static_cast<std::int64_t>(size);
   journal_.update(seq_, [&](RequestRecord& r) { r.bytesSent = sent_; });
   if (sent_ == source_.length) {
@@ -103,6 +118,7 @@ bool BodyStream::provide(httplib::DataSink& sink) {
 }
 
 void BodyStream::released() {
+  close();
   journal_.finish(seq_, Outcome::Aborted);
 }
 

@@ -50,6 +50,8 @@ class BodyStream {
   std::size_t nextSliceSize(const InstallerFaults& faults) const;
   bool readSlice(std::size_t size);
   bool fail(const std::string& fault = {});
+  // The body no longer counts among those being sent (ScenarioState::openBody()).
+  void close();
 
   RequestJournal& journal_;
   std::uint64_t seq_;
@@ -57,6 +59,7 @@ class BodyStream {
   Source source_;
   Pacing pacing_;
   std::int64_t sent_ = 0;
+  bool open_ = false;  // counted among the installer bodies being sent
   // The rate limit counts from here: the first write, the end of a hold, a change of rate.
   std::optional<std::chrono::steady_clock::time_point> paceStart_;
   std::int64_t paceFrom_ = 0;

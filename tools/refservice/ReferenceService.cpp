@@ -121,7 +121,7 @@ void ReferenceService::Impl::configureServer() {
   server = std::make_unique<httplib::SSLServer>(certificateFile.c_str(), keyFile.c_str());
   if (!server->is_valid()) throw std::runtime_error("cannot load certificate " + certificateFile);
   // The HTTP layer closes a connection after 5 requests by default; a
-  // download agent keeps its connections for whole rounds of chunks.
+  // download agent keeps its connections from one chunk to the next.
   server->set_keep_alive_max_count(100000);
   server->set_keep_alive_timeout(options.keepAliveTimeout.count());
   server->set_write_timeout(options.writeTimeout.count());
@@ -233,6 +233,9 @@ void ReferenceService::setHold(bool hold) {
 }
 void ReferenceService::resetCounters() {
   impl_->state.resetCounters();
+}
+std::int64_t ReferenceService::peakOpenInstallerBodies() const {
+  return impl_->state.peakOpenBodies();
 }
 
 std::vector<RequestRecord> ReferenceService::requests() const {

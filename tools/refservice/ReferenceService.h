@@ -77,6 +77,10 @@ class ReferenceService {
   void setHold(bool hold);
   // Restarts the request counts that faults refer to and re-arms Once faults.
   void resetCounters();
+  // The most installer bodies that were being sent at once, since the start or
+  // resetCounters(): a body counts from its answer's start until just before
+  // its last byte goes out, or until its connection ends.
+  std::int64_t peakOpenInstallerBodies() const;
 
   std::vector<RequestRecord> requests() const;
   void clearRequests();

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace refservice {
@@ -76,9 +77,18 @@ struct InstallerFaults {
   std::int64_t rateLimit = 0;
   // Wait before a GET is answered (status line and headers included).
   std::chrono::milliseconds firstByteDelay{0};
-  // While set, every GET body stops after holdAfterBytes bytes until the hold is released.
+  // While set, GET bodies stop after holdAfterBytes bytes until the hold is released: every
+  // body, or with holdRanges only those of ranges that start at one of these bytes.
   bool hold = false;
   std::int64_t holdAfterBytes = 0;
+  std::set<std::int64_t> holdRanges;
+  // A held body, once released, drops its connection instead of going on.
+  bool dropOnRelease = false;
+
+  // Whether the hold applies to a body whose bytes start at `offset` of the file.
+  bool holds(std::int64_t offset) const {
+    return hold && (holdRanges.empty() || holdRanges.contains(offset));
+  }
 
   bool operator==(const InstallerFaults&) const = default;
 };

@@ -1,5 +1,6 @@
 #include "tools/refservice/ScenarioParser.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <functional>
@@ -57,6 +58,18 @@ std::int64_t number(std::string_view value, std::int64_t min, std::int64_t max) 
     throw ScenarioError("not a number from " + std::to_string(min) + " to " + std::to_string(max) + ": \"" +
                         std::string(value) + "\"");
   return n;
+}
+
+// Comma-separated numbers from 0, blanks around them allowed; empty: none.
+std::set<std::int64_t> numberSet(std::string_view value) {
+  std::set<std::int64_t> numbers;
+  if (trimmed(value).empty()) return numbers;
+  for (std::size_t from = 0; from <= value.size();) {
+    const auto comma = std::min(value.find(',', from), value.size());
+    numbers.insert(number(trimmed(value.substr(from, comma - from)), 0, INT64_MAX));
+    from = comma + 1;
+  }
+  return numbers;
 }
 
 std::optional<std::int64_t> optionalNumber(std::string_view value, std::int64_t min) {
@@ -221,6 +234,12 @@ const std::map<std::string_view, Entry>& table() {
       {"hold-after-bytes",
        {"N body bytes sent before the hold applies",
         [](Scenario& s, auto v) { s.installer.holdAfterBytes = number(v, 0, INT64_MAX); }}},
+      {"hold-ranges",
+       {"A,B,...: hold only the bodies of ranges that start at these bytes (empty: all)",
+        [](Scenario& s, auto v) { s.installer.holdRanges = numberSet(v); }}},
+      {"drop-on-release",
+       {"on | off: a held body drops its connection when released",
+        [](Scenario& s, auto v) { s.installer.dropOnRelease = flag(v); }}},
   };
   return entries;
 }

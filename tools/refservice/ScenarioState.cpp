@@ -1,5 +1,7 @@
 #include "tools/refservice/ScenarioState.h"
 
+#include <algorithm>
+
 namespace refservice {
 
 ScenarioState::ScenarioState(Scenario scenario) : scenario_(std::move(scenario)) {}
@@ -59,6 +61,7 @@ void ScenarioState::resetCounters() {
   std::lock_guard lock(mutex_);
   installerRequests_ = 0;
   rangedRequests_ = 0;
+  peakOpenBodies_ = openBodies_;
   failFired_ = false;
   dropFired_ = false;
   stallFired_ = false;
@@ -87,19 +90,34 @@ bool ScenarioState::sleepFor(std::chrono::steady_clock::duration duration) {
   return !changed_.wait_until(lock, until, [&] { return stopped_; });
 }
 
-bool ScenarioState::heldLocked(std::int64_t bytesSent) const {
-  return scenario_.installer.hold && bytesSent >= scenario_.installer.holdAfterBytes;
+bool ScenarioState::heldLocked(std::int64_t offset, std::int64_t bytesSent) const {
+  return scenario_.installer.holds(offset) && bytesSent >= scenario_.installer.holdAfterBytes;
 }
 
-bool ScenarioState::waitWhileHeld(std::int64_t bytesSent) {
+bool ScenarioState::waitWhileHeld(std::int64_t offset, std::int64_t bytesSent) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return stopped_ || !heldLocked(bytesSent); });
+  changed_.wait(lock, [&] { return stopped_ || !heldLocked(offset, bytesSent); });
   return !stopped_;
 }
 
 void ScenarioState::waitForStop() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return stopped_; });
+}
+
+void ScenarioState::openBody() {
+  std::lock_guard lock(mutex_);
+  peakOpenBodies_ = std::max(peakOpenBodies_, ++openBodies_);
+}
+
+void ScenarioState::closeBody() {
+  std::lock_guard lock(mutex_);
+  --openBodies_;
+}
+
+std::int64_t ScenarioState::peakOpenBodies() const {
+  std::lock_guard lock(mutex_);
+  return peakOpenBodies_;
 }
 
 void ScenarioState::stop() {

@@ -42,9 +42,17 @@ class ScenarioState {
 
   // Sleeps for `duration`; false when the service stops first.
   bool sleepFor(std::chrono::steady_clock::duration duration);
-  // Waits while the scenario holds bodies that have `bytesSent` or more bytes
-  // out; false when the service stops first.
-  bool waitWhileHeld(std::int64_t bytesSent);
+  // Waits while the scenario holds the body of bytes from `offset` of the file
+  // that has `bytesSent` bytes out; false when the service stops first.
+  bool waitWhileHeld(std::int64_t offset, std::int64_t bytesSent);
+
+  // Installer bodies being sent now: one opens with its answer and closes
+  // before its last byte goes out (so a client never sees its end while it
+  // still counts) or when its connection ends. The most open at once since
+  // the start or resetCounters().
+  void openBody();
+  void closeBody();
+  std::int64_t peakOpenBodies() const;
   // Waits until the service stops.
   void waitForStop();
   // Ends every wait at once and makes the later ones return false.
@@ -52,13 +60,15 @@ class ScenarioState {
   bool stopped() const;
 
  private:
-  bool heldLocked(std::int64_t bytesSent) const;
+  bool heldLocked(std::int64_t offset, std::int64_t bytesSent) const;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   Scenario scenario_;
   std::int64_t installerRequests_ = 0;
   std::int64_t rangedRequests_ = 0;
+  std::int64_t openBodies_ = 0;
+  std::int64_t peakOpenBodies_ = 0;
   bool failFired_ = false;
   bool dropFired_ = false;
   bool stallFired_ = false;

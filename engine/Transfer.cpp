@@ -1,9 +1,11 @@
 #include <QDir>
+#include <QFile>
 #include <algorithm>
 
 #include "engine/OVDownloadMgr.h"
 #include "engine/TransferState.h"
 #include "net/HttpResumeRange.h"
+#include "platform/AssembledFile.h"
 #include "platform/Clock.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
@@ -15,8 +17,6 @@
 namespace ov {
 
 namespace {
-
-constexpr int kMaxRequestsPerRound = 10;
 
 QString seconds(std::chrono::milliseconds duration) {
   return QString::number(static_cast<double>(duration.count()) / 1000.0, 'f', 1);
@@ -41,7 +41,7 @@ std::tuple<QString, QString, QString> OVDownloadMgr::splitFilename(const QUrl& u
 
 void OVDownloadMgr::startTimers() {
   OV_ON_MAIN_THREAD();
-  // A retry after a failed round still has the old run's timers; two
+  // A retry after a failed download still has the old run's timers; two
   // heartbeats would double the size reports.
   stopTimers();
   progressTimer = toolkit().scheduleRepeatingTimer(progressTimerInterval, [this] { onUpdateProgress(); });
@@ -53,7 +53,7 @@ void OVDownloadMgr::startTimers() {
 }
 
 void OVDownloadMgr::stopTimers() {
-  OV_ON_MAIN_THREAD();
+  OV_EXPECT_THREAD(isMainThread() || !*alive_, "the main thread, or the manager's end");
   if (progressTimer) progressTimer->invalidate();
   progressTimer = nullptr;
   if (heartbeatsTimer) heartbeatsTimer->invalidate();
@@ -64,27 +64,18 @@ void OVDownloadMgr::DownloadFile() {
   OV_OFF_MAIN_THREAD();
   systemLog(QStringLiteral("[OVDownloader]Download begin"));
   acquireNoSleepAssertion();
+  std::uint64_t run = 0;
   {
-    // A report of the earlier run may still be reading the duration.
+    // A report of the earlier run may still be reading the duration. The run
+    // changes under the same lock as the chunk list, so a completion of the
+    // earlier run either has done its bookkeeping before or does none.
     std::unique_lock lk(lock);
     previousStartTime = now();
     previousDownloadDuration = 0;
-  }
-  {
-    // A new run: whatever requests of an earlier run still finish are ignored.
-    // Changed under both locks, so that a completion of the earlier run either
-    // has done its bookkeeping before or does none at all.
-    std::unique_lock lk(lock);
-    std::lock_guard round(roundMutex_);
-    ++transferRun_;
+    run = ++transferRun_;
   }
   cancelChunkRequests();
-  bCancel = false;
-  bPause = false;
-  taskFailCount = 0;
-  handledTaskInARound = 0;
-  sizeMismatch_ = false;
-  appendFailed_ = false;
+  resetDownload(DownloadReset::NewRun);
 
   const std::int64_t size = i64FileSize.load();
   dataChuckCount = size <= 0 ? 0 : size / kChunkLength + (size % kChunkLength != 0 ? 1 : 0);
@@ -92,29 +83,37 @@ void OVDownloadMgr::DownloadFile() {
 
   std::vector<bool> onDisk(static_cast<std::size_t>(dataChuckCount), false);
   const bool ready = dataChuckCount == 0 || restoreFromDisk(onDisk);
+  const std::int64_t appended = ready ? assembly_.appendedParts() : 0;
   std::vector<DownloadTask> plan;
+  std::vector<DownloadTask> missing;
+  std::vector<TransferWindow::ChunkState> states;
   std::vector<double> progress(static_cast<std::size_t>(dataChuckCount), 0.0);
   std::int64_t received = 0;
   for (std::int64_t i = 0; i < dataChuckCount; ++i) {
     const std::int64_t start = i * kChunkLength;
     DownloadTask task{start, std::min(start + kChunkLength - 1, size - 1), *sourceUrl, *fileUrl, i};
+    using State = TransferWindow::ChunkState;
     if (onDisk[static_cast<std::size_t>(i)]) {
-      // Bytes a failed round or an earlier process already brought count as received.
+      // Bytes a failed run or an earlier process already brought count as received.
       received += task.length();
       progress[static_cast<std::size_t>(i)] = 1.0;
+      states.push_back(i < appended ? State::Appended : State::Arrived);
     } else {
-      plan.push_back(std::move(task));
+      missing.push_back(task);
+      states.push_back(State::Waiting);
     }
+    plan.push_back(std::move(task));
   }
+  const std::size_t remaining = missing.size();
   {
     std::unique_lock lk(lock);
-    lstTasks = std::move(plan);
+    lstTasks = std::move(missing);
     currentReceivedSize = received;
   }
+  window_.reset(run, std::move(plan), std::move(states));
   // The per-chunk lists belong to the main thread; this runs before any
   // progress of the new requests can arrive there.
   postToMain([this, progress = std::move(progress)] {
-    listDLRequest.clear();
     listProgress = progress;
     startTimers();
   });
@@ -125,24 +124,30 @@ void OVDownloadMgr::DownloadFile() {
 
   if (!ready) {
     bCancel = true;
+    window_.stop(run);
     notifyDelegateAndWait(ERROR_Code::E_DOWNLOAD_FAILED);
     return;
   }
-  std::size_t remaining = 0;
-  {
-    std::shared_lock lk(lock);
-    remaining = lstTasks.size();
-  }
-  // Everything was on disk already: only the merge's last step is left.
-  if (dataChuckCount > 0 && remaining == 0) {
-    {
-      std::lock_guard round(roundMutex_);
-      tasksCountInCurrentRound = 0;
-      roundEndClaimed_ = false;
-    }
-    return checkTasksStatus();
+  outputLine(QStringLiteral("self.lstTasks.count = ") + QString::number(remaining));
+  if (dataChuckCount == 0) {
+    notifyDelegate([](DownloadProxy& delegate) { delegate.onDownloadFailed(ERROR_Code::E_DOWNLOAD_FAILED); });
+    return;
   }
   processTasks();
+  // Everything may have been on disk already: then only the merge's last step is left.
+  checkTasksStatus();
+}
+
+void OVDownloadMgr::removeStrayFiles() {
+  const QString folder = tempFolderPath();
+  const QString stateName = QFileInfo(statePath()).fileName();
+  const auto [directory, base, ext] = splitFilename(*fileUrl);
+  const QString partPrefix = base + u'.' + ext + u'.';
+  for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+    bool isPart = false;
+    if (name.startsWith(partPrefix)) name.mid(partPrefix.size()).toLongLong(&isPart);
+    if (!isPart && name != stateName) QFile::remove(QDir(folder).filePath(name));
+  }
 }
 
 bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
@@ -177,16 +182,8 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
     }
   }
   if (keep) {
-    // Bodies that were under way when the process ended: neither parts nor state.
-    const QString folder = tempFolderPath();
-    const QString stateName = QFileInfo(statePath()).fileName();
-    const auto [directory, base, ext] = splitFilename(*fileUrl);
-    const QString partPrefix = base + u'.' + ext + u'.';
-    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-      bool isPart = false;
-      if (name.startsWith(partPrefix)) name.mid(partPrefix.size()).toLongLong(&isPart);
-      if (!isPart && name != stateName) QFile::remove(QDir(folder).filePath(name));
-    }
+    // Bodies that were under way when the process ended.
+    removeStrayFiles();
   } else {
     if (state || entryKind(tempFolderPath()) != EntryKind::None)
       outputLine(QStringLiteral("OVDownloadMgr::DownloadFile(), nothing on disk can be reused; from zero"));
@@ -212,7 +209,7 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
 }
 
 void OVDownloadMgr::scheduleCheckpoint(bool now) {
-  // Apart from the round: the flush must not hold up its end or the next start.
+  // Apart from the transfer: a flush must not hold up a request's start.
   downloadTaskQueue->async([this, now, work = beginAsyncWork()] { checkpoint(now); });
 }
 
@@ -225,10 +222,16 @@ void OVDownloadMgr::checkpoint(bool now, bool waitForOther) {
   if (waitForOther) {
     lk.lock();
   } else if (!lk.try_lock()) {
+    checkpointOwed_ = true;
     return;
   }
   const auto time = std::chrono::steady_clock::now();
-  if (!now && time - lastCheckpoint_ < std::chrono::seconds(2)) return;
+  if (!now && time - lastCheckpoint_ < std::chrono::seconds(2)) {
+    // The progress timer brings it up to date once the time has come.
+    checkpointOwed_ = true;
+    return;
+  }
+  checkpointOwed_ = false;
   lastCheckpoint_ = time;
   QString error;
   const auto appended = assembly_.checkpoint(error);
@@ -238,63 +241,38 @@ void OVDownloadMgr::checkpoint(bool now, bool waitForOther) {
     outputLine(QStringLiteral("OVDownloadMgr::checkpoint(), ") + error);
 }
 
-void OVDownloadMgr::appendArrivedParts() {
+void OVDownloadMgr::appendArrivedParts(std::uint64_t run) {
   QString error;
-  if (assembly_.appendArrived(error)) {
-    scheduleCheckpoint(false);
-  } else if (!bCancel && !appendFailed_.exchange(true)) {
-    logMergeFailure(error);
-  }
+  if (!assembly_.appendArrived(error)) return failTransfer(run, error);
+  window_.appended(run, assembly_.appendedParts());
+  scheduleCheckpoint(false);
 }
 
 void OVDownloadMgr::processTasks() {
   OV_OFF_MAIN_THREAD();
-  {
-    std::lock_guard round(roundMutex_);
-    handledTaskInARound = 0;
-    taskFailCount = 0;
-    roundStarting_ = true;
-    roundEndClaimed_ = false;
+  if (bCancel) return;
+  const std::uint64_t run = transferRun_.load();
+  const auto steps = window_.next(run, bPause);
+  for (const auto& piece : steps.starts) doDownload(piece);
+  for (const auto& split : steps.splits) {
+    DownloadTask whole = split.front;
+    whole.chunkEnd = split.back.chunkEnd;
+    outputLine(QStringLiteral("OVDownloadMgr::processTasks(), split %1 of part %2: %3 to a second request")
+                   .arg(rangeText(whole))
+                   .arg(whole.partIndex)
+                   .arg(rangeText(split.back)));
+    split.request->narrowEnd(split.front.chunkEnd,
+                             [this, run, back = split.back, work = beginAsyncWork()](bool narrowed) {
+                               OV_ON_QUEUE("DownloadMgrTaskQueue");
+                               window_.narrowed(run, back, narrowed);
+                               // Starts the second request, or uses the slot otherwise.
+                               if (run == transferRun_.load()) processTasks();
+                             });
   }
-  size_t remaining = 0;
-  {
-    std::shared_lock lk(lock);
-    remaining = lstTasks.size();
-  }
-  outputLine(QStringLiteral("self.lstTasks.count = ") + QString::number(remaining));
-  const int planned = static_cast<int>(std::min<size_t>(kMaxRequestsPerRound, remaining));
-  tasksCountInCurrentRound = planned;
+}
 
-  auto finishStart = [this](int started) {
-    std::lock_guard round(roundMutex_);
-    tasksCountInCurrentRound = started;
-    roundStarting_ = false;
-  };
-  if (bCancel) return finishStart(0);
-  if (planned == 0) {
-    finishStart(0);
-    notifyDelegate([](DownloadProxy& delegate) { delegate.onDownloadFailed(ERROR_Code::E_DOWNLOAD_FAILED); });
-    return;
-  }
-
-  // Position k is read as the list stands now: requests of this round may
-  // already have finished and been removed, moving later tasks forward.
-  int started = 0;
-  for (int k = 0; k < planned; ++k) {
-    std::optional<DownloadTask> task;
-    {
-      std::shared_lock lk(lock);
-      if (static_cast<size_t>(k) < lstTasks.size()) task = lstTasks[static_cast<size_t>(k)];
-    }
-    if (!task) break;
-    doDownload(*task);
-    ++started;
-    if (bCancel) break;
-  }
-  // Requests that finished while the round was starting could not end it;
-  // the start itself may be the last step of the round.
-  finishStart(started);
-  checkTasksStatus();
+QString OVDownloadMgr::pieceFilePath(const DownloadTask& piece) const {
+  return partFilePath(piece.localPath, piece.partIndex) + u'.' + QString::number(piece.chuckStart);
 }
 
 void OVDownloadMgr::doDownload(const DownloadTask& task) {
@@ -309,7 +287,11 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
   if (isStrongEtag(szETag)) options.headers.push_back({"If-Range", szETag.toStdString()});
   // The bytes the probe measured, never a compressed variant of them.
   options.headers.push_back({"Accept-Encoding", "identity"});
-  options.destination = partFilePath(task.localPath, task.partIndex);
+  // A chunk's first piece goes to the part file, as a chunk fetched whole
+  // does; every other piece lies under a name no attempt takes for a part
+  // (and a later one removes), so the part file only ever appears whole.
+  const bool first = task.chuckStart == task.partIndex * kChunkLength;
+  options.destination = first ? partFilePath(task.localPath, task.partIndex) : pieceFilePath(task);
   // Every answer must name the version the probe saw: a server or cache that
   // ignores If-Range would otherwise mix two versions of the same size.
   const bool strong = isStrongEtag(szETag);
@@ -328,7 +310,7 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
 
   options.progressQueue = mainQueueHandle();
   options.progress = [this, task, run, alive = alive_](const std::shared_ptr<DownloadRequest>& request,
-                                                       double fraction) {
+                                                       double) {
     OV_ON_MAIN_THREAD();
     // A report of an earlier run, still queued, must neither park a dead
     // request nor touch the new plan's list.
@@ -340,58 +322,25 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
       }
       return;
     }
-    if (task.partIndex >= 0 && static_cast<size_t>(task.partIndex) < listProgress.size())
-      listProgress[static_cast<size_t>(task.partIndex)] = fraction;
+    // The chunk's share on disk, over all of its pieces; a narrowing may make
+    // one request's own fraction jump.
+    if (task.partIndex >= 0 && static_cast<size_t>(task.partIndex) < listProgress.size()) {
+      double& fraction = listProgress[static_cast<size_t>(task.partIndex)];
+      fraction = std::max(fraction, window_.fraction(run, task.partIndex));
+    }
   };
 
   options.completionQueue = downloadTaskQueue;
   options.completion = [this, task, run, work = beginAsyncWork()](const DownloadResponse& answer) {
     OV_ON_QUEUE("DownloadMgrTaskQueue");
-    if (run != transferRun_.load()) return;
-    if (answer.error) outputLine(QString::fromStdString(answer.error->description));
-    const bool fetched = !answer.error && regularFileSize(answer.destination) == task.length();
-    if (!fetched && answer.response) {
-      const auto announced = announcedFileSize(*answer.response);
-      if (announced && *announced != i64FileSize.load()) sizeMismatch_ = true;
-    }
-    if (fetched) {
-      {
-        std::unique_lock lk(lock);
-        if (run != transferRun_.load()) return;
-        const auto found = std::find(lstTasks.begin(), lstTasks.end(), task);
-        if (found != lstTasks.end()) {
-          currentReceivedSize += task.length();
-          lstTasks.erase(found);
-        }
-      }
-      assembly_.markArrived(task.partIndex);
-    }
-    {
-      // Counted as one step, so the handler that finishes the round sees every failure.
-      std::lock_guard round(roundMutex_);
-      if (run != transferRun_.load()) return;
-      ++handledTaskInARound;
-      if (!fetched) ++taskFailCount;
-    }
-    if (!fetched && bCancel) return;
-    if (answer.response)
-      outputLine(QStringLiteral("OVDownloadMgr::doDownload() Status Code = ") +
-                 QString::number(answer.response->statusCode));
-    checkTasksStatus();
-    // Appended only now, with the next round under way: the transfer never
-    // waits for the disk at a round's end. A run that was abandoned meanwhile
-    // has nothing left to append.
-    if (fetched && run == transferRun_.load()) appendArrivedParts();
+    if (run == transferRun_.load()) chunkRequestEnded(task, run, answer);
   };
 
   auto request = downloadSession()->download(std::move(options));
-  {
-    std::lock_guard lk(requestsMutex_);
-    std::erase_if(activeRequests_, [](const auto& weak) { return weak.expired(); });
-    activeRequests_.push_back(request);
-  }
-  // A round that starts while paused: its requests wait parked, whether or
-  // not they ever report progress.
+  // A run that was stopped meanwhile has no use for it.
+  if (!window_.started(run, task, request)) return request->cancel();
+  // Started while paused (the pause came after this piece was handed out):
+  // it waits parked, whether or not it ever reports progress.
   if (bPause) {
     postToMain([this, run, request] {
       if (run != transferRun_.load() || !bPause || request->isSuspended()) return;
@@ -401,45 +350,92 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
   }
 }
 
+void OVDownloadMgr::chunkRequestEnded(const DownloadTask& piece, std::uint64_t run,
+                                      const DownloadResponse& answer) {
+  if (answer.error) outputLine(QString::fromStdString(answer.error->description));
+  std::optional<std::int64_t> bytes;
+  if (!answer.error) bytes = regularFileSize(answer.destination);
+  if (!bytes && answer.response) {
+    const auto announced = announcedFileSize(*answer.response);
+    if (announced && *announced != i64FileSize.load()) sizeMismatch_ = true;
+  }
+  // A chunk's first piece that was narrowed leaves the part file's name to
+  // the whole chunk before the window learns of it, so that whichever piece
+  // ends last finds every piece under its own name.
+  const bool narrowedFront =
+      bytes && piece.chuckStart == piece.partIndex * kChunkLength && *bytes < piece.length();
+  if (narrowedFront) {
+    QString error;
+    if (!moveFile(answer.destination, pieceFilePath(piece), error)) {
+      outputLine(QStringLiteral("OVDownloadMgr::doDownload(), ") + error);
+      bytes.reset();
+    }
+  }
+  const auto end = window_.ended(run, piece, bytes);
+  if (!end.known) return;
+  ++handledTaskInARound;
+  // Requests ended after a failure or a cancel are not failures of their own.
+  if (end.failed && bCancel) return;
+  if (end.failed) ++taskFailCount;
+  if (answer.response)
+    outputLine(QStringLiteral("OVDownloadMgr::doDownload() Status Code = ") +
+               QString::number(answer.response->statusCode));
+  if (bCancel) return;
+  if (end.failed) return failTransfer(run);
+  if (end.pieces.empty()) return processTasks();
+  if (end.pieces.size() > 1) {
+    QString error;
+    if (!joinPieces(end.pieces, error)) return failTransfer(run, error);
+  }
+  const QString part = partFilePath(piece.localPath, piece.partIndex);
+  const DownloadTask& chunk = end.pieces.front();
+  const std::int64_t length = end.pieces.back().chunkEnd - chunk.chuckStart + 1;
+  // A part counts only at exactly its chunk's length.
+  if (regularFileSize(part) != length) return failTransfer(run);
+  {
+    std::unique_lock lk(lock);
+    if (run != transferRun_.load()) return;
+    const auto found = std::find_if(lstTasks.begin(), lstTasks.end(), [&](const DownloadTask& task) {
+      return task.partIndex == piece.partIndex;
+    });
+    if (found != lstTasks.end()) {
+      currentReceivedSize += found->length();
+      lstTasks.erase(found);
+    }
+  }
+  window_.arrived(run, piece.partIndex);
+  assembly_.markArrived(piece.partIndex);
+  // The slot goes to the next chunk before the part is appended: the
+  // transfer never waits for the disk.
+  processTasks();
+  appendArrivedParts(run);
+  // The part may have let the window move on.
+  processTasks();
+  checkTasksStatus();
+}
+
+bool OVDownloadMgr::joinPieces(const std::vector<DownloadTask>& pieces, QString& error) {
+  // Put together under the first piece's own name and renamed into place at
+  // the end, so that the part file is never seen short.
+  const DownloadTask& first = pieces.front();
+  const QString joined = pieceFilePath(first);
+  AssembledFile file;
+  if (!file.open(joined, false, error)) return false;
+  for (std::size_t i = 1; i < pieces.size(); ++i) {
+    const DownloadTask& piece = pieces[i];
+    if (!file.copyFrom(pieceFilePath(piece), piece.chuckStart - pieces.front().chuckStart, piece.length(),
+                       nullptr, error))
+      return false;
+  }
+  // Part files are never flushed: a crash costs at most their download again.
+  file.abandon();
+  for (std::size_t i = 1; i < pieces.size(); ++i) QFile::remove(pieceFilePath(pieces[i]));
+  return moveFile(joined, partFilePath(first.localPath, first.partIndex), error);
+}
+
 void OVDownloadMgr::checkTasksStatus() {
   OV_OFF_MAIN_THREAD();
-  if (bCancel) return;
-  {
-    std::lock_guard round(roundMutex_);
-    if (roundStarting_ || roundEndClaimed_ || handledTaskInARound != tasksCountInCurrentRound) return;
-    roundEndClaimed_ = true;
-  }
-
-  size_t remaining = 0;
-  {
-    std::shared_lock lk(lock);
-    remaining = lstTasks.size();
-  }
-  // The last round's parts, and a failed round's, are in the installer (and
-  // so in its checkpoint) before the round is judged: a failed append is the
-  // round's failure like any other, and a Retry keeps every part that arrived.
-  if (remaining == 0 || taskFailCount != 0) appendArrivedParts();
-
-  if (taskFailCount != 0 || appendFailed_) {
-    bCancel = true;
-    if (sizeMismatch_) return failSizeCheck();
-    // What did arrive stays for the Retry.
-    checkpoint(true, true);
-    // Wait until the window has handled the failure (a modal dialog included).
-    notifyDelegateAndWait(ERROR_Code::E_DOWNLOAD_FAILED);
-    return;
-  }
-
-  if (remaining != 0) {
-    tasksCountInCurrentRound = static_cast<int>(std::min<size_t>(kMaxRequestsPerRound, remaining));
-    if (bCancel) return;
-    // A crash during the next round costs at most that round.
-    scheduleCheckpoint(true);
-    outputLine(QStringLiteral("OVDownloadMgr::checkTasksStatus(), lstTask is not empty, Do next round!!"));
-    processTasks();
-    return;
-  }
-
+  if (bCancel || !window_.claimEnd(transferRun_.load())) return;
   // A failed merge ends the download there: nothing is checked, moved or opened.
   if (!mergeChunkedFiles()) return;
   // A download cancelled meanwhile has nothing to complete; checking its size
@@ -452,6 +448,24 @@ void OVDownloadMgr::checkTasksStatus() {
   });
 }
 
+void OVDownloadMgr::failTransfer(std::uint64_t run, const QString& mergeError) {
+  OV_OFF_MAIN_THREAD();
+  // Once: the first failure ends the run, and so does a cancel before it.
+  if (run != transferRun_.load() || bCancel.exchange(true)) return;
+  if (!mergeError.isEmpty()) logMergeFailure(mergeError);
+  // Nothing new starts, and what is still under way is ended.
+  cancelChunkRequests();
+  if (sizeMismatch_) return failSizeCheck();
+  // What did arrive goes into the installer, and into the state file, for the
+  // Retry. The pieces of split chunks are not kept: only whole parts are.
+  removeStrayFiles();
+  QString ignored;
+  assembly_.appendArrived(ignored);
+  checkpoint(true, true);
+  // Wait until the window has handled the failure (a modal dialog included).
+  notifyDelegateAndWait(ERROR_Code::E_DOWNLOAD_FAILED);
+}
+
 void OVDownloadMgr::failSizeCheck() {
   OV_OFF_MAIN_THREAD();
   sendReports([this] { sendLog_UpdateStatus(statusName(STATUS_ID::SI_MD5FAILED), QString(), QString()); });
@@ -460,14 +474,8 @@ void OVDownloadMgr::failSizeCheck() {
 }
 
 void OVDownloadMgr::cancelChunkRequests() {
-  std::vector<std::shared_ptr<DownloadRequest>> requests;
-  {
-    std::lock_guard lk(requestsMutex_);
-    for (const auto& weak : activeRequests_)
-      if (auto request = weak.lock()) requests.push_back(std::move(request));
-    activeRequests_.clear();
-  }
-  for (const auto& request : requests) request->cancel();
+  window_.stop(window_.run());
+  for (const auto& request : window_.requests()) request->cancel();
 }
 
 }  // namespace ov
