@@ -65,12 +65,15 @@ void ProgramRun::start(const QStringList& arguments, bool display) {
                            "NO_PROXY", "OVDOWNLOADER_PROXY_USER", "OVDOWNLOADER_PROXY_PASSWORD"})
     environment.remove(QString::fromLatin1(name));
   // libproxy's modules for the desktop's settings (GNOME, KDE, NetworkManager)
-  // stay out; its PAC runners come in.
+  // stay out unless a test asks for one; its PAC runners come in.
   const QString modules = sandbox_.path(QStringLiteral("libproxy-modules"));
   QDir().mkpath(modules);
-  for (const QFileInfo& runner : QDir(QStringLiteral(OV_LIBPROXY_MODULES))
-                                     .entryInfoList({QStringLiteral("pacrunner_*.so")}, QDir::Files))
-    QFile::link(runner.filePath(), modules + u'/' + runner.fileName());
+  const auto available =
+      QDir(QStringLiteral(OV_LIBPROXY_MODULES)).entryInfoList(libproxyModules_, QDir::Files);
+  if (available.size() < libproxyModules_.size())
+    throw std::runtime_error("a libproxy module is missing (./dev setup installs them)");
+  for (const QFileInfo& module : available)
+    QFile::link(module.filePath(), modules + u'/' + module.fileName());
   environment.insert(QStringLiteral("PX_MODULE_PATH"), modules);
   for (const auto& [name, value] : extra_) environment.insert(name, value);
 

@@ -22,6 +22,12 @@ enum class Way {
   // The same PAC file; the service at 127.0.0.1 (direct), which redirects the
   // installer to localhost.
   PacAndRedirect,
+  // A GNOME session's proxy settings (GSettings, in the sandbox's keyfile):
+  // the proxy for https, 127.0.0.1 among the hosts that bypass it; the
+  // service is asked for as localhost.
+  DesktopSettings,
+  // The GNOME settings name the PAC file (automatic mode) and no host to bypass.
+  DesktopPacFile,
 };
 
 // Whether the proxy asks for a login, and what OVDOWNLOADER_PROXY_USER and
@@ -67,15 +73,25 @@ class ThroughAProxy : public EndToEnd, public ::testing::WithParamInterface<Row>
     return written;
   }
 
+  // What a GNOME session gives libproxy: its GSettings (here from a keyfile in
+  // the sandbox, `settings`, rather than dconf over the session bus), read
+  // by libproxy's GNOME module.
+  void useGnomeProxySettings(const QByteArray& settings) {
+    sandbox_->writeFile(u".config/glib-2.0/settings/keyfile"_qs, settings);
+    program->setEnvironment(u"GSETTINGS_BACKEND"_qs, u"keyfile"_qs);
+    program->setEnvironment(u"DESKTOP_SESSION"_qs, u"gnome"_qs);
+    program->addLibproxyModule(u"config_gnome3.so"_qs);
+  }
+
   std::unique_ptr<TinyProxy> proxy_;
 };
 
 // The unattended bundle through a real proxy (tinyproxy on loopback): the
-// requests go where the environment or the PAC file says, a proxy that asks
-// for a login gets the one from the environment (asked for once, however many
-// requests it refuses) or ends the run with the network's exit code, the
-// installer is exact, and neither the user name nor the password is written
-// anywhere.
+// requests go where the environment, the PAC file or the desktop's settings
+// say, a proxy that asks for a login gets the one from the environment (asked
+// for once, however many requests it refuses) or ends the run with the
+// network's exit code, the installer is exact, and neither the user name nor
+// the password is written anywhere.
 TEST_P(ThroughAProxy, RequestsGoWhereTheyShouldAndNoLoginIsWritten) {
   const Row& row = GetParam();
   std::optional<TinyProxy::Login> login;
@@ -85,17 +101,30 @@ TEST_P(ThroughAProxy, RequestsGoWhereTheyShouldAndNoLoginIsWritten) {
     if (row.way == Way::PacAndRedirect) s.installer.redirect = refservice::Redirect::ToOtherHost;
   });
 
-  if (row.way == Way::Environment) {
-    program->setEnvironment(u"https_proxy"_qs, u"http://"_qs + proxy_->address());
-  } else {
-    const QString pac = sandbox_->writeFile(
-        u"proxy.pac"_qs, "function FindProxyForURL(url, host) {\n  return host == \"localhost\" ? \"PROXY " +
-                             proxy_->address().toUtf8() + "\" : \"DIRECT\";\n}\n");
-    program->setEnvironment(u"https_proxy"_qs, u"pac+file://"_qs + pac);
-    if (row.way == Way::Pac)
-      program->setEnvironment(u"OVDOWNLOADER_SERVICE_HOST"_qs,
-                              u"localhost:"_qs + QString::number(service->port()));
+  const QString pac = sandbox_->writeFile(
+      u"proxy.pac"_qs, "function FindProxyForURL(url, host) {\n  return host == \"localhost\" ? \"PROXY " +
+                           proxy_->address().toUtf8() + "\" : \"DIRECT\";\n}\n");
+  switch (row.way) {
+    case Way::Environment:
+      program->setEnvironment(u"https_proxy"_qs, u"http://"_qs + proxy_->address());
+      break;
+    case Way::Pac:
+    case Way::PacAndRedirect:
+      program->setEnvironment(u"https_proxy"_qs, u"pac+file://"_qs + pac);
+      break;
+    case Way::DesktopSettings:
+    case Way::DesktopPacFile:
+      useGnomeProxySettings(row.way == Way::DesktopSettings
+                                ? "[system/proxy]\nmode='manual'\nignore-hosts=['127.0.0.1']\n\n"
+                                  "[system/proxy/https]\nhost='127.0.0.1'\nport=" +
+                                      QByteArray::number(proxy_->port()) + "\n"
+                                : "[system/proxy]\nmode='auto'\nautoconfig-url='file://" + pac.toUtf8() +
+                                      "'\nignore-hosts=@as []\n");
+      break;
   }
+  if (row.way != Way::Environment && row.way != Way::PacAndRedirect)
+    program->setEnvironment(u"OVDOWNLOADER_SERVICE_HOST"_qs,
+                            u"localhost:"_qs + QString::number(service->port()));
   if (row.login == Login::Given || row.login == Login::Wrong) {
     program->setEnvironment(u"OVDOWNLOADER_PROXY_USER"_qs, kUser);
     program->setEnvironment(u"OVDOWNLOADER_PROXY_PASSWORD"_qs,
@@ -149,6 +178,11 @@ INSTANTIATE_TEST_SUITE_P(Table, ThroughAProxy,
                                            Row{"APacFileSendsTheServiceToTheProxyAndTheInstallerDirect",
                                                Way::Pac, Login::NotAsked, 0, kDelivered, "<localhost>", 0},
                                            Row{"ARedirectToAnotherHostIsAskedAboutAgain", Way::PacAndRedirect,
+                                               Login::Given, 0, kDelivered, "<localhost>", 1},
+                                           Row{"TheDesktopsSettingsSendTheServiceToTheProxy",
+                                               Way::DesktopSettings, Login::NotAsked, 0, kDelivered,
+                                               "<localhost>", 0},
+                                           Row{"TheDesktopsPacFileWithALogin", Way::DesktopPacFile,
                                                Login::Given, 0, kDelivered, "<localhost>", 1}),
                          rowName);
 
