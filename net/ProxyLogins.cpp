@@ -32,27 +32,27 @@ void ProxyLogins::offer(const std::string& proxy, std::string user, std::string 
 }
 
 void ProxyLogins::refused(const std::string& proxy, std::uint64_t generation, Then then) {
-  enum class Next { TryTheNewerLogin, EndThisOne, Wait, GiveUp, Ask } next = Next::Wait;
+  bool ask = false;
   ProxyLoginSource source;
   ProxyLoginQuestion question;
-  std::vector<Then> givenUp;
-  Current newer;
+  // Told at once, outside the lock: `reply`, a login to try or none.
+  std::vector<Then> toldAtOnce;
+  std::optional<Current> reply;
   {
     std::lock_guard lk(mutex_);
     State& state = proxies_[proxy];
     if (state.current.generation != generation) {
       // Asked meanwhile by another request: its answer is this one's too,
       // a login to try or the end.
-      next = state.current.user ? Next::TryTheNewerLogin : Next::EndThisOne;
-      newer = state.current;
+      if (state.current.user) reply = state.current;
+      toldAtOnce.push_back(std::move(then));
     } else {
       state.waiting.push_back(std::move(then));
       if (!state.asking && (!source_ || state.questions >= kMostQuestions)) {
-        next = Next::GiveUp;
         giveUp(state);
-        givenUp.swap(state.waiting);
+        toldAtOnce.swap(state.waiting);
       } else if (!state.asking) {
-        next = Next::Ask;
+        ask = true;
         state.asking = true;
         ++state.questions;
         source = source_;
@@ -60,19 +60,8 @@ void ProxyLogins::refused(const std::string& proxy, std::uint64_t generation, Th
       }
     }
   }
-  switch (next) {
-    case Next::TryTheNewerLogin:
-      return then(newer);
-    case Next::EndThisOne:
-      return then(std::nullopt);
-    case Next::Wait:
-      return;
-    case Next::GiveUp:
-      for (auto& waiter : givenUp) waiter(std::nullopt);
-      return;
-    case Next::Ask:
-      break;
-  }
+  for (auto& waiter : toldAtOnce) waiter(reply);
+  if (!ask) return;
   systemLog(
       QStringLiteral("[OVDownloader]The proxy %1 asks for a user name and password%2")
           .arg(question.proxy, question.refused ? QStringLiteral(" (it refused the last one)") : QString()));
