@@ -8,6 +8,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/DownloadWindow.h"
+#include "app/ProxyLoginDialog.h"
 #include "app/StringFormat.h"
 #include "app/Strings.h"
 #include "app/Translations.h"
@@ -46,6 +47,7 @@ int runOVDownloader(int argc, char** argv) {
   AppDelegate delegate;
   WidgetsToolkit toolkit(delegate);
   toolkit.install();
+  askProxyLoginsInTheWindow();
 
   SingleInstance guard;
   switch (guard.acquire()) {

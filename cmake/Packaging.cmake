@@ -98,6 +98,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What dpkg-shlibdeps cannot see: the window system plugin Qt loads, and the
 # opener the finished installer is handed to.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, xdg-utils")
+# libproxy reads the desktop's proxy settings and runs PAC files through plugins.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "libproxy1-plugin-webkit, libproxy1-plugin-gsettings | libproxy1-plugin-kconfig")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "OVDownloader brings the installer of one Orvalen product onto the computer
 and opens it. It asks the maker's download service for the installer, checks
 the network and the free disk space, downloads the installer in parallel

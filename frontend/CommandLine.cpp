@@ -50,10 +50,14 @@ struct EnvironmentRow {
   const char* description;
 };
 
-constexpr std::array<EnvironmentRow, 5> kEnvironment{{
+constexpr std::array<EnvironmentRow, 7> kEnvironment{{
     {"OVDOWNLOADER_SERVICE_HOST", "host[:port] of the download service (always over https)"},
     {"OVDOWNLOADER_CA_FILE", "a PEM file of certificate authorities that replaces the system's"},
-    {"https_proxy, no_proxy", "the proxy for https requests, and the hosts reached without it"},
+    {"https_proxy, no_proxy",
+     "the proxy for https requests, and the hosts reached without it; without them, the desktop's proxy "
+     "settings, WPAD and PAC files (libproxy)"},
+    {"OVDOWNLOADER_PROXY_USER", "with --unattended: the user name for a proxy that asks for one"},
+    {"OVDOWNLOADER_PROXY_PASSWORD", "with --unattended: the password for that user name"},
     {"XDG_DOWNLOAD_DIR", "the Downloads folder (as ~/.config/user-dirs.dirs names it)"},
     {"XDG_DATA_HOME", "where a download is put together (~/.local/share)"},
 }};

@@ -11,7 +11,9 @@ constexpr std::array<ExitCodeEntry, 12> kTable{{
     {ExitCode::BrokenBundle, "broken-bundle", "a part of the program's bundle is missing"},
     {ExitCode::Usage, "usage", "usage: an unknown option, or a bad or missing value"},
     {ExitCode::Cancelled, "cancelled", "cancelled by SIGINT or SIGTERM (reported to the service)"},
-    {ExitCode::NoNetwork, "no-network", "no network connection, also after the retries"},
+    {ExitCode::NoNetwork, "no-network",
+     "no network connection, also after the retries, or a proxy that wants a user name and password that "
+     "the run does not have"},
     {ExitCode::Service, "service",
      "the download service gave no installer, or requires a newer agent (its link is printed)"},
     {ExitCode::DownloadFailed, "download-failed", "the download failed, also after the retries"},

@@ -17,7 +17,7 @@ enum class ExitCode : int {
   BrokenBundle = 1,      // a part of the program itself is missing (the window's executable)
   Usage = 2,             // an unknown option, or a bad or missing value
   Cancelled = 3,         // SIGINT or SIGTERM: the cancellation was reported, nothing left behind
-  NoNetwork = 4,         // no network connection, also after the retries
+  NoNetwork = 4,         // no network connection, also after the retries; a proxy's login missing or refused
   Service = 5,           // the service gave no usable link, or demands a newer agent (its link printed)
   DownloadFailed = 6,    // the transfer failed, also after the retries
   Integrity = 7,         // the installer's size or digest did not match, also after the retries

@@ -29,6 +29,7 @@ CurlDownloadRequest::CurlDownloadRequest(DownloadOptions options,
       configuration_(configuration),
       caFile_(ownFileName(httpSettings().caFile)),
       progress_(configuration.progressInterval),
+      route_(url_),
       file_(options_.destination) {
   options_.progressQueue = orUtilityQueue(std::move(options_.progressQueue));
   options_.completionQueue = orUtilityQueue(std::move(options_.completionQueue));
@@ -119,7 +120,13 @@ void CurlDownloadRequest::sync() {
 }
 
 void CurlDownloadRequest::attach() {
+  if (!route_.isReady()) {
+    route_.whenReady(waitForTurn());
+    return;
+  }
   if (!prepareAttempt()) return;
+  route_.apply(easy_);
+  curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, redirectsLeft_);
   attachedAt_ = lastActivity_ = progressAt_ = Clock::now();
   if (!Multi::instance().attach(easy_, shared_from_this())) {
     fail({HttpError::Kind::Other, "libcurl refused the request"});
@@ -143,6 +150,8 @@ bool CurlDownloadRequest::prepareAttempt() {
   planAnswered_ = false;
   problem_.reset();
   retryAfter_.reset();
+  proxyRefused_ = false;
+  redirect_.reset();
   reachedEnd_ = false;
   HttpHeaders headers = options_.headers;
   if (!first_ || written_ == 0) {
@@ -178,6 +187,9 @@ void CurlDownloadRequest::onDone(CURLcode result) {
   OV_ON_MULTI_THREAD();
   stage_ = Stage::Detached;
   activeBefore_ += Clock::now() - attachedAt_;
+  if (redirect_) return hop(std::move(*redirect_));
+  if (proxyRefused_ || (result != CURLE_OK && route_.refusedBy(easy_, 0))) return awaitLogin();
+  if (parser_.lastResponse()) route_.accepted();
   // The body callback stops the transfer at a narrowed end, which libcurl
   // reports as a write error: every byte asked for is there all the same.
   if (reachedEnd_) result = CURLE_OK;
@@ -274,6 +286,37 @@ void CurlDownloadRequest::replaceSilentConnection(Clock::time_point now) {
   }
 }
 
+std::function<void()> CurlDownloadRequest::waitForTurn() {
+  stage_ = Stage::Waiting;
+  return [self = shared_from_this(), wait = ++wait_] { self->retryNow(wait); };
+}
+
+// The attempt asks again once there is a login; a request that has none
+// coming fails, unless it has ended otherwise meanwhile (a cancel).
+void CurlDownloadRequest::awaitLogin() {
+  auto retry = waitForTurn();
+  route_.awaitLogin(std::move(retry), [self = shared_from_this(), wait = wait_](HttpError error) {
+    if (self->stage_ == Stage::Waiting && self->wait_ == wait) self->fail(std::move(error));
+  });
+}
+
+// A redirect to another host, stopped before libcurl followed it: the next
+// attempt starts at the target, once the resolver has answered for it. It
+// uses up no retry; the redirects of all attempts count against one limit.
+void CurlDownloadRequest::hop(std::string target) {
+  long followed = 0;
+  curl_easy_getinfo(easy_, CURLINFO_REDIRECT_COUNT, &followed);
+  redirectsLeft_ -= followed + 1;
+  if (redirectsLeft_ < 0) {
+    fail({HttpError::Kind::Other, "more than " + std::to_string(kMaxRedirects) + " redirects"});
+    return;
+  }
+  url_ = std::move(target);
+  curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
+  route_.moveTo(url_);
+  sync();
+}
+
 void CurlDownloadRequest::complete() {
   std::string error;
   if (!file_.commit(error)) {
@@ -308,6 +351,11 @@ void CurlDownloadRequest::finish(DownloadResponse response) {
 
 // Judges the final answer of an attempt before any of its body is written.
 bool CurlDownloadRequest::acceptFinalResponse(const HttpResponse& response) {
+  // The proxy's answer, not the server's: nothing of it is judged or written.
+  if (route_.refusedBy(easy_, response.statusCode)) {
+    proxyRefused_ = true;
+    return false;
+  }
   last_ = response;
   if (options_.expected && isTransientStatus(response.statusCode)) {
     problem_ =
@@ -375,7 +423,10 @@ size_t CurlDownloadRequest::onHeader(char* data, size_t size, size_t count, void
   auto* self = static_cast<CurlDownloadRequest*>(owner);
   self->lastActivity_ = Clock::now();
   const auto block = self->parser_.addLine(std::string_view(data, size * count));
-  if (block && block->statusCode >= 200 && !isFollowedRedirect(*block)) {
+  if (block && isFollowedRedirect(*block)) {
+    self->redirect_ = self->route_.redirectToAskAbout(self->easy_, *block);
+    if (self->redirect_) return 0;
+  } else if (block && block->statusCode >= 200) {
     if (!self->acceptFinalResponse(*block)) return 0;
   }
   return size * count;

@@ -7,6 +7,7 @@
 
 #include "net/CurlEasy.h"
 #include "net/CurlMulti.h"
+#include "net/CurlRoute.h"
 #include "net/HttpClient.h"
 #include "net/HttpProgressCoalescer.h"
 #include "net/HttpResponseParser.h"
@@ -25,6 +26,11 @@ namespace ov::curl {
 // altogether: its connection is given up (a server would close it long before a user comes back from a long
 // pause), while the bytes already written and their count stay. An attempt that has written nothing is simply
 // sent again.
+//
+// Each attempt goes the way RequestRoute gives: the proxy chosen for the URL
+// (the request waits, detached, until it is known), a 407 that waits for a
+// login, and a redirect to another host that is asked about again and then
+// followed by the next attempt, which starts there.
 //
 // suspend(), resume(), cancel() and isSuspended() may be called on any thread;
 // the rest runs on the multi thread. Until it has finished, the request keeps
@@ -52,7 +58,7 @@ class CurlDownloadRequest final : public DownloadRequest,
 
  private:
   // Detached: ready for the next attempt (suspended, or not yet attached).
-  // Waiting: a retry's delay runs.
+  // Waiting: a retry's delay runs, or the proxy or a proxy's login is awaited.
   enum class Stage { Pending, Attached, Detached, Waiting, Finished };
 
   void start();
@@ -65,6 +71,10 @@ class CurlDownloadRequest final : public DownloadRequest,
   bool retryLater(const HttpError& error, std::optional<std::chrono::milliseconds> retryAfter);
   void retryNow(std::uint64_t wait);
   void replaceSilentConnection(Clock::time_point now);
+  // Waiting, until the continuation it answers runs (on the multi thread).
+  std::function<void()> waitForTurn();
+  void awaitLogin();
+  void hop(std::string target);
   void complete();
   void fail(HttpError error);
   void finish(DownloadResponse response);
@@ -77,7 +87,7 @@ class CurlDownloadRequest final : public DownloadRequest,
   static size_t onBody(char* data, size_t size, size_t count, void* owner);
 
   DownloadOptions options_;
-  const std::string url_;
+  std::string url_;  // where the next attempt starts; multi thread after begin()
   const DownloadSessionConfiguration configuration_;
   const std::string caFile_;
   std::atomic<bool> suspended_{false};
@@ -85,6 +95,7 @@ class CurlDownloadRequest final : public DownloadRequest,
   // Body bytes kept; changed on the multi thread only, read anywhere.
   std::atomic<std::int64_t> written_{0};
   HttpProgressCoalescer progress_;
+  RequestRoute route_;
 
   // Multi thread only.
   Stage stage_ = Stage::Pending;
@@ -107,6 +118,9 @@ class CurlDownloadRequest final : public DownloadRequest,
   bool narrowed_ = false;             // the expected range ends before the one first asked for
   std::optional<HttpError> problem_;  // why a callback stopped the transfer
   std::optional<std::chrono::milliseconds> retryAfter_;
+  bool proxyRefused_ = false;            // the attempt's final answer was the proxy's 407
+  std::optional<std::string> redirect_;  // where a stopped redirect leads
+  long redirectsLeft_ = kMaxRedirects;
   int retries_ = 0;
   std::uint64_t wait_ = 0;  // tells a stale retry wake-up from the current one
   Clock::time_point attachedAt_;

@@ -8,7 +8,6 @@
 namespace ov::curl {
 namespace {
 
-constexpr long kMaxRedirects = 10;
 constexpr const char* kProtocols = "http,https";
 // A redirect is followed only to https: one plain-http hop would let anyone on
 // the path swap the installer for a same-size one.

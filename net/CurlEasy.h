@@ -11,12 +11,14 @@
 
 namespace ov::curl {
 
+// Redirects one request follows, all its hops together.
+inline constexpr long kMaxRedirects = 10;
+
 // What every request of this program shares: only http and https, redirects
 // only to https and at most 10 of them, HTTP/1.1 (so parallel range
 // requests travel over parallel connections), TLS peer and host always
 // verified, the CA file of httpSettings() in place of the system store when one
-// is set, and our User-Agent. Proxies come from the usual environment
-// variables, as libcurl reads them by default.
+// is set, and our User-Agent. The proxy is each attempt's own (RequestRoute).
 struct EasySettings {
   std::string url;
   std::string caFile;  // in the file system's encoding; empty for the system store

@@ -4,6 +4,7 @@
 
 #include "net/CurlEasy.h"
 #include "net/CurlMulti.h"
+#include "net/CurlRoute.h"
 #include "net/HttpBodyText.h"
 #include "net/HttpResponseParser.h"
 
@@ -33,7 +34,8 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
         caFile_(ownFileName(httpSettings().caFile)),
         connectTimeout_(httpSettings().sharedConnectTimeout),
         idleTimeout_(httpSettings().sharedIdleTimeout),
-        totalTimeout_(httpSettings().sharedTotalTimeout) {}
+        totalTimeout_(httpSettings().sharedTotalTimeout),
+        route_(url_) {}
 
   ~SharedClientRequest() override {
     if (easy_ != nullptr) curl_easy_cleanup(easy_);
@@ -53,25 +55,34 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
     // Enables decoding; a caller's own Accept-Encoding field replaces the one
     // libcurl would send, so exactly one such field goes out.
     curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
-    switch (method_) {
-      case HttpMethod::Get:
-        curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
-        break;
-      case HttpMethod::Head:
-        curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
-        break;
-      case HttpMethod::Post:
-        curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
-        curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, body_.c_str());
-        break;
-    }
+    setMethod();
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_.get());
+    // From here on cancelAllRequests() reaches it, also while it waits for
+    // its proxy or a proxy's login.
+    client_.inFlight_.insert(shared_from_this());
+    attempt();
+  }
+
+  // Starts the exchange, once the proxy for its URL is known. Also after a
+  // 407 that a login answers and after a redirect to another host: the
+  // time-outs count from each attempt's start, never the time spent waiting.
+  void attempt() {
+    OV_ON_MULTI_THREAD();
+    if (delivered_) return;
+    if (!route_.isReady()) {
+      route_.whenReady([self = shared_from_this()] { self->attempt(); });
+      return;
+    }
+    route_.apply(easy_);
+    curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, redirectsLeft_);
+    parser_.reset();
+    received_.clear();
+    tooLarge_ = false;
+    redirect_.reset();
     startedAt_ = lastActivity_ = Clock::now();
     if (!Multi::instance().attach(easy_, shared_from_this())) {
       fail({HttpError::Kind::Other, "libcurl refused the request"});
-      return;
     }
-    client_.inFlight_.insert(shared_from_this());
   }
 
   void cancel() {
@@ -82,6 +93,14 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
 
   void onDone(CURLcode result) override {
     OV_ON_MULTI_THREAD();
+    if (redirect_) return hop();
+    const auto& last = parser_.lastResponse();
+    if (route_.refusedBy(easy_, last ? last->statusCode : 0)) {
+      route_.awaitLogin([self = shared_from_this()] { self->attempt(); },
+                        [self = shared_from_this()](HttpError error) { self->fail(std::move(error)); });
+      return;
+    }
+    if (last) route_.accepted();
     if (tooLarge_) {
       fail(
           {HttpError::Kind::Other, "the answer is larger than " + std::to_string(kLargestAnswer) + " bytes"});
@@ -120,8 +139,55 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   static size_t onHeader(char* data, size_t size, size_t count, void* owner) {
     auto* self = static_cast<SharedClientRequest*>(owner);
     self->lastActivity_ = Clock::now();
-    self->parser_.addLine(std::string_view(data, size * count));
+    const auto block = self->parser_.addLine(std::string_view(data, size * count));
+    if (block && isFollowedRedirect(*block)) {
+      self->redirect_ = self->route_.redirectToAskAbout(self->easy_, *block);
+      if (self->redirect_) {
+        self->redirectStatus_ = block->statusCode;
+        return 0;
+      }
+    }
     return size * count;
+  }
+
+  void setMethod() {
+    switch (method_) {
+      case HttpMethod::Get:
+        curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+        break;
+      case HttpMethod::Head:
+        curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+        break;
+      case HttpMethod::Post:
+        curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
+        curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, body_.c_str());
+        break;
+    }
+  }
+
+  // A redirect to another host, scheme or port, stopped before libcurl
+  // followed it: the request goes on there as libcurl would have gone on,
+  // after the resolver has been asked about the new place.
+  void hop() {
+    long followed = 0;
+    curl_easy_getinfo(easy_, CURLINFO_REDIRECT_COUNT, &followed);
+    redirectsLeft_ -= followed + 1;
+    if (redirectsLeft_ < 0) {
+      fail({HttpError::Kind::Other, "more than " + std::to_string(kMaxRedirects) + " redirects"});
+      return;
+    }
+    // libcurl's rule for the redirects it follows itself: 301, 302 and 303
+    // make a POST a GET without its body, and 303 anything but a HEAD.
+    const bool toGet = (method_ == HttpMethod::Post && redirectStatus_ >= 301 && redirectStatus_ <= 303) ||
+                       (method_ != HttpMethod::Head && redirectStatus_ == 303);
+    if (toGet) {
+      method_ = HttpMethod::Get;
+      setMethod();
+    }
+    url_ = std::move(*redirect_);
+    curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
+    route_.moveTo(url_);
+    attempt();
   }
 
   static size_t onBody(char* data, size_t size, size_t count, void* owner) {
@@ -159,8 +225,8 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   }
 
   CurlHttpClient& client_;
-  const std::string url_;
-  const HttpMethod method_;
+  std::string url_;
+  HttpMethod method_;
   const std::string body_;
   const HttpHeaders headers_;
   const std::shared_ptr<DispatchQueue> queue_;
@@ -169,6 +235,7 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   const std::chrono::milliseconds connectTimeout_;
   const std::chrono::milliseconds idleTimeout_;
   const std::chrono::milliseconds totalTimeout_;
+  RequestRoute route_;
 
   HeaderList headerList_{headers_};
   CURL* easy_ = nullptr;
@@ -179,6 +246,9 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   Clock::time_point lastActivity_;
   bool tooLarge_ = false;
   bool delivered_ = false;
+  std::optional<std::string> redirect_;  // where a stopped redirect leads
+  int redirectStatus_ = 0;
+  long redirectsLeft_ = kMaxRedirects;
 };
 
 void CurlHttpClient::request(const QString& url, HttpMethod method, const FormFields& parameters,

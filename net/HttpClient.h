@@ -47,7 +47,8 @@ struct HttpError {
     File,
     UnsupportedUrl,
     ResumeFailed,
-    UnexpectedAnswer,  // not the answer DownloadOptions::expected asks for
+    UnexpectedAnswer,     // not the answer DownloadOptions::expected asks for
+    ProxyAuthentication,  // the proxy wants a user name and password that nobody gave (or it refused)
     Other
   };
   Kind kind = Kind::Other;
@@ -261,5 +262,34 @@ struct HttpSettings {
   std::chrono::milliseconds sharedTotalTimeout = std::chrono::seconds(60);
 };
 HttpSettings& httpSettings();
+
+// A user name and password for a proxy that asks for one (407).
+struct ProxyLogin {
+  QString user;
+  QString password;
+};
+
+struct ProxyLoginQuestion {
+  QString proxy;         // the proxy that asks, "host:port"
+  int attempt = 1;       // 1 for the first question; 2 and 3 follow refused logins
+  bool refused = false;  // a login for this proxy was tried and refused
+};
+
+// Answers one question, once, on any thread: a login, or none to give the
+// requests that wait for it up.
+using ProxyLoginAnswer = std::function<void(std::optional<ProxyLogin> login)>;
+using ProxyLoginSource = std::function<void(const ProxyLoginQuestion& question, ProxyLoginAnswer answer)>;
+
+// Who is asked when a proxy answers 407: the window's dialog, the unattended
+// mode's environment variables. Without one (or with nullptr) a 407 fails the
+// request with ProxyAuthentication.
+//
+// However many requests the proxy refuses at once, the source is asked once
+// and every one of them waits for that answer, off the HTTP client's thread;
+// each then goes on with the login, and so does every later request through
+// that proxy (libcurl picks Basic, Digest or NTLM, CURLAUTH_ANY). A refused
+// login asks again, at most three questions in a row. The source runs on the
+// global utility queue; the login stays in memory and is never logged.
+void setProxyLoginSource(ProxyLoginSource source);
 
 }  // namespace ov

@@ -7,13 +7,14 @@
 #
 # Writes, for 100 % and 200 % scaling (x1, x2):
 #   01-preparing  02-countdown  03-downloading  04-paused  05-leave-confirmation
-#   06-server-error
+#   06-server-error  11-proxy-login  12-proxy-login-refused
 # and, in German at 100 %: 07-countdown-de, 08-need-update-de; then, with a
 # long German and a long Japanese product name, in their languages, at 100 %
 # and 200 %: 09-countdown-long-de, 10-server-error-long-de, 09-countdown-long-ja,
 # 10-server-error-long-ja. Each run's log goes beside the pictures. Needs Xvfb,
 # xdotool, ImageMagick and a Japanese font (fonts-ipafont-gothic); uses no
-# display, network or home folder of the machine it runs on.
+# display, network or home folder of the machine it runs on. The proxy login
+# runs through tinyproxy on loopback, which wants a user name and password.
 set -eu
 
 build=${1:?usage: screenshots.sh <build dir> <output folder>}
@@ -21,7 +22,7 @@ out=${2:?usage: screenshots.sh <build dir> <output folder>}
 build=$(cd "$build" && pwd)
 exe="$build/OVDownloader.app/Contents/MacOS/OVDownloader"
 service="$build/tools/ov-refservice"
-for tool in Xvfb xdotool import convert; do
+for tool in Xvfb xdotool import convert tinyproxy; do
   command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing (./dev setup)" >&2; exit 1; }
 done
 [ -x "$exe" ] || { echo "screenshots: no program at $exe (build first)" >&2; exit 1; }
@@ -33,9 +34,10 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/ovdownloader-shots.XXXXXX")
 xvfb_pid=""
 service_pid=""
 app_pid=""
+proxy_pid=""
 
 cleanup() {
-  for pid in $app_pid $service_pid $xvfb_pid; do kill "$pid" 2>/dev/null || true; done
+  for pid in $app_pid $proxy_pid $service_pid $xvfb_pid; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -83,6 +85,23 @@ stop_service() {
   kill "$service_pid" 2>/dev/null || true
   wait "$service_pid" 2>/dev/null || true
   service_pid=""
+}
+
+# start_proxy: tinyproxy on loopback, for one run, that wants the user name
+# "deploy" and the password "s3cret" (Basic) before it carries anything.
+start_proxy() {
+  proxy_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  printf 'Port %s\nListen 127.0.0.1\nAllow 127.0.0.1\nLogLevel Connect\nLogFile "%s"\nBasicAuth deploy s3cret\n' \
+    "$proxy_port" "$work/tinyproxy.log" >"$work/tinyproxy.conf"
+  tinyproxy -d -c "$work/tinyproxy.conf" >"$work/tinyproxy.out" 2>&1 &
+  proxy_pid=$!
+  wait_until 10 sh -c "ss -ltn | grep -q '127.0.0.1:$proxy_port '" || fail "tinyproxy did not start"
+}
+
+stop_proxy() {
+  kill "$proxy_pid" 2>/dev/null || true
+  wait "$proxy_pid" 2>/dev/null || true
+  proxy_pid=""
 }
 
 # product_bundle <name> <display name> <version>: a copy of the bundle whose
@@ -199,6 +218,32 @@ for scale in 1 2; do
   xdotool key Return
   wait_until 10 sh -c "! kill -0 $app_pid" || fail "$run: OK did not end the program"
   stop_app
+  stop_service
+
+  run="x$scale-proxy-login"
+  echo "$run: a proxy that asks for a user name and password, a refused one, then the right one"
+  start_service "rate-limit = 150000"
+  start_proxy
+  start_app "$run" "$scale" https_proxy="http://127.0.0.1:$proxy_port"
+  wait_until 15 has_window "^Proxy Login$" || fail "$run: no proxy login dialog"
+  shot "x$scale-11-proxy-login"
+  focus "^Proxy Login$"
+  xdotool type "deploy"
+  xdotool key Tab
+  xdotool type "not-it"
+  xdotool key Return
+  wait_until 10 logged "(it refused the last one)" || fail "$run: the wrong password was not refused"
+  wait_until 10 has_window "^Proxy Login$" || fail "$run: a refused login did not ask again"
+  shot "x$scale-12-proxy-login-refused"
+  focus "^Proxy Login$"
+  xdotool type "deploy"
+  xdotool key Tab
+  xdotool type "s3cret"
+  xdotool key Return
+  wait_until 30 logged "Receive ReadyToDownload notification" || fail "$run: never ready through the proxy"
+  ! grep -q -e "s3cret" -e "not-it" "$log" || fail "$run: a password reached the log"
+  stop_app
+  stop_proxy
   stop_service
 done
 

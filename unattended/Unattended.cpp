@@ -8,6 +8,7 @@
 #include "platform/Log.h"
 #include "platform/TerminationSignals.h"
 #include "unattended/ProgressReport.h"
+#include "unattended/ProxyLoginFromEnvironment.h"
 #include "unattended/UnattendedRun.h"
 
 namespace ov {
@@ -50,6 +51,12 @@ int runUnattended(int argc, char** argv, const CommandLine& command) {
   settings.retryWait = command.retryWait;
   settings.delivery.folder = command.downloadFolder;
   settings.delivery.openInstaller = command.openInstaller;
+  // Alive until the process ends: the HTTP client may ask it until then.
+  static ProxyLoginFromEnvironment proxyLogin;
+  setProxyLoginSource([](const ProxyLoginQuestion& question, const ProxyLoginAnswer& answer) {
+    proxyLogin.answer(question, answer);
+  });
+  settings.proxyFailure = [] { return proxyLogin.failure(); };
   const auto run = UnattendedRun::create(OVDownloadMgr::shared(), settings, report);
 
   TerminationSignals terminationSignals;

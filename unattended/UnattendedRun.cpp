@@ -148,6 +148,14 @@ void UnattendedRun::onDownloadFailed(ERROR_Code code) {
   OV_ON_MAIN_THREAD();
   // A run that has ended (a signal) tries nothing more.
   if (outcome_) return;
+  if (const auto proxy = settings_.proxyFailure ? settings_.proxyFailure() : std::nullopt) {
+    // No retry gets past it: the next attempt would be asked the same.
+    finish(ExitCode::NoNetwork, *proxy);
+    if (code == ERROR_Code::E_DOWNLOAD_FAILED) return cancelWithReportThenTerminate(manager_, this);
+    if (code == ERROR_Code::E_SIGN_CHECK_FAILED || code == ERROR_Code::E_SIZE_CHECK_FAILED)
+      manager_.CancelDownload(false, nullptr);
+    return terminate();
+  }
   switch (code) {
     case ERROR_Code::E_NO_CONNECTION:
       return retryOrGiveUp(

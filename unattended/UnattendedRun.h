@@ -27,7 +27,10 @@ class ProgressReport;
 //     retry): retried, waiting `retryWait` and twice as long each next time
 //     (60 s at most), `retries` times in all; then given up as the window's
 //     other button would (a failed transfer with the "Cancel" report);
-//   every other failure: ended at once (a demanded update prints its link).
+//   every other failure: ended at once (a demanded update prints its link);
+//   a proxy that wants a user name and password the run does not have (or
+//     refused the one it had): ended at once with the network's exit code,
+//     whatever failed because of it.
 // A run ends through terminateOVDownloader(), like the window; exitCode()
 // then says how. SIGTERM and SIGINT follow the signal policy
 // (frontend/QuitPolicy.h).
@@ -44,6 +47,8 @@ class UnattendedRun : public QObject,
     int retries = 3;
     std::chrono::milliseconds retryWait{2000};
     OVDownloadMgr::Delivery delivery;
+    // Why a proxy could not be passed, once one could not (main thread).
+    std::function<std::optional<QString>()> proxyFailure;
   };
 
   static std::shared_ptr<UnattendedRun> create(OVDownloadMgr& manager, Settings settings,

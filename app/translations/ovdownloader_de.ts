@@ -187,4 +187,35 @@
         <translation>Anzeigen</translation>
     </message>
 </context>
+<context>
+    <name>ov::ProxyLoginDialog</name>
+    <message>
+        <source>Proxy Login</source>
+        <translation>Proxy-Anmeldung</translation>
+    </message>
+    <message>
+        <source>The proxy %1 did not accept the user name and password. Enter them again.</source>
+        <translation>Der Proxy %1 hat den Benutzernamen und das Passwort nicht akzeptiert. Geben Sie sie erneut ein.</translation>
+    </message>
+    <message>
+        <source>The proxy %1 asks for a user name and password.</source>
+        <translation>Der Proxy %1 verlangt einen Benutzernamen und ein Passwort.</translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation>Benutzername</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Passwort</translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation>&amp;Benutzername:</translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation>&amp;Passwort:</translation>
+    </message>
+</context>
 </TS>

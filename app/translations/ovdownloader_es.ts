@@ -187,4 +187,35 @@
         <translation>Mostrar</translation>
     </message>
 </context>
+<context>
+    <name>ov::ProxyLoginDialog</name>
+    <message>
+        <source>Proxy Login</source>
+        <translation>Inicio de sesión del proxy</translation>
+    </message>
+    <message>
+        <source>The proxy %1 did not accept the user name and password. Enter them again.</source>
+        <translation>El proxy %1 no ha aceptado el nombre de usuario y la contraseña. Vuelva a introducirlos.</translation>
+    </message>
+    <message>
+        <source>The proxy %1 asks for a user name and password.</source>
+        <translation>El proxy %1 solicita un nombre de usuario y una contraseña.</translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation>Nombre de usuario</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Contraseña</translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation>&amp;Nombre de usuario:</translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation>&amp;Contraseña:</translation>
+    </message>
+</context>
 </TS>

@@ -187,4 +187,35 @@
         <translation>Afficher</translation>
     </message>
 </context>
+<context>
+    <name>ov::ProxyLoginDialog</name>
+    <message>
+        <source>Proxy Login</source>
+        <translation>Connexion au proxy</translation>
+    </message>
+    <message>
+        <source>The proxy %1 did not accept the user name and password. Enter them again.</source>
+        <translation>Le proxy %1 n’a pas accepté le nom d’utilisateur et le mot de passe. Saisissez-les de nouveau.</translation>
+    </message>
+    <message>
+        <source>The proxy %1 asks for a user name and password.</source>
+        <translation>Le proxy %1 demande un nom d’utilisateur et un mot de passe.</translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation>Nom d’utilisateur</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Mot de passe</translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation>&amp;Nom d’utilisateur :</translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation>Mot de &amp;passe :</translation>
+    </message>
+</context>
 </TS>

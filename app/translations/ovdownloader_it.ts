@@ -187,4 +187,35 @@
         <translation>Mostra</translation>
     </message>
 </context>
+<context>
+    <name>ov::ProxyLoginDialog</name>
+    <message>
+        <source>Proxy Login</source>
+        <translation>Accesso al proxy</translation>
+    </message>
+    <message>
+        <source>The proxy %1 did not accept the user name and password. Enter them again.</source>
+        <translation>Il proxy %1 non ha accettato il nome utente e la password. Inseriscili di nuovo.</translation>
+    </message>
+    <message>
+        <source>The proxy %1 asks for a user name and password.</source>
+        <translation>Il proxy %1 richiede un nome utente e una password.</translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation>Nome utente</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Password</translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation>&amp;Nome utente:</translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation>&amp;Password:</translation>
+    </message>
+</context>
 </TS>

@@ -187,4 +187,35 @@
         <translation>表示</translation>
     </message>
 </context>
+<context>
+    <name>ov::ProxyLoginDialog</name>
+    <message>
+        <source>Proxy Login</source>
+        <translation>プロキシのログイン</translation>
+    </message>
+    <message>
+        <source>The proxy %1 did not accept the user name and password. Enter them again.</source>
+        <translation>プロキシ %1 はユーザー名とパスワードを受け付けませんでした。もう一度入力してください。</translation>
+    </message>
+    <message>
+        <source>The proxy %1 asks for a user name and password.</source>
+        <translation>プロキシ %1 がユーザー名とパスワードを求めています。</translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation>ユーザー名</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>パスワード</translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation>ユーザー名(&amp;U):</translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation>パスワード(&amp;P):</translation>
+    </message>
+</context>
 </TS>

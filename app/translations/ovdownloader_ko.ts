@@ -187,4 +187,35 @@
         <translation>보기</translation>
     </message>
 </context>
+<context>
+    <name>ov::ProxyLoginDialog</name>
+    <message>
+        <source>Proxy Login</source>
+        <translation>프록시 로그인</translation>
+    </message>
+    <message>
+        <source>The proxy %1 did not accept the user name and password. Enter them again.</source>
+        <translation>프록시 %1에서 사용자 이름과 암호를 받아들이지 않았습니다. 다시 입력하십시오.</translation>
+    </message>
+    <message>
+        <source>The proxy %1 asks for a user name and password.</source>
+        <translation>프록시 %1에서 사용자 이름과 암호를 요구합니다.</translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation>사용자 이름</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>암호</translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation>사용자 이름(&amp;U):</translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation>암호(&amp;P):</translation>
+    </message>
+</context>
 </TS>

@@ -187,4 +187,35 @@
         <translation>Weergeven</translation>
     </message>
 </context>
+<context>
+    <name>ov::ProxyLoginDialog</name>
+    <message>
+        <source>Proxy Login</source>
+        <translation>Aanmelden bij proxy</translation>
+    </message>
+    <message>
+        <source>The proxy %1 did not accept the user name and password. Enter them again.</source>
+        <translation>De proxy %1 heeft de gebruikersnaam en het wachtwoord niet geaccepteerd. Voer ze opnieuw in.</translation>
+    </message>
+    <message>
+        <source>The proxy %1 asks for a user name and password.</source>
+        <translation>De proxy %1 vraagt om een gebruikersnaam en wachtwoord.</translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation>Gebruikersnaam</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Wachtwoord</translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation>&amp;Gebruikersnaam:</translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation>&amp;Wachtwoord:</translation>
+    </message>
+</context>
 </TS>

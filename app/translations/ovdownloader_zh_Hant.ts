@@ -187,4 +187,35 @@
         <translation>顯示</translation>
     </message>
 </context>
+<context>
+    <name>ov::ProxyLoginDialog</name>
+    <message>
+        <source>Proxy Login</source>
+        <translation>代理伺服器登入</translation>
+    </message>
+    <message>
+        <source>The proxy %1 did not accept the user name and password. Enter them again.</source>
+        <translation>代理伺服器 %1 未接受該使用者名稱和密碼。請重新輸入。</translation>
+    </message>
+    <message>
+        <source>The proxy %1 asks for a user name and password.</source>
+        <translation>代理伺服器 %1 要求提供使用者名稱和密碼。</translation>
+    </message>
+    <message>
+        <source>User name</source>
+        <translation>使用者名稱</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>密碼</translation>
+    </message>
+    <message>
+        <source>&amp;User name:</source>
+        <translation>使用者名稱(&amp;U):</translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation>密碼(&amp;P):</translation>
+    </message>
+</context>
 </TS>

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <stdexcept>
 
@@ -60,6 +61,21 @@ void ProgramRun::start(const QStringList& arguments, bool display) {
       environment.remove(QString::fromLatin1(name));
   }
   environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+  for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy",
+                           "NO_PROXY", "OVDOWNLOADER_PROXY_USER", "OVDOWNLOADER_PROXY_PASSWORD"})
+    environment.remove(QString::fromLatin1(name));
+  // libproxy's modules for the desktop's settings (GNOME, KDE, NetworkManager)
+  // stay out unless a test asks for one; its PAC runners come in.
+  const QString modules = sandbox_.path(QStringLiteral("libproxy-modules"));
+  QDir().mkpath(modules);
+  const auto available =
+      QDir(QStringLiteral(OV_LIBPROXY_MODULES)).entryInfoList(libproxyModules_, QDir::Files);
+  if (available.size() < libproxyModules_.size())
+    throw std::runtime_error("a libproxy module is missing (./dev setup installs them)");
+  for (const QFileInfo& module : available)
+    QFile::link(module.filePath(), modules + u'/' + module.fileName());
+  environment.insert(QStringLiteral("PX_MODULE_PATH"), modules);
+  for (const auto& [name, value] : extra_) environment.insert(name, value);
 
   process_ = std::make_unique<QProcess>();
   process_->setProcessEnvironment(environment);

@@ -43,6 +43,9 @@ int main(int argc, char** argv) {
   // Nothing a test does reaches the desktop's session bus (a dock showing a
   // test's progress, a notification); a test that needs a bus starts its own.
   qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/session-bus");
+  // Nor do the desktop's proxy settings: libproxy loads none of its modules
+  // for them (a test that wants a proxy names it in the environment).
+  qputenv("PX_MODULE_PATH", "/nonexistent/libproxy-modules");
 #if defined(OV_TESTS_WITH_WIDGETS)
   // Widget tests never use the desktop's display, also when the build lists
   // them (test discovery runs without ctest's environment).
