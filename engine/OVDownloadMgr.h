@@ -290,8 +290,9 @@ class OVDownloadMgr {
   // installer changed, or the probe was answered by a stale copy.
   std::atomic<bool> sizeMismatch_{false};
   InstallerAssembly assembly_;
-  std::mutex checkpointMutex_;
-  std::chrono::steady_clock::time_point lastCheckpoint_;  // guarded by checkpointMutex_
+  // One checkpoint at a time.
+  std::mutex checkpointTurnMutex_;
+  std::chrono::steady_clock::time_point lastCheckpoint_;  // guarded by checkpointTurnMutex_
   // Parts were appended since the last checkpoint, which was too recent to
   // record them: the progress timer has one made when the time has come.
   std::atomic<bool> checkpointOwed_{false};

@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <algorithm>
+#include <set>
 
 #include "engine/OVDownloadMgr.h"
 #include "engine/TransferState.h"
@@ -153,9 +154,8 @@ void OVDownloadMgr::removeStrayFiles() {
 bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
   OV_OFF_MAIN_THREAD();
   const QString target = fileUrl->toLocalFile();
-  const auto partLength = [this](std::int64_t i) {
-    return std::min(kChunkLength, i64FileSize.load() - i * kChunkLength);
-  };
+  const std::int64_t size = i64FileSize.load();
+  const auto partLength = [size](std::int64_t i) { return std::min(kChunkLength, size - i * kChunkLength); };
   std::int64_t appended = 0;
   // Nothing in the folder of parts is followed: a link in its place goes first.
   QString error;
@@ -164,24 +164,26 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
     return false;
   }
   const auto state = TransferState::load(statePath());
-  bool keep = state && state->describes(*sourceUrl, i64FileSize.load(), szETag) &&
-              state->appendedParts <= dataChuckCount && regularFileSize(target) == i64FileSize.load();
+  const bool keep = state && state->describes(*sourceUrl, size, szETag, kChunkLength) &&
+                    state->appendedParts <= dataChuckCount && regularFileSize(target) == size;
   if (keep) {
+    // The installer is trusted up to the parts the state counted, and of the
+    // parts on disk only those flushed before it was written, at exactly
+    // their length: a power cut may have lost the bytes of any other.
     appended = state->appendedParts;
-    for (std::int64_t i = 0; i < dataChuckCount && keep; ++i) {
+    const std::set<std::int64_t> flushed(state->flushedParts.begin(), state->flushedParts.end());
+    for (std::int64_t i = 0; i < dataChuckCount; ++i) {
       const QString part = partFilePath(*fileUrl, i);
-      const auto length = regularFileSize(part);
-      if (i < appended) {
-        onDisk[static_cast<std::size_t>(i)] = true;
-        // Appended just before the process ended, and not yet removed.
-        if (length) QFile::remove(part);
-      } else if (length) {
-        keep = *length == partLength(i);
-        onDisk[static_cast<std::size_t>(i)] = keep;
-      }
+      const bool trusted = i >= appended && flushed.contains(i) && regularFileSize(part) == partLength(i);
+      onDisk[static_cast<std::size_t>(i)] = i < appended || trusted;
+      if (trusted || entryKind(part) == EntryKind::None) continue;
+      // Appended just before the process ended, or not to be trusted.
+      if (i >= appended)
+        outputLine(QStringLiteral("OVDownloadMgr::DownloadFile(), part %1 on disk cannot be trusted; fetched "
+                                  "again")
+                       .arg(i));
+      QFile::remove(part);
     }
-  }
-  if (keep) {
     // Bodies that were under way when the process ended.
     removeStrayFiles();
   } else {
@@ -189,11 +191,17 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
       outputLine(QStringLiteral("OVDownloadMgr::DownloadFile(), nothing on disk can be reused; from zero"));
     discardPartialDownload();
     std::fill(onDisk.begin(), onDisk.end(), false);
-    appended = 0;
   }
 
-  InstallerAssembly::Layout layout{target, [this](std::int64_t i) { return partFilePath(*fileUrl, i); },
-                                   i64FileSize.load(), kChunkLength, dataChuckCount};
+  // Checkpoints record this installer, cut this way; without a strong tag
+  // nothing could be reused, so nothing is recorded.
+  InstallerAssembly::Layout layout{target,
+                                   [this](std::int64_t i) { return partFilePath(*fileUrl, i); },
+                                   size,
+                                   kChunkLength,
+                                   dataChuckCount,
+                                   isStrongEtag(szETag) ? statePath() : QString(),
+                                   TransferState{*sourceUrl, size, szETag, kChunkLength, 0, {}}};
   bool opened = makePrivateFolder(QDir::cleanPath(tempFolderPath()), error) &&
                 assembly_.open(std::move(layout), appended, installerSha256, error);
   // Parts that were complete wait to be appended like any other.
@@ -214,11 +222,9 @@ void OVDownloadMgr::scheduleCheckpoint(bool now) {
 }
 
 void OVDownloadMgr::checkpoint(bool now, bool waitForOther) {
-  // Nothing could be reused without a strong tag, so nothing is recorded.
-  if (!isStrongEtag(szETag)) return;
   // Another thread at it may count fewer parts: one that must record the
   // count as it is now waits for it, the others leave the work to it.
-  std::unique_lock lk(checkpointMutex_, std::defer_lock);
+  std::unique_lock lk(checkpointTurnMutex_, std::defer_lock);
   if (waitForOther) {
     lk.lock();
   } else if (!lk.try_lock()) {
@@ -234,11 +240,11 @@ void OVDownloadMgr::checkpoint(bool now, bool waitForOther) {
   checkpointOwed_ = false;
   lastCheckpoint_ = time;
   QString error;
-  const auto appended = assembly_.checkpoint(error);
-  // No count and no error: the installer is already finished or abandoned.
-  if (!appended && error.isEmpty()) return;
-  if (!appended || !TransferState{*sourceUrl, i64FileSize.load(), szETag, *appended}.save(statePath(), error))
-    outputLine(QStringLiteral("OVDownloadMgr::checkpoint(), ") + error);
+  // Nothing and no error: nothing is recorded for this installer, or it is
+  // already finished or abandoned. A count of an assembly discarded or
+  // reopened meanwhile is dropped, not recorded for the new one.
+  if (const auto taken = assembly_.checkpoint(error)) assembly_.record(*taken, error);
+  if (!error.isEmpty()) outputLine(QStringLiteral("OVDownloadMgr::checkpoint(), ") + error);
 }
 
 void OVDownloadMgr::appendArrivedParts(std::uint64_t run) {
