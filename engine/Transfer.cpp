@@ -8,6 +8,7 @@
 #include "net/HttpResumeRange.h"
 #include "platform/AssembledFile.h"
 #include "platform/Clock.h"
+#include "platform/Dispatch.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/ThreadCheck.h"
@@ -63,6 +64,9 @@ void OVDownloadMgr::stopTimers() {
 
 void OVDownloadMgr::DownloadFile() {
   OV_OFF_MAIN_THREAD();
+  // A cancel from now on wins over this start, however far the start has got.
+  const std::uint64_t cancels = cancels_.load();
+  const auto cancelled = [this, cancels] { return cancels_.load() != cancels; };
   systemLog(QStringLiteral("[OVDownloader]Download begin"));
   acquireNoSleepAssertion();
   std::uint64_t run = 0;
@@ -74,8 +78,23 @@ void OVDownloadMgr::DownloadFile() {
     previousStartTime = now();
     previousDownloadDuration = 0;
     run = ++transferRun_;
+    renewedLink_.clear();
+    renewingLink_ = false;
   }
   cancelChunkRequests();
+  // The link and the size the preparation settled serve its first run. A
+  // later run (the Retry after a failure, the restart after a failed check)
+  // may come hours later, when a signed link has expired or the installer
+  // was replaced: both are asked for again, and what arrived is kept only
+  // for the same installer. To the service it is the same download still.
+  if (linkUsed_.exchange(true)) {
+    const auto failure = renewLinkAndSize();
+    const bool given = cancelled();
+    // The run ends here either way; a completion of the earlier one finds it over.
+    if (given || failure) bCancel = true;
+    if (given) return releaseNoSleepAssertion();
+    if (failure) return notifyDelegateAndWait(*failure);
+  }
   resetDownload(DownloadReset::NewRun);
 
   const std::int64_t size = i64FileSize.load();
@@ -112,9 +131,18 @@ void OVDownloadMgr::DownloadFile() {
     currentReceivedSize = received;
   }
   window_.reset(run, std::move(plan), std::move(states));
+  // The cancel cleared away what it found, but the setup may have made more
+  // since; from here on, a cancel stops this run like any other.
+  if (cancelled()) {
+    bCancel = true;
+    window_.stop(run);
+    discardPartialDownload();
+    return releaseNoSleepAssertion();
+  }
   // The per-chunk lists belong to the main thread; this runs before any
   // progress of the new requests can arrive there.
-  postToMain([this, progress = std::move(progress)] {
+  postToMain([this, cancelled, progress = std::move(progress)] {
+    if (cancelled()) return;
     listProgress = progress;
     startTimers();
   });
@@ -258,7 +286,8 @@ void OVDownloadMgr::processTasks() {
   OV_OFF_MAIN_THREAD();
   if (bCancel) return;
   const std::uint64_t run = transferRun_.load();
-  const auto steps = window_.next(run, bPause);
+  // While a fresh link is on its way, whatever started would meet the refusal again.
+  const auto steps = window_.next(run, bPause || renewingLink_);
   for (const auto& piece : steps.starts) doDownload(piece);
   for (const auto& split : steps.splits) {
     DownloadTask whole = split.front;
@@ -293,11 +322,14 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
   if (isStrongEtag(szETag)) options.headers.push_back({"If-Range", szETag.toStdString()});
   // The bytes the probe measured, never a compressed variant of them.
   options.headers.push_back({"Accept-Encoding", "identity"});
-  // A chunk's first piece goes to the part file, as a chunk fetched whole
-  // does; every other piece lies under a name no attempt takes for a part
-  // (and a later one removes), so the part file only ever appears whole.
-  const bool first = task.chuckStart == task.partIndex * kChunkLength;
-  options.destination = first ? partFilePath(task.localPath, task.partIndex) : pieceFilePath(task);
+  // A chunk asked for whole goes to its part file; every other piece (the
+  // second half of a split, a first half asked for again) lies under a name
+  // no attempt takes for a part (and a later one removes), so the part file
+  // only ever appears whole.
+  const std::int64_t chunkStart = task.partIndex * kChunkLength;
+  const bool whole = task.chuckStart == chunkStart &&
+                     task.chunkEnd == std::min(chunkStart + kChunkLength, i64FileSize.load()) - 1;
+  options.destination = whole ? partFilePath(task.localPath, task.partIndex) : pieceFilePath(task);
   // Every answer must name the version the probe saw: a server or cache that
   // ignores If-Range would otherwise mix two versions of the same size.
   const bool strong = isStrongEtag(szETag);
@@ -368,8 +400,8 @@ void OVDownloadMgr::chunkRequestEnded(const DownloadTask& piece, std::uint64_t r
   // A chunk's first piece that was narrowed leaves the part file's name to
   // the whole chunk before the window learns of it, so that whichever piece
   // ends last finds every piece under its own name.
-  const bool narrowedFront =
-      bytes && piece.chuckStart == piece.partIndex * kChunkLength && *bytes < piece.length();
+  const bool narrowedFront = bytes && answer.destination == partFilePath(piece.localPath, piece.partIndex) &&
+                             *bytes < piece.length();
   if (narrowedFront) {
     QString error;
     if (!moveFile(answer.destination, pieceFilePath(piece), error)) {
@@ -377,16 +409,21 @@ void OVDownloadMgr::chunkRequestEnded(const DownloadTask& piece, std::uint64_t r
       bytes.reset();
     }
   }
-  const auto end = window_.ended(run, piece, bytes);
+  // A refused link (403, 410) is most likely a signed one that expired: the
+  // piece waits for a fresh link instead of failing the download, unless it
+  // was refused the fresh link already.
+  const bool again = !bytes && linkRefused(answer) && mayRenewLinkFor(piece);
+  const auto end = window_.ended(run, piece, bytes, again);
   if (!end.known) return;
   ++handledTaskInARound;
   // Requests ended after a failure or a cancel are not failures of their own.
-  if (end.failed && bCancel) return;
+  if ((end.failed || end.again) && bCancel) return;
   if (end.failed) ++taskFailCount;
   if (answer.response)
     outputLine(QStringLiteral("OVDownloadMgr::doDownload() Status Code = ") +
                QString::number(answer.response->statusCode));
   if (bCancel) return;
+  if (end.again) return renewLink(run);
   if (end.failed) return failTransfer(run);
   if (end.pieces.empty()) return processTasks();
   if (end.pieces.size() > 1) {
@@ -418,6 +455,60 @@ void OVDownloadMgr::chunkRequestEnded(const DownloadTask& piece, std::uint64_t r
   // The part may have let the window move on.
   processTasks();
   checkTasksStatus();
+}
+
+bool OVDownloadMgr::linkRefused(const DownloadResponse& answer) {
+  return answer.error && answer.response &&
+         (answer.response->statusCode == 403 || answer.response->statusCode == 410);
+}
+
+bool OVDownloadMgr::mayRenewLinkFor(const DownloadTask& piece) {
+  std::shared_lock lk(lock);
+  return piece.cloudPath != renewedLink_;
+}
+
+void OVDownloadMgr::renewLink(std::uint64_t run) {
+  bool ask = false;
+  {
+    std::unique_lock lk(lock);
+    if (run != transferRun_.load()) return;
+    ask = renewedLink_.isEmpty() && !renewingLink_;
+    if (ask) renewingLink_ = true;
+  }
+  // Renewed already: the piece starts again with the fresh link. Being
+  // renewed: it starts once the fresh link is there.
+  if (!ask) return processTasks();
+  outputLine(
+      QStringLiteral("OVDownloadMgr::doDownload(), the link was refused; asking the service for a "
+                     "fresh one"));
+  // Off the task queue: the service may take its time to answer.
+  globalUtilityQueue().async([this, run, work = beginAsyncWork()] { renewLinkDuringRun(run); });
+}
+
+void OVDownloadMgr::renewLinkDuringRun(std::uint64_t run) {
+  OV_OFF_MAIN_THREAD();
+  const QString link = queryDownLoadURL();
+  QString current;
+  {
+    std::shared_lock lk(lock);
+    if (run != transferRun_.load() || bCancel) return;
+    current = sourceUrl.value_or(QString());
+  }
+  // Only a link to the same file will do; a new signature changes only the query.
+  if (!sameResource(link, current)) {
+    outputLine(QStringLiteral("OVDownloadMgr::doDownload(), no fresh link to the same installer"));
+    return failTransfer(run);
+  }
+  // The window first: a piece refused meanwhile must not start with the old link.
+  window_.relink(run, link);
+  {
+    std::unique_lock lk(lock);
+    if (run != transferRun_.load()) return;
+    sourceUrl = link;
+    renewedLink_ = link;
+    renewingLink_ = false;
+  }
+  processTasks();
 }
 
 bool OVDownloadMgr::joinPieces(const std::vector<DownloadTask>& pieces, QString& error) {

@@ -119,7 +119,8 @@ const Chunks kEveryChunk;
 
 // A first attempt fails with chunk 2 of 5 missing, chunks 0 and 1 in the
 // installer and 3 and 4 waiting on disk; a second one (the dialog's Retry,
-// or the next launch after whatever happened in between) follows.
+// which asks for the link and the size again, or the next launch after
+// whatever happened in between) follows.
 struct ResumeCase {
   const char* name;
   bool relaunch;                           // a new process: a new manager and a new preparation
@@ -131,6 +132,7 @@ class Resume : public ServiceTest, public ::testing::WithParamInterface<ResumeCa
  public:
   using ServiceTest::addInstaller;
   using ServiceTest::installerPath;
+  using ServiceTest::setScenario;
   using ServiceTest::tempFolder;
 };
 
@@ -162,6 +164,7 @@ TEST_P(Resume, NothingThatArrivedIsFetchedTwiceUnlessItCannotBeTrusted) {
   EXPECT_EQ(mode(tempFolder() + QStringLiteral("/Setup.pkg.state")), 0600u);
 
   setScenario([](refservice::Scenario& s) { s.installer = {}; });
+  service_->clearRequests();
   if (c.inBetween) c.inBetween(*this);
   proxy_ = std::make_shared<RecordingProxy>();
   if (c.relaunch) {
@@ -171,9 +174,9 @@ TEST_P(Resume, NothingThatArrivedIsFetchedTwiceUnlessItCannotBeTrusted) {
   }
   mgr_->downloadDelegate.set(proxy_);
   ASSERT_TRUE(!c.relaunch || prepareForReal());
-  service_->clearRequests();
   startDownload();
   ASSERT_TRUE(waitForEnd());
+  ASSERT_TRUE(waitForStatusReports(3));
 
   EXPECT_THAT(proxy_->failures(), IsEmpty());
   EXPECT_TRUE(sameFileContents(downloadsPath(kSetup), installerPath(kSetup)));
@@ -183,6 +186,12 @@ TEST_P(Resume, NothingThatArrivedIsFetchedTwiceUnlessItCannotBeTrusted) {
   std::set<std::int64_t> every;
   for (std::int64_t i = 0; i < mgr_->dataChuckCount; ++i) every.insert(i);
   EXPECT_EQ(chunks, c.fetched.empty() ? every : c.fetched);
+  // The link and the size asked for again; to the service the Retry is still the same download.
+  EXPECT_EQ(posts("get-link.jsp").size(), 1u);
+  if (!c.relaunch) {
+    EXPECT_THAT(posts("update-info.jsp"), IsEmpty());
+    EXPECT_EQ(statusReports().front(), (Report{"Downloading", ""}));
+  }
 }
 
 // The state file's lines as written ("key = value" and CR LF), one of them changed.
@@ -196,6 +205,18 @@ void editState(Resume& t, const QString& line, const QString& replacement) {
 const std::vector<ResumeCase> kAttempts = {
     {"RetryInTheSameRun", false, nullptr, Chunks{2}},
     {"NextLaunch", true, nullptr, Chunks{2}},
+    // The Retry's link carries a signature the first one lacked: only the query differs.
+    {"LinkRefusedAtTheRetry", false, [](Resume& t) { t.setScenario([](auto& s) { s.signedLinks = true; }); },
+     Chunks{2}},
+    // Replaced while the dialog was open: the same size, other bytes, another tag.
+    {"InstallerReplacedBeforeTheRetry", false,
+     [](Resume& t) {
+       const QString served = t.installerPath(kSetup);
+       const auto size = QFileInfo(served).size();
+       ASSERT_TRUE(QFile::remove(served));
+       writeWholeFile(served, QByteArray::fromStdString(patternBytes(size, 7)));
+     },
+     kEveryChunk},
     // A new modification time is a new tag.
     {"ChangedEtag", true,
      [](Resume& t) {
