@@ -105,6 +105,7 @@ void OVDownloadMgr::resetDownload(DownloadReset reset) {
   if (reset == DownloadReset::Preparation) {
     i64FileSize = 0;
     dataChuckCount = 0;
+    linkUsed_ = false;
   }
   taskFailCount = 0;
   handledTaskInARound = 0;

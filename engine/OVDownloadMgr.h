@@ -67,12 +67,14 @@ class OVDownloadMgr {
   const int tasksCountInCurrentRound = TransferWindow::kRequests;  // chunk requests in flight at most
   std::atomic<std::int64_t> currentReceivedSize{0};  // bytes on disk of this installer; added to under `lock`
   const std::shared_ptr<DispatchQueue> downloadTaskQueue;  // "DownloadMgrTaskQueue", concurrent
-  std::optional<QString> sourceUrl;                        // the installer's download link
-  std::optional<QUrl> fileUrl;                             // where the installer is put together
-  std::atomic<std::int64_t> i64FileSize{0};                // the installer's size, from the probe
-  std::int64_t dataChuckCount = 0;                         // chunks of the plan
-  std::vector<double> listProgress;                        // per chunk, 0 to 1; main thread only
-  std::shared_ptr<RepeatingTimer> progressTimer;           // main thread only
+  // The installer's download link. Written under `lock` once a download has
+  // started (a fresh link in place of a refused one).
+  std::optional<QString> sourceUrl;
+  std::optional<QUrl> fileUrl;                    // where the installer is put together
+  std::atomic<std::int64_t> i64FileSize{0};       // the installer's size, from the probe
+  std::int64_t dataChuckCount = 0;                // chunks of the plan
+  std::vector<double> listProgress;               // per chunk, 0 to 1; main thread only
+  std::shared_ptr<RepeatingTimer> progressTimer;  // main thread only
   const double progressTimerInterval = 0.3;
   const double doDownloadTaskRatio = 0.98;                      // the transfer's share of the progress
   const double mergeDownloadTaskRatio = 0.02;                   // the merge's, reached in one step at its end
@@ -100,8 +102,9 @@ class OVDownloadMgr {
   std::optional<QDateTime> previousStartTime;  // when the current active stretch began; under `lock`
   std::optional<ERR_ID_Query_Download_URL> queryDownloadURLErrorID;  // why the link query gave no link
   std::optional<QString> newDownloaderURL;  // the newer agent's link, when the service demands it
-  // Guards lstTasks with the count of received bytes, and the active-time
-  // fields that size reports read on their own threads.
+  // Guards lstTasks with the count of received bytes, the active-time fields
+  // that size reports read on their own threads, and a link renewed while
+  // the transfer runs.
   std::shared_mutex lock;
 
   // --- Preparation (background) ----------------------------------------------
@@ -113,8 +116,11 @@ class OVDownloadMgr {
 
   // --- The transfer ----------------------------------------------------------
   // Background. Starts a run: the chunks not yet on disk of this very file
-  // (same link host and path, size and strong ETag as what a state file
-  // beside the parts records) are fetched; everything else is discarded.
+  // (same link host and path, size, strong ETag and chunk length as what a
+  // state file beside the parts records) are fetched; everything else is
+  // discarded. Every run after the first of a preparation asks for the link
+  // and probes the size again first (a failure there is reported as the
+  // run's). A cancel that comes while it sets up wins: nothing starts.
   void DownloadFile();
   void onUpdateProgress();  // main, from progressTimer
   void onHeartbeatTimer();  // main, from heartbeatsTimer
@@ -229,6 +235,16 @@ class OVDownloadMgr {
   bool sendReports(std::function<void()> reports, bool wait = false);
 
   void failPreparation(ERROR_Code code);
+  // Whether the save location's volume can take the installer, beside the
+  // fixed minimum kept free and the parts in flight; `reclaimable` bytes of
+  // it are ours to free first.
+  bool hasRoomForInstaller(std::int64_t reclaimable = 0);
+  // Background: the link query and the size probe again, for a later run of
+  // the same download (no start report, no "Launch"). Nothing, or the
+  // failure to report: E_NEED_UPDATE, E_LOW_DISK_SPACE for a larger
+  // installer that no longer fits, E_DOWNLOAD_FAILED for anything else (the
+  // Retry may work later).
+  std::optional<ERROR_Code> renewLinkAndSize();
   // What each of three steps clears before a download starts afresh: the
   // flags (but after a cancel, which leaves bCancel set and bPause as it
   // was), the request counts, the chunk list and the bytes received, and (on
@@ -264,6 +280,17 @@ class OVDownloadMgr {
   // chunk's pieces, counts the chunk in, appends what is next in line and
   // starts what may follow; the first failure ends the download.
   void chunkRequestEnded(const DownloadTask& piece, std::uint64_t run, const DownloadResponse& answer);
+  // Whether a chunk's answer refused its link (403, 410).
+  static bool linkRefused(const DownloadResponse& answer);
+  // Whether `piece` was fetched with another link than the one this run
+  // renewed: a refusal of the renewed link itself is a failure.
+  bool mayRenewLinkFor(const DownloadTask& piece);
+  // Task queue: a piece of run `run` waits for a fresh link. The first asks
+  // the service for one, once per run; nothing starts until it is there.
+  void renewLink(std::uint64_t run);
+  // Background: asks for the fresh link and goes on with it, or ends the run
+  // (E_DOWNLOAD_FAILED) when there is none to the same file.
+  void renewLinkDuringRun(std::uint64_t run);
   // Puts a split chunk's pieces (in byte order) together as its part file.
   bool joinPieces(const std::vector<DownloadTask>& pieces, QString& error);
   // Appends the parts now next in line; a failure ends the download.
@@ -284,14 +311,24 @@ class OVDownloadMgr {
   // Each DownloadFile() starts a new run; completions of an abandoned run are
   // dropped. Changed under `lock`.
   std::atomic<std::uint64_t> transferRun_{0};
+  // CancelDownload() calls so far: a start that sees the count change while
+  // it sets up gives way.
+  std::atomic<std::uint64_t> cancels_{0};
+  // A run has used the link and the size of the last preparation.
+  std::atomic<bool> linkUsed_{false};
+  // The link this run asked for after a refusal (empty: none yet), and
+  // whether it is on its way. Under `lock`.
+  QString renewedLink_;
+  std::atomic<bool> renewingLink_{false};
   // Which chunk requests run, and their requests.
   TransferWindow window_;
   // A chunk's answer named another complete length than the probe: the
   // installer changed, or the probe was answered by a stale copy.
   std::atomic<bool> sizeMismatch_{false};
   InstallerAssembly assembly_;
-  std::mutex checkpointMutex_;
-  std::chrono::steady_clock::time_point lastCheckpoint_;  // guarded by checkpointMutex_
+  // One checkpoint at a time.
+  std::mutex checkpointTurnMutex_;
+  std::chrono::steady_clock::time_point lastCheckpoint_;  // guarded by checkpointTurnMutex_
   // Parts were appended since the last checkpoint, which was too recent to
   // record them: the progress timer has one made when the time has come.
   std::atomic<bool> checkpointOwed_{false};

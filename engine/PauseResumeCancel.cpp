@@ -53,6 +53,8 @@ void OVDownloadMgr::CancelDownload(bool bSendCancelLog,
                                    std::function<void()> sendCancelLog_CompletionHandler) {
   OV_ON_MAIN_THREAD();
   systemLog(QStringLiteral("[OVDownloader]Cancel Download"));
+  // Before the flag: a start still setting up sees one or the other.
+  ++cancels_;
   releaseNoSleepAssertion();
   bCancel = true;
   sharedHttpClient().cancelAllRequests();

@@ -5,6 +5,7 @@
 #include "engine/OVDownloadMgr.h"
 #include "platform/Bundle.h"
 #include "platform/Dispatch.h"
+#include "platform/FileOps.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ThreadCheck.h"
 #include "platform/Utility.h"
@@ -86,13 +87,7 @@ void OVDownloadMgr::initDownloadMgr(const std::shared_ptr<DownloadProxy>& downlo
   // not said what it would send.
   if (!getBuildInfo(link) || i64FileSize.load() <= 0) return failPreparation(ERROR_Code::E_SERVER_ERROR);
 
-  const QString saveFolder = QFileInfo(saveLocation.toLocalFile()).absolutePath();
-  // No answer about the free space is treated like too little: better a clear
-  // dialog now than a disk that fills up halfway (a Retry of that could never
-  // succeed).
-  const auto freeSpace = DiskSpaceUtility::getFreeDiskspace(saveFolder);
-  if (!freeSpace || *freeSpace <= kRequiredFreeSpace || *freeSpace - i64FileSize.load() < kRoomForParts)
-    return failPreparation(ERROR_Code::E_LOW_DISK_SPACE);
+  if (!hasRoomForInstaller()) return failPreparation(ERROR_Code::E_LOW_DISK_SPACE);
 
   totalFileSize = static_cast<double>(i64FileSize.load());
   szTokenID = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
@@ -103,6 +98,38 @@ void OVDownloadMgr::initDownloadMgr(const std::shared_ptr<DownloadProxy>& downlo
     sendLog_UpdateStatus(statusName(STATUS_ID::SI_LAUNCH), QString(), QString());
   });
   postToMain([] { NotificationCenter::defaultCenter().post(ReadyToDownload); });
+}
+
+bool OVDownloadMgr::hasRoomForInstaller(std::int64_t reclaimable) {
+  const QString saveFolder = QFileInfo(fileUrl->toLocalFile()).absolutePath();
+  // No answer about the free space is treated like too little: better a clear
+  // dialog now than a disk that fills up halfway (a Retry of that could never
+  // succeed).
+  const auto freeSpace = DiskSpaceUtility::getFreeDiskspace(saveFolder);
+  if (!freeSpace || *freeSpace <= kRequiredFreeSpace) return false;
+  return *freeSpace + reclaimable - i64FileSize.load() >= kRoomForParts;
+}
+
+std::optional<ERROR_Code> OVDownloadMgr::renewLinkAndSize() {
+  OV_OFF_MAIN_THREAD();
+  const QString link = queryDownLoadURL();
+  if (link.isEmpty() && queryDownloadURLErrorID == ERR_ID_Query_Download_URL::EQDU_NEED_UPDATE)
+    return ERROR_Code::E_NEED_UPDATE;
+  if (!isAcceptableLink(link)) return ERROR_Code::E_DOWNLOAD_FAILED;
+  {
+    std::unique_lock lk(lock);
+    sourceUrl = link;
+  }
+  const std::int64_t before = i64FileSize.load();
+  // Only what this probe says counts: a tag the server no longer sends is no tag.
+  szETag.clear();
+  if (!getBuildInfo(link) || i64FileSize.load() <= 0) return ERROR_Code::E_DOWNLOAD_FAILED;
+  // The installer that was being put together goes first when it is another one.
+  if (i64FileSize.load() != before &&
+      !hasRoomForInstaller(regularFileSize(fileUrl->toLocalFile()).value_or(0)))
+    return ERROR_Code::E_LOW_DISK_SPACE;
+  totalFileSize = static_cast<double>(i64FileSize.load());
+  return std::nullopt;
 }
 
 }  // namespace ov

@@ -1,12 +1,14 @@
 #include <QDir>
 #include <QFile>
 #include <algorithm>
+#include <set>
 
 #include "engine/OVDownloadMgr.h"
 #include "engine/TransferState.h"
 #include "net/HttpResumeRange.h"
 #include "platform/AssembledFile.h"
 #include "platform/Clock.h"
+#include "platform/Dispatch.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/ThreadCheck.h"
@@ -62,6 +64,9 @@ void OVDownloadMgr::stopTimers() {
 
 void OVDownloadMgr::DownloadFile() {
   OV_OFF_MAIN_THREAD();
+  // A cancel from now on wins over this start, however far the start has got.
+  const std::uint64_t cancels = cancels_.load();
+  const auto cancelled = [this, cancels] { return cancels_.load() != cancels; };
   systemLog(QStringLiteral("[OVDownloader]Download begin"));
   acquireNoSleepAssertion();
   std::uint64_t run = 0;
@@ -73,8 +78,23 @@ void OVDownloadMgr::DownloadFile() {
     previousStartTime = now();
     previousDownloadDuration = 0;
     run = ++transferRun_;
+    renewedLink_.clear();
+    renewingLink_ = false;
   }
   cancelChunkRequests();
+  // The link and the size the preparation settled serve its first run. A
+  // later run (the Retry after a failure, the restart after a failed check)
+  // may come hours later, when a signed link has expired or the installer
+  // was replaced: both are asked for again, and what arrived is kept only
+  // for the same installer. To the service it is the same download still.
+  if (linkUsed_.exchange(true)) {
+    const auto failure = renewLinkAndSize();
+    const bool given = cancelled();
+    // The run ends here either way; a completion of the earlier one finds it over.
+    if (given || failure) bCancel = true;
+    if (given) return releaseNoSleepAssertion();
+    if (failure) return notifyDelegateAndWait(*failure);
+  }
   resetDownload(DownloadReset::NewRun);
 
   const std::int64_t size = i64FileSize.load();
@@ -111,9 +131,18 @@ void OVDownloadMgr::DownloadFile() {
     currentReceivedSize = received;
   }
   window_.reset(run, std::move(plan), std::move(states));
+  // The cancel cleared away what it found, but the setup may have made more
+  // since; from here on, a cancel stops this run like any other.
+  if (cancelled()) {
+    bCancel = true;
+    window_.stop(run);
+    discardPartialDownload();
+    return releaseNoSleepAssertion();
+  }
   // The per-chunk lists belong to the main thread; this runs before any
   // progress of the new requests can arrive there.
-  postToMain([this, progress = std::move(progress)] {
+  postToMain([this, cancelled, progress = std::move(progress)] {
+    if (cancelled()) return;
     listProgress = progress;
     startTimers();
   });
@@ -153,9 +182,8 @@ void OVDownloadMgr::removeStrayFiles() {
 bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
   OV_OFF_MAIN_THREAD();
   const QString target = fileUrl->toLocalFile();
-  const auto partLength = [this](std::int64_t i) {
-    return std::min(kChunkLength, i64FileSize.load() - i * kChunkLength);
-  };
+  const std::int64_t size = i64FileSize.load();
+  const auto partLength = [size](std::int64_t i) { return std::min(kChunkLength, size - i * kChunkLength); };
   std::int64_t appended = 0;
   // Nothing in the folder of parts is followed: a link in its place goes first.
   QString error;
@@ -164,24 +192,26 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
     return false;
   }
   const auto state = TransferState::load(statePath());
-  bool keep = state && state->describes(*sourceUrl, i64FileSize.load(), szETag) &&
-              state->appendedParts <= dataChuckCount && regularFileSize(target) == i64FileSize.load();
+  const bool keep = state && state->describes(*sourceUrl, size, szETag, kChunkLength) &&
+                    state->appendedParts <= dataChuckCount && regularFileSize(target) == size;
   if (keep) {
+    // The installer is trusted up to the parts the state counted, and of the
+    // parts on disk only those flushed before it was written, at exactly
+    // their length: a power cut may have lost the bytes of any other.
     appended = state->appendedParts;
-    for (std::int64_t i = 0; i < dataChuckCount && keep; ++i) {
+    const std::set<std::int64_t> flushed(state->flushedParts.begin(), state->flushedParts.end());
+    for (std::int64_t i = 0; i < dataChuckCount; ++i) {
       const QString part = partFilePath(*fileUrl, i);
-      const auto length = regularFileSize(part);
-      if (i < appended) {
-        onDisk[static_cast<std::size_t>(i)] = true;
-        // Appended just before the process ended, and not yet removed.
-        if (length) QFile::remove(part);
-      } else if (length) {
-        keep = *length == partLength(i);
-        onDisk[static_cast<std::size_t>(i)] = keep;
-      }
+      const bool trusted = i >= appended && flushed.contains(i) && regularFileSize(part) == partLength(i);
+      onDisk[static_cast<std::size_t>(i)] = i < appended || trusted;
+      if (trusted || entryKind(part) == EntryKind::None) continue;
+      // Appended just before the process ended, or not to be trusted.
+      if (i >= appended)
+        outputLine(QStringLiteral("OVDownloadMgr::DownloadFile(), part %1 on disk cannot be trusted; fetched "
+                                  "again")
+                       .arg(i));
+      QFile::remove(part);
     }
-  }
-  if (keep) {
     // Bodies that were under way when the process ended.
     removeStrayFiles();
   } else {
@@ -189,11 +219,17 @@ bool OVDownloadMgr::restoreFromDisk(std::vector<bool>& onDisk) {
       outputLine(QStringLiteral("OVDownloadMgr::DownloadFile(), nothing on disk can be reused; from zero"));
     discardPartialDownload();
     std::fill(onDisk.begin(), onDisk.end(), false);
-    appended = 0;
   }
 
-  InstallerAssembly::Layout layout{target, [this](std::int64_t i) { return partFilePath(*fileUrl, i); },
-                                   i64FileSize.load(), kChunkLength, dataChuckCount};
+  // Checkpoints record this installer, cut this way; without a strong tag
+  // nothing could be reused, so nothing is recorded.
+  InstallerAssembly::Layout layout{target,
+                                   [this](std::int64_t i) { return partFilePath(*fileUrl, i); },
+                                   size,
+                                   kChunkLength,
+                                   dataChuckCount,
+                                   isStrongEtag(szETag) ? statePath() : QString(),
+                                   TransferState{*sourceUrl, size, szETag, kChunkLength, 0, {}}};
   bool opened = makePrivateFolder(QDir::cleanPath(tempFolderPath()), error) &&
                 assembly_.open(std::move(layout), appended, installerSha256, error);
   // Parts that were complete wait to be appended like any other.
@@ -214,11 +250,9 @@ void OVDownloadMgr::scheduleCheckpoint(bool now) {
 }
 
 void OVDownloadMgr::checkpoint(bool now, bool waitForOther) {
-  // Nothing could be reused without a strong tag, so nothing is recorded.
-  if (!isStrongEtag(szETag)) return;
   // Another thread at it may count fewer parts: one that must record the
   // count as it is now waits for it, the others leave the work to it.
-  std::unique_lock lk(checkpointMutex_, std::defer_lock);
+  std::unique_lock lk(checkpointTurnMutex_, std::defer_lock);
   if (waitForOther) {
     lk.lock();
   } else if (!lk.try_lock()) {
@@ -234,11 +268,11 @@ void OVDownloadMgr::checkpoint(bool now, bool waitForOther) {
   checkpointOwed_ = false;
   lastCheckpoint_ = time;
   QString error;
-  const auto appended = assembly_.checkpoint(error);
-  // No count and no error: the installer is already finished or abandoned.
-  if (!appended && error.isEmpty()) return;
-  if (!appended || !TransferState{*sourceUrl, i64FileSize.load(), szETag, *appended}.save(statePath(), error))
-    outputLine(QStringLiteral("OVDownloadMgr::checkpoint(), ") + error);
+  // Nothing and no error: nothing is recorded for this installer, or it is
+  // already finished or abandoned. A count of an assembly discarded or
+  // reopened meanwhile is dropped, not recorded for the new one.
+  if (const auto taken = assembly_.checkpoint(error)) assembly_.record(*taken, error);
+  if (!error.isEmpty()) outputLine(QStringLiteral("OVDownloadMgr::checkpoint(), ") + error);
 }
 
 void OVDownloadMgr::appendArrivedParts(std::uint64_t run) {
@@ -252,7 +286,8 @@ void OVDownloadMgr::processTasks() {
   OV_OFF_MAIN_THREAD();
   if (bCancel) return;
   const std::uint64_t run = transferRun_.load();
-  const auto steps = window_.next(run, bPause);
+  // While a fresh link is on its way, whatever started would meet the refusal again.
+  const auto steps = window_.next(run, bPause || renewingLink_);
   for (const auto& piece : steps.starts) doDownload(piece);
   for (const auto& split : steps.splits) {
     DownloadTask whole = split.front;
@@ -287,11 +322,14 @@ void OVDownloadMgr::doDownload(const DownloadTask& task) {
   if (isStrongEtag(szETag)) options.headers.push_back({"If-Range", szETag.toStdString()});
   // The bytes the probe measured, never a compressed variant of them.
   options.headers.push_back({"Accept-Encoding", "identity"});
-  // A chunk's first piece goes to the part file, as a chunk fetched whole
-  // does; every other piece lies under a name no attempt takes for a part
-  // (and a later one removes), so the part file only ever appears whole.
-  const bool first = task.chuckStart == task.partIndex * kChunkLength;
-  options.destination = first ? partFilePath(task.localPath, task.partIndex) : pieceFilePath(task);
+  // A chunk asked for whole goes to its part file; every other piece (the
+  // second half of a split, a first half asked for again) lies under a name
+  // no attempt takes for a part (and a later one removes), so the part file
+  // only ever appears whole.
+  const std::int64_t chunkStart = task.partIndex * kChunkLength;
+  const bool whole = task.chuckStart == chunkStart &&
+                     task.chunkEnd == std::min(chunkStart + kChunkLength, i64FileSize.load()) - 1;
+  options.destination = whole ? partFilePath(task.localPath, task.partIndex) : pieceFilePath(task);
   // Every answer must name the version the probe saw: a server or cache that
   // ignores If-Range would otherwise mix two versions of the same size.
   const bool strong = isStrongEtag(szETag);
@@ -362,8 +400,8 @@ void OVDownloadMgr::chunkRequestEnded(const DownloadTask& piece, std::uint64_t r
   // A chunk's first piece that was narrowed leaves the part file's name to
   // the whole chunk before the window learns of it, so that whichever piece
   // ends last finds every piece under its own name.
-  const bool narrowedFront =
-      bytes && piece.chuckStart == piece.partIndex * kChunkLength && *bytes < piece.length();
+  const bool narrowedFront = bytes && answer.destination == partFilePath(piece.localPath, piece.partIndex) &&
+                             *bytes < piece.length();
   if (narrowedFront) {
     QString error;
     if (!moveFile(answer.destination, pieceFilePath(piece), error)) {
@@ -371,16 +409,21 @@ void OVDownloadMgr::chunkRequestEnded(const DownloadTask& piece, std::uint64_t r
       bytes.reset();
     }
   }
-  const auto end = window_.ended(run, piece, bytes);
+  // A refused link (403, 410) is most likely a signed one that expired: the
+  // piece waits for a fresh link instead of failing the download, unless it
+  // was refused the fresh link already.
+  const bool again = !bytes && linkRefused(answer) && mayRenewLinkFor(piece);
+  const auto end = window_.ended(run, piece, bytes, again);
   if (!end.known) return;
   ++handledTaskInARound;
   // Requests ended after a failure or a cancel are not failures of their own.
-  if (end.failed && bCancel) return;
+  if ((end.failed || end.again) && bCancel) return;
   if (end.failed) ++taskFailCount;
   if (answer.response)
     outputLine(QStringLiteral("OVDownloadMgr::doDownload() Status Code = ") +
                QString::number(answer.response->statusCode));
   if (bCancel) return;
+  if (end.again) return renewLink(run);
   if (end.failed) return failTransfer(run);
   if (end.pieces.empty()) return processTasks();
   if (end.pieces.size() > 1) {
@@ -412,6 +455,60 @@ void OVDownloadMgr::chunkRequestEnded(const DownloadTask& piece, std::uint64_t r
   // The part may have let the window move on.
   processTasks();
   checkTasksStatus();
+}
+
+bool OVDownloadMgr::linkRefused(const DownloadResponse& answer) {
+  return answer.error && answer.response &&
+         (answer.response->statusCode == 403 || answer.response->statusCode == 410);
+}
+
+bool OVDownloadMgr::mayRenewLinkFor(const DownloadTask& piece) {
+  std::shared_lock lk(lock);
+  return piece.cloudPath != renewedLink_;
+}
+
+void OVDownloadMgr::renewLink(std::uint64_t run) {
+  bool ask = false;
+  {
+    std::unique_lock lk(lock);
+    if (run != transferRun_.load()) return;
+    ask = renewedLink_.isEmpty() && !renewingLink_;
+    if (ask) renewingLink_ = true;
+  }
+  // Renewed already: the piece starts again with the fresh link. Being
+  // renewed: it starts once the fresh link is there.
+  if (!ask) return processTasks();
+  outputLine(
+      QStringLiteral("OVDownloadMgr::doDownload(), the link was refused; asking the service for a "
+                     "fresh one"));
+  // Off the task queue: the service may take its time to answer.
+  globalUtilityQueue().async([this, run, work = beginAsyncWork()] { renewLinkDuringRun(run); });
+}
+
+void OVDownloadMgr::renewLinkDuringRun(std::uint64_t run) {
+  OV_OFF_MAIN_THREAD();
+  const QString link = queryDownLoadURL();
+  QString current;
+  {
+    std::shared_lock lk(lock);
+    if (run != transferRun_.load() || bCancel) return;
+    current = sourceUrl.value_or(QString());
+  }
+  // Only a link to the same file will do; a new signature changes only the query.
+  if (!sameResource(link, current)) {
+    outputLine(QStringLiteral("OVDownloadMgr::doDownload(), no fresh link to the same installer"));
+    return failTransfer(run);
+  }
+  // The window first: a piece refused meanwhile must not start with the old link.
+  window_.relink(run, link);
+  {
+    std::unique_lock lk(lock);
+    if (run != transferRun_.load()) return;
+    sourceUrl = link;
+    renewedLink_ = link;
+    renewingLink_ = false;
+  }
+  processTasks();
 }
 
 bool OVDownloadMgr::joinPieces(const std::vector<DownloadTask>& pieces, QString& error) {

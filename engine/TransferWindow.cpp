@@ -71,6 +71,16 @@ TransferWindow::Steps TransferWindow::next(std::uint64_t run, bool paused) {
       steps.starts.push_back(taskOf(*chunk, piece));
     }
   }
+  // Pieces asked for again come before new chunks: they are what the
+  // installer lacks first.
+  for (auto chunk = from; chunk != chunks_.end() && slots_ < kRequests; ++chunk) {
+    for (auto& piece : chunk->pieces) {
+      if (piece.state != PieceState::Again || slots_ >= kRequests) continue;
+      piece.state = PieceState::Starting;
+      ++slots_;
+      steps.starts.push_back(taskOf(*chunk, piece));
+    }
+  }
   for (auto chunk = from; chunk != chunks_.end() && slots_ < kRequests; ++chunk) {
     if (chunk->state != ChunkState::Waiting) continue;
     // Beyond this, parts would pile up on disk behind a laggard.
@@ -156,7 +166,7 @@ void TransferWindow::dropBack(Chunk& chunk, std::int64_t first) {
 }
 
 TransferWindow::PieceEnd TransferWindow::ended(std::uint64_t run, const DownloadTask& piece,
-                                               std::optional<std::int64_t> bytes) {
+                                               std::optional<std::int64_t> bytes, bool again) {
   std::lock_guard lk(mutex_);
   PieceEnd end;
   Chunk* chunk = chunkOf(run, piece.partIndex);
@@ -174,6 +184,13 @@ TransferWindow::PieceEnd TransferWindow::ended(std::uint64_t run, const Download
   } else if (fits(p->last)) {
     // Whole: the narrowing came too late, and its back piece is not needed.
     if (narrowing) dropBack(*chunk, *narrowing + 1);
+  } else if (again && !bytes) {
+    // Whole again: what a failed request wrote is gone. A narrowing that was
+    // still to be answered gives its back piece up, so the two never overlap.
+    if (narrowing) dropBack(*chunk, *narrowing + 1);
+    p->state = PieceState::Again;
+    end.again = true;
+    return end;
   } else {
     end.failed = true;
     return end;
@@ -192,6 +209,12 @@ TransferWindow::PieceEnd TransferWindow::ended(std::uint64_t run, const Download
   end.failed = end.failed || expected != chunk->task.chunkEnd + 1;
   if (end.failed) end.pieces.clear();
   return end;
+}
+
+void TransferWindow::relink(std::uint64_t run, const QString& link) {
+  std::lock_guard lk(mutex_);
+  if (run != run_) return;
+  for (auto& chunk : chunks_) chunk.task.cloudPath = link;
 }
 
 void TransferWindow::arrived(std::uint64_t run, std::int64_t partIndex) {

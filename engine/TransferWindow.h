@@ -23,7 +23,9 @@ namespace ov {
 // second request fetches the other half. A remainder under kSmallestSplit is
 // never split. A chunk in flight is thus fetched in one or more pieces, each
 // the byte range of one request (a DownloadTask whose chuckStart and chunkEnd
-// are the piece's); it has arrived once every piece is on disk.
+// are the piece's); it has arrived once every piece is on disk. A piece whose
+// request failed for a reason a new link mends is asked for again, whole, as
+// soon as a slot is free.
 //
 // The window decides and keeps count; its caller starts, narrows, joins and
 // appends, and tells it what happened. Pieces are known by their chunk and
@@ -52,6 +54,7 @@ class TransferWindow {
   struct PieceEnd {
     bool known = false;   // a piece of the current run that was in flight
     bool failed = false;  // it failed, or its bytes fit neither its range nor the narrowing asked for
+    bool again = false;   // it failed and waits to be asked for again instead
     // Every piece of its chunk in byte order, once all are on disk: the chunk is complete.
     std::vector<DownloadTask> pieces;
   };
@@ -71,8 +74,12 @@ class TransferWindow {
   // How the narrowing of a split went; a refused one frees the back piece's slot.
   void narrowed(std::uint64_t run, const DownloadTask& back, bool accepted);
   // The request of `piece` ended, with `bytes` written when it succeeded and
-  // nothing when it failed. Frees its slot.
-  PieceEnd ended(std::uint64_t run, const DownloadTask& piece, std::optional<std::int64_t> bytes);
+  // nothing when it failed. Frees its slot. A failed piece fails its chunk,
+  // unless `again`: then it is asked for again by a later next().
+  PieceEnd ended(std::uint64_t run, const DownloadTask& piece, std::optional<std::int64_t> bytes,
+                 bool again = false);
+  // Pieces started from now on in `run` fetch `link`.
+  void relink(std::uint64_t run, const QString& link);
   // The chunk lies whole on disk as its part file.
   void arrived(std::uint64_t run, std::int64_t partIndex);
   // The installer holds the first `count` parts.
@@ -91,6 +98,7 @@ class TransferWindow {
     Ready,     // to be started
     Starting,  // handed out by next()
     Running,   // its request runs
+    Again,     // its request failed; to be started again, once a slot is free
     Done,      // on disk
   };
   struct Piece {

@@ -180,6 +180,21 @@ bool removeTree(const QString& path, QString& error) {
   return false;
 }
 
+bool flushFile(const QString& path, QString& error) {
+  const int fd = ::open(native(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return failed(error, path);
+  struct stat info {};
+  bool ok = ::fstat(fd, &info) == 0 || failed(error, path);
+  if (ok && !S_ISREG(info.st_mode)) {
+    error = path + QStringLiteral(" is not a regular file");
+    ok = false;
+  }
+  // The data is what matters: a part's length is checked when it is read back.
+  if (ok && ::fdatasync(fd) != 0) ok = failed(error, path);
+  ::close(fd);
+  return ok;
+}
+
 std::optional<QByteArray> readRegularFile(const QString& path, std::int64_t limit, QString& error) {
   // Without O_NONBLOCK, opening a FIFO would wait for a writer that never comes.
   const int fd = ::open(native(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);

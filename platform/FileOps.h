@@ -38,6 +38,10 @@ bool moveFile(const QString& from, const QString& to, QString& error);
 // it), and the folder flushed.
 bool writeFileDurably(const QString& path, const QByteArray& bytes, int permissions, QString& error);
 
+// Flushes the data of the regular file at `path` (a link is not followed, a
+// FIFO never waited for) so that it survives a power loss.
+bool flushFile(const QString& path, QString& error);
+
 // The bytes of the regular file at `path` when it holds at most `limit`
 // bytes. A link is not followed, and a FIFO or a device is never read (nor
 // waited for): each fails like a missing or larger file.

@@ -56,7 +56,11 @@ void OVDownloadMgr::sendLog_UpdateInfo() {
   fields.emplace(QStringLiteral("TokenID"), szTokenID.value_or(QString()));
   fields.emplace(QStringLiteral("Locale"), locale.value_or(QString()));
   fields.emplace(QStringLiteral("UUID"), szUUID.value_or(QString()));
-  fields.emplace(QStringLiteral("url"), sourceUrl.value_or(QString()));
+  {
+    // A fresh link may replace a refused one while this report is on its way.
+    std::shared_lock lk(lock);
+    fields.emplace(QStringLiteral("url"), sourceUrl.value_or(QString()));
+  }
   postAndWait("update-info.jsp", fields, [&](const DataResponse& answer) {
     logReportAnswer(answer, QStringLiteral("sendLog_UpdateInfo"), [&] {
       return QStringLiteral("[OVDownloader]sendLog_UpdateInfo succeed! TokenID : ") +

@@ -44,6 +44,7 @@ struct Fault {
   Outcome outcome;
   Obstacle obstacle = Obstacle::None;
   const char* landsAs = "Setup.pkg";  // the name in Downloads
+  std::size_t linkQueries = 1;        // however often, one download to the service
 };
 
 // What the window is told and the service hears.
@@ -196,7 +197,9 @@ TEST_P(FaultTable, TheUserGetsTheExactInstallerOrADialogAndNothingOfTheirsIsLost
     ASSERT_TRUE(waitForStatusReports(reports.size()));
     settle();
     EXPECT_EQ(statusReports(), reports);
+    EXPECT_EQ(posts("update-info.jsp").size(), reports.empty() ? 0u : 1u);
   }
+  EXPECT_EQ(posts("get-link.jsp").size(), fault.linkQueries);
   EXPECT_TRUE((fault.outcome != Outcome::ServerError && fault.outcome != Outcome::LowDiskSpace) ||
               chunkRequests().empty());
   EXPECT_EQ(readWholeFile(usersFile), "mine");
@@ -310,6 +313,15 @@ const std::vector<Fault> kFaults = {
     {"SilentAfterTheHeaders", kSmall,
      on([](Faults& f) { f.stallAfterBytes = 0, f.stallRepeat = refservice::Repeat::Once; }),
      Outcome::Delivered, Obstacle::NoRetriesLeft},
+    // A key rotation after the probe and two chunks: the other chunks are
+    // refused (403) and fetched again with the fresh link, without a dialog.
+    {"LinkExpiredMidDownload", kSmall,
+     [](refservice::Scenario& s, const std::string&) { s.signedLinks = true, s.linksExpireAfter = 3; },
+     Outcome::Delivered, Obstacle::None, "Setup.pkg", 2},
+    // Refused whatever the link: one fresh link is asked for, never a second.
+    {"ChunkRefusedEvenWithAFreshLink", kSmall,
+     on([](Faults& f) { f.failAtByte = kChunk, f.failStatus = 403; }), Outcome::DownloadFailed,
+     Obstacle::None, "Setup.pkg", 2},
     // The copy into Downloads fails on the way: the earlier file stays, whole.
     {"DownloadsVolumeFull", kSmall, kNoChange, Outcome::SizeCheckFailed, Obstacle::SmallDownloadsVolume},
 };

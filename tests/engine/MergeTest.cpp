@@ -86,6 +86,61 @@ const std::vector<MergeCase> kMerges = {
 
 INSTANTIATE_TEST_SUITE_P(Ends, MergeAsYouGo, ::testing::ValuesIn(kMerges), rowName);
 
+// A checkpoint's count belongs to the assembly it counted: one that was still
+// flushing when the assembly was discarded (a failed size check) and reopened
+// (its restart) would count the new, zero-filled reservation as appended.
+enum class Meanwhile { Nothing, Discarded, Reopened };
+struct CheckpointCase {
+  const char* name;
+  Meanwhile meanwhile;
+};
+
+class CheckpointRule : public ::testing::TestWithParam<CheckpointCase> {};
+
+TEST_P(CheckpointRule, ACountIsRecordedOnlyForTheAssemblyItCounted) {
+  const Sandbox sandbox;
+  const auto path = [&](const QString& name) { return sandbox.path(name); };
+  const auto part = [&](std::int64_t i) { return path(QStringLiteral("Setup.pkg.%1").arg(i)); };
+  const InstallerAssembly::Layout layout{path(u"Setup.pkg"_qs),
+                                         part,
+                                         30,
+                                         10,
+                                         3,
+                                         path(u"Setup.pkg.state"_qs),
+                                         {u"https://h/Setup.pkg"_qs, 30, u"\"t\""_qs, 10, 0, {}}};
+  InstallerAssembly assembly;
+  QString error;
+  ASSERT_TRUE(assembly.open(layout, 0, std::nullopt, error));
+  // Part 0 goes into the installer; part 2 waits on disk for part 1.
+  for (const std::int64_t i : {0, 2}) {
+    writeWholeFile(part(i), QByteArray(10, 'p'));
+    assembly.markArrived(i);
+  }
+  ASSERT_TRUE(assembly.appendArrived(error));
+  const auto taken = assembly.checkpoint(error);
+  ASSERT_TRUE(taken);
+  if (GetParam().meanwhile != Meanwhile::Nothing) assembly.close();
+  const bool reopened =
+      GetParam().meanwhile != Meanwhile::Reopened || assembly.open(layout, 0, std::nullopt, error);
+
+  const bool recorded = GetParam().meanwhile == Meanwhile::Nothing;
+  EXPECT_TRUE(reopened);
+  EXPECT_EQ(assembly.record(*taken, error), recorded);
+  EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+  const auto state = TransferState::load(layout.statePath);
+  ASSERT_EQ(state.has_value(), recorded);
+  if (state) {
+    EXPECT_EQ(state->appendedParts, 1);
+    EXPECT_EQ(state->flushedParts, std::vector<std::int64_t>{2});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rule, CheckpointRule,
+                         ::testing::Values(CheckpointCase{"SameAssembly", Meanwhile::Nothing},
+                                           CheckpointCase{"DiscardedMeanwhile", Meanwhile::Discarded},
+                                           CheckpointCase{"ReopenedMeanwhile", Meanwhile::Reopened}),
+                         rowName);
+
 TEST_F(ServiceTest, PartsOfANameWithoutExtensionHaveTwoDots) {
   const QString link = addInstaller(QStringLiteral("Setup"), kChunk + 10);
   prepare(link, kChunk + 10);

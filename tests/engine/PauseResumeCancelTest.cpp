@@ -152,6 +152,27 @@ TEST_F(PauseResumeCancel, CancelWhilePausedEndsTheParkedRequestsSilently) {
   EXPECT_EQ(proxy_->completions(), 0);
 }
 
+TEST_F(PauseResumeCancel, ACancelWhileTheRetryAsksForTheLinkAgainWins) {
+  prepare(addInstaller(kSetup, 5'000), 5'000);
+  setScenario([](refservice::Scenario& s) { s.installer.failAtByte = 0; });
+  startDownload();
+  ASSERT_TRUE(waitForOutcome());
+  ASSERT_TRUE(waitForStatusReports(1));
+  // The Retry's link query waits for its answer when the user cancels.
+  setScenario([](refservice::Scenario& s) { s.installer = {}, s.answerDelay = 20s; });
+  startDownload();
+  ASSERT_TRUE(waitFor([&] { return posts("get-link.jsp").size() == 1; }));
+  mgr_->CancelDownload(false);
+  settle();
+
+  EXPECT_THAT(proxy_->failures(), ElementsAre(ERROR_Code::E_DOWNLOAD_FAILED));
+  EXPECT_THAT(statusReports(), ElementsAre(Report{"Downloading", ""}));
+  EXPECT_EQ(chunkRequests().size(), 1u);
+  EXPECT_TRUE(mgr_->isCancelTask());
+  EXPECT_EQ(assertionsHeld_.load(), 0);
+  EXPECT_FALSE(QFileInfo::exists(tempFolder()));
+}
+
 TEST_F(PauseResumeCancel, ACancelAfterTheLastChunkButBeforeTheCompletionStepStopsIt) {
   prepare(addInstaller(kSetup, 5'000), 5'000);
   startDownload();

@@ -114,20 +114,25 @@ INSTANTIATE_TEST_SUITE_P(Faults, Retry, ::testing::ValuesIn(kRetries), rowName);
 
 class Resume;
 
-// A first attempt fails with chunk 2 of 5 missing and the others on disk; a
-// second one (the dialog's Retry, or the next launch after whatever happened
-// in between) follows.
+using Chunks = std::set<std::int64_t>;
+const Chunks kEveryChunk;
+
+// A first attempt fails with chunk 2 of 5 missing, chunks 0 and 1 in the
+// installer and 3 and 4 waiting on disk; a second one (the dialog's Retry,
+// which asks for the link and the size again, or the next launch after
+// whatever happened in between) follows.
 struct ResumeCase {
   const char* name;
-  bool relaunch;                           // a new process: a new manager and a new probe
+  bool relaunch;                           // a new process: a new manager and a new preparation
   std::function<void(Resume&)> inBetween;  // what happens to the files or the server meanwhile
-  bool onlyTheMissingChunk;                // otherwise everything is fetched again
+  Chunks fetched;                          // the chunks fetched again; none named: every chunk
 };
 
 class Resume : public ServiceTest, public ::testing::WithParamInterface<ResumeCase> {
  public:
   using ServiceTest::addInstaller;
   using ServiceTest::installerPath;
+  using ServiceTest::setScenario;
   using ServiceTest::tempFolder;
 };
 
@@ -159,6 +164,7 @@ TEST_P(Resume, NothingThatArrivedIsFetchedTwiceUnlessItCannotBeTrusted) {
   EXPECT_EQ(mode(tempFolder() + QStringLiteral("/Setup.pkg.state")), 0600u);
 
   setScenario([](refservice::Scenario& s) { s.installer = {}; });
+  service_->clearRequests();
   if (c.inBetween) c.inBetween(*this);
   proxy_ = std::make_shared<RecordingProxy>();
   if (c.relaunch) {
@@ -168,25 +174,49 @@ TEST_P(Resume, NothingThatArrivedIsFetchedTwiceUnlessItCannotBeTrusted) {
   }
   mgr_->downloadDelegate.set(proxy_);
   ASSERT_TRUE(!c.relaunch || prepareForReal());
-  service_->clearRequests();
   startDownload();
   ASSERT_TRUE(waitForEnd());
+  ASSERT_TRUE(waitForStatusReports(3));
 
   EXPECT_THAT(proxy_->failures(), IsEmpty());
   EXPECT_TRUE(sameFileContents(downloadsPath(kSetup), installerPath(kSetup)));
-  if (c.onlyTheMissingChunk) {
-    EXPECT_THAT(chunkRanges(), ElementsAre(byteRange(2 * kChunk, 3 * kChunk - 1)));
-  } else {
-    // Every chunk again (the window may split some of them).
-    std::set<std::int64_t> chunks;
-    for (const auto& range : chunkRanges()) chunks.insert(std::stoll(range.substr(6)) / kChunk);
-    EXPECT_EQ(chunks.size(), static_cast<std::size_t>(mgr_->dataChuckCount));
+  // The window may split a chunk it fetches again.
+  std::set<std::int64_t> chunks;
+  for (const auto& range : chunkRanges()) chunks.insert(std::stoll(range.substr(6)) / kChunk);
+  std::set<std::int64_t> every;
+  for (std::int64_t i = 0; i < mgr_->dataChuckCount; ++i) every.insert(i);
+  EXPECT_EQ(chunks, c.fetched.empty() ? every : c.fetched);
+  // The link and the size asked for again; to the service the Retry is still the same download.
+  EXPECT_EQ(posts("get-link.jsp").size(), 1u);
+  if (!c.relaunch) {
+    EXPECT_THAT(posts("update-info.jsp"), IsEmpty());
+    EXPECT_EQ(statusReports().front(), (Report{"Downloading", ""}));
   }
 }
 
+// The state file's lines as written ("key = value" and CR LF), one of them changed.
+void editState(Resume& t, const QString& line, const QString& replacement) {
+  const QString path = t.tempFolder() + QStringLiteral("/Setup.pkg.state");
+  QString text = QString::fromUtf8(readWholeFile(path));
+  ASSERT_TRUE(text.contains(line + QStringLiteral("\r\n")));
+  writeWholeFile(path, text.replace(line + QStringLiteral("\r\n"), replacement).toUtf8());
+}
+
 const std::vector<ResumeCase> kAttempts = {
-    {"RetryInTheSameRun", false, nullptr, true},
-    {"NextLaunch", true, nullptr, true},
+    {"RetryInTheSameRun", false, nullptr, Chunks{2}},
+    {"NextLaunch", true, nullptr, Chunks{2}},
+    // The Retry's link carries a signature the first one lacked: only the query differs.
+    {"LinkRefusedAtTheRetry", false, [](Resume& t) { t.setScenario([](auto& s) { s.signedLinks = true; }); },
+     Chunks{2}},
+    // Replaced while the dialog was open: the same size, other bytes, another tag.
+    {"InstallerReplacedBeforeTheRetry", false,
+     [](Resume& t) {
+       const QString served = t.installerPath(kSetup);
+       const auto size = QFileInfo(served).size();
+       ASSERT_TRUE(QFile::remove(served));
+       writeWholeFile(served, QByteArray::fromStdString(patternBytes(size, 7)));
+     },
+     kEveryChunk},
     // A new modification time is a new tag.
     {"ChangedEtag", true,
      [](Resume& t) {
@@ -194,13 +224,25 @@ const std::vector<ResumeCase> kAttempts = {
        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
        file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime);
      },
-     false},
-    {"ChangedSize", true, [](Resume& t) { t.addInstaller(kSetup, 4 * kChunk + 4322); }, false},
-    {"TruncatedPart", true,
-     [](Resume& t) { QFile::resize(t.tempFolder() + QStringLiteral("/Setup.pkg.3"), 1000); }, false},
+     kEveryChunk},
+    {"ChangedSize", true, [](Resume& t) { t.addInstaller(kSetup, 4 * kChunk + 4322); }, kEveryChunk},
+    // What a power cut leaves of a part whose bytes never reached the disk.
+    {"ZeroLengthPart", true,
+     [](Resume& t) { ASSERT_TRUE(QFile::resize(t.tempFolder() + QStringLiteral("/Setup.pkg.3"), 0)); },
+     Chunks{2, 3}},
+    // Parts that arrived after the last state was written were never flushed.
+    {"PartsAfterTheLastState", true,
+     [](Resume& t) { editState(t, QStringLiteral("flushed = 3,4"), QString()); }, Chunks{2, 3, 4}},
+    {"StateWithoutAVersion", true, [](Resume& t) { editState(t, QStringLiteral("version = 2"), QString()); },
+     kEveryChunk},
+    {"StateOfAnotherChunkLength", true,
+     [](Resume& t) {
+       editState(t, QStringLiteral("chunk = 5242880"), QStringLiteral("chunk = 1048576\r\n"));
+     },
+     kEveryChunk},
     {"GarbledStateFile", true,
      [](Resume& t) { writeWholeFile(t.tempFolder() + QStringLiteral("/Setup.pkg.state"), "[Transfer\\n=="); },
-     false},
+     kEveryChunk},
     // Neither waited for nor read: a FIFO has no writer, and a state is never that long.
     {"StateFileIsAFifo", true,
      [](Resume& t) {
@@ -208,14 +250,14 @@ const std::vector<ResumeCase> kAttempts = {
        ASSERT_EQ(::unlink(state.constData()), 0);
        ASSERT_EQ(::mkfifo(state.constData(), 0600), 0);
      },
-     false},
+     kEveryChunk},
     {"StateFileOver64KiB", true,
      [](Resume& t) {
        QFile state(t.tempFolder() + QStringLiteral("/Setup.pkg.state"));
        ASSERT_TRUE(state.open(QIODevice::Append));
        state.write(QByteArray(64 * 1024, '\n'));
      },
-     false},
+     kEveryChunk},
 };
 
 INSTANTIATE_TEST_SUITE_P(Attempts, Resume, ::testing::ValuesIn(kAttempts), rowName);

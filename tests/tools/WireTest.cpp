@@ -194,6 +194,14 @@ const WireCase kRows[] = {
      "403 for an unsigned link"},
     {"ExpiredLinkRefused", "signed-links = on\nlink-lifetime-ms = 0", "POST {p}get-link.jsp\nHEAD {s}?sig=1",
      403, "Content-Range: -", kAny, "403 for an expired link"},
+    // A key rotation after the first signed request: the link signed before it is refused, a later one
+    // serves.
+    {"LinkSignedBeforeARotationRefused", "signed-links = on\nlinks-expire-after = 1",
+     "POST {p}get-link.jsp\nHEAD {s}?sig=1\nHEAD {s}?sig=1", 403, "Content-Range: -", kAny,
+     "403 for an expired link"},
+    {"LinkSignedAfterARotationServes", "signed-links = on\nlinks-expire-after = 1",
+     "POST {p}get-link.jsp\nHEAD {s}?sig=1\nPOST {p}get-link.jsp\nHEAD {s}?sig=2\nHEAD {s}?sig=2", 200,
+     "ETag: {etag}", 0},
     {"HoldListedRange", "hold = on\nhold-after-bytes = 1000\nhold-ranges = 7, 5", "{r}5-99999", 206,
      "Content-Length: 99995", 1000},
     {"HoldSparesOtherRanges", "hold = on\nhold-after-bytes = 1000\nhold-ranges = 7,5", "{r}0-99999", 206,

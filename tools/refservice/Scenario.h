@@ -107,6 +107,10 @@ struct Scenario {
   // one older than linkLifetime (as the scenario says now), are answered 403.
   bool signedLinks = false;
   std::chrono::milliseconds linkLifetime = std::chrono::hours(1);
+  // A key rotation after the Nth installer request that carries a signature:
+  // signatures handed out before it are refused from the next such request
+  // on; those handed out after it stay good (for their lifetime).
+  std::optional<std::int64_t> linksExpireAfter;
   int linkStatus = 200;
   std::string heartbeatText = "30";
   int heartbeatStatus = 200;

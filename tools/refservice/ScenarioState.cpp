@@ -61,6 +61,7 @@ void ScenarioState::resetCounters() {
   std::lock_guard lock(mutex_);
   installerRequests_ = 0;
   rangedRequests_ = 0;
+  signedRequests_ = 0;
   peakOpenBodies_ = openBodies_;
   failFired_ = false;
   dropFired_ = false;
@@ -70,16 +71,20 @@ void ScenarioState::resetCounters() {
 std::string ScenarioState::signLink(const std::string& name) {
   std::lock_guard lock(mutex_);
   auto signature = std::to_string(signatures_.size() + 1);
-  signatures_[signature] = {name, std::chrono::steady_clock::now()};
+  signatures_[signature] = {name, std::chrono::steady_clock::now(), signedRequests_};
   return signature;
 }
 
 ScenarioState::Signature ScenarioState::checkSignature(const std::string& name,
-                                                       const std::string& signature) const {
+                                                       const std::string& signature) {
   if (signature.empty()) return Signature::Missing;
   std::lock_guard lock(mutex_);
+  const std::int64_t request = ++signedRequests_;
   const auto found = signatures_.find(signature);
   if (found == signatures_.end() || found->second.name != name) return Signature::Unknown;
+  const auto rotation = scenario_.linksExpireAfter;
+  if (rotation && request > *rotation && found->second.signedRequestsBefore < *rotation)
+    return Signature::Expired;
   const auto age = std::chrono::steady_clock::now() - found->second.issued;
   return age < scenario_.linkLifetime ? Signature::Valid : Signature::Expired;
 }

@@ -37,8 +37,9 @@ class ScenarioState {
   std::string signLink(const std::string& name);
   enum class Signature { Valid, Missing, Unknown, Expired };
   // Whether `signature` was handed out for `name` less than the scenario's
-  // current link lifetime ago.
-  Signature checkSignature(const std::string& name, const std::string& signature) const;
+  // current link lifetime ago, and not before a key rotation that has
+  // happened (linksExpireAfter). Counts the request as a signed one.
+  Signature checkSignature(const std::string& name, const std::string& signature);
 
   // Sleeps for `duration`; false when the service stops first.
   bool sleepFor(std::chrono::steady_clock::duration duration);
@@ -72,9 +73,11 @@ class ScenarioState {
   bool failFired_ = false;
   bool dropFired_ = false;
   bool stallFired_ = false;
+  std::int64_t signedRequests_ = 0;  // installer requests that carried a signature
   struct SignedLink {
     std::string name;
     std::chrono::steady_clock::time_point issued;
+    std::int64_t signedRequestsBefore = 0;
   };
   std::map<std::string, SignedLink> signatures_;
   bool stopped_ = false;
