@@ -6,15 +6,14 @@
 namespace ov::test {
 namespace {
 
+using test::PrintTo;
+
 struct Pin {
   const char* name;
   ExitCode code;
   int number;
   const char* failure;  // the name scripts read in the JSON
 };
-void PrintTo(const Pin& pin, std::ostream* out) {
-  *out << pin.name;
-}
 
 class ExitCodes : public ::testing::TestWithParam<Pin> {};
 

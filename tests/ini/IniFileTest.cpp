@@ -69,6 +69,7 @@ const std::vector<FileCase> kFiles = {
     {"Utf16BigEndian", encodeUnits("\xFE\xFF", kMakeInfo, 2, true), kMakeInfoRead},
     {"Utf32LittleEndian", encodeUnits(QByteArray("\xFF\xFE\0\0", 4), kMakeInfo, 4, false), kMakeInfoRead},
     {"Utf32BigEndian", encodeUnits(QByteArray("\0\0\xFE\xFF", 4), kMakeInfo, 4, true), kMakeInfoRead},
+    {"OnlyTheMark", "\xEF\xBB\xBF", u""_s},
     {"ParseErrorAfterTheMark", "\xEF\xBB\xBF[Ureg_Info]\r\n  #SR_No=1\r\n",
      u"Unsupported token at row 2, position 3"_s},
     {"OnlyTheFirstMarkIsDroppedAndNulIsText", QByteArray("\xEF\xBB\xBF[A]\nk=\xEF\xBB\xBFv\0w", 15),

@@ -40,7 +40,7 @@ const std::vector<ReadCase> kTexts = {
     {"NameKeepsBlanksBeforeTheBracket", u"[  Ureg Info  ]"_s, u"[Ureg Info  ]"_s},
     {"KeyLosesItsFirstInnerGap", u"[A]\nDisplay Name=x\nDisplay Prod Name = y\n"_s,
      u"[A]DisplayName=x;DisplayProd Name=y;"_s},
-    {"KeyWithPunctuation", u"[A]\nProd_Name=p\nv1.2-x = q"_s, u"[A]Prod_Name=p;v1.2-x=q;"_s},
+    {"KeyWithDigitsAndPunctuation", u"[A]\nProd_Name=p\n0v1.2-x = q"_s, u"[A]0v1.2-x=q;Prod_Name=p;"_s},
     {"RepeatedKeyKeepsTheLastValue", u"[A]\nk=1\nk=2"_s, u"[A]k=2;"_s},
     {"RepeatedSectionGivesTwoSections", u"[A]\nk=1\n[A]\nk=2"_s, u"[A]k=1;[A]k=2;"_s},
     {"EmptySections", u"[A]\n[B]\n[C]\nk=v"_s, u"[A][B][C]k=v;"_s},

@@ -1,24 +1,16 @@
 #include <gtest/gtest.h>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
 #include <QDBusConnection>
 #include <QDBusContext>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <atomic>
-#include <mutex>
+#include <future>
 #include <optional>
-#include <thread>
 
 #include "platform/DBusKeepAwake.h"
-#include "platform/Dispatch.h"
 #include "platform/Utility.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/EventLoop.h"
 #include "tests/support/Rows.h"
 
 namespace ov::test {
@@ -29,36 +21,25 @@ using test::PrintTo;
 using namespace std::chrono_literals;
 
 // The desktop's screen-saver service as far as the inhibitor uses it. It
-// answers on its own thread, so a test may block the main thread in a call.
+// answers on the main thread: the calls under test run on another one.
 class FakeScreenSaver : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
 
  public:
-  std::atomic<bool> silent{false};
-
-  // The calls since the last time they were taken.
-  QStringList takeCalls() {
-    std::lock_guard lk(mutex_);
-    return std::exchange(calls_, {});
-  }
+  bool silent = false;
+  QStringList calls;  // since the last test
 
  public slots:
   uint Inhibit(const QString& application, const QString& reason) {
-    note(u"Inhibit %1: %2"_qs.arg(application, reason));
+    calls << u"Inhibit %1: %2"_qs.arg(application, reason);
     if (silent) setDelayedReply(true);
     return silent ? 0 : ++next_;
   }
-  void UnInhibit(uint cookie) { note(u"UnInhibit %1"_qs.arg(cookie)); }
+  void UnInhibit(uint cookie) { calls << u"UnInhibit %1"_qs.arg(cookie); }
 
  private:
-  void note(const QString& call) {
-    std::lock_guard lk(mutex_);
-    calls_ << call;
-  }
-  std::mutex mutex_;
-  QStringList calls_;
-  std::atomic<uint> next_ = 7000;
+  uint next_ = 7000;
 };
 
 // Sets an environment variable, or unsets it for a null value, until the end of the scope.
@@ -72,70 +53,52 @@ struct ScopedVariable {
   std::optional<QByteArray> saved;
 };
 
-// A private message bus at <folder>/bus with the fake service on it, for one
+// A private message bus at <folder>/bus with the fake service on it, for the
 // suite. dbus-daemon comes with `./dev setup`: without it every test fails.
-struct PrivateBus {
-  PrivateBus() {
-    const QString printed = folder.filePath(u"address"_qs);
+class DBusKeepAwakeTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder = std::make_unique<QTemporaryDir>();
+    address = u"unix:path="_qs + folder->filePath(u"bus"_qs);
+    const QString printed = folder->filePath(u"address"_qs);
     daemon.emplace(u"dbus-daemon"_qs,
                    QStringList{u"--session"_qs, u"--nofork"_qs, u"--nopidfile"_qs, u"--address="_qs + address,
                                u"--print-address=1"_qs},
                    printed);
     // The address is printed once the bus listens.
-    for (int i = 0; i < 1000 && daemon->started() && QFileInfo(printed).size() == 0; ++i)
-      std::this_thread::sleep_for(10ms);
-    // The service's thread is a plain std::thread running its own event loop,
-    // so that ThreadSanitizer sees its start, its end and the ready signal.
-    Semaphore ready;
-    thread = std::thread([this, &ready] {
-#if defined(__SANITIZE_ADDRESS__)
-      __lsan_disable();  // what this thread leaves to QtDBus at its end is QtDBus's to free
-#endif
-      // Never destroyed: QtDBus finishes closing its connection on its own
-      // thread and may still look at the object then.
-      service = new FakeScreenSaver;
-      QDBusConnection connection = QDBusConnection::connectToBus(address, u"fake-screensaver"_qs);
-      registered = connection.registerObject(u"/org/freedesktop/ScreenSaver"_qs, service,
-                                             QDBusConnection::ExportAllSlots) &&
-                   connection.registerService(u"org.freedesktop.ScreenSaver"_qs);
-      ready.signal();
-      QEventLoop loop;
-      QTimer tick;  // wakes the loop now and then, so that the stop flag is seen
-      tick.start(10);
-      while (registered && !stop) loop.processEvents(QEventLoop::WaitForMoreEvents);
-      QDBusConnection::disconnectFromBus(u"fake-screensaver"_qs);
-    });
-    ready.wait();
+    runEventLoopUntil([&] { return !daemon->started() || QFileInfo(printed).size() > 0; }, 10s);
+    // Never destroyed: QtDBus finishes closing its connection on its own
+    // thread and may still look at the object then.
+    if (service == nullptr) service = new FakeScreenSaver;
+    QDBusConnection connection = QDBusConnection::connectToBus(address, u"fake-screensaver"_qs);
+    registered = connection.registerObject(u"/org/freedesktop/ScreenSaver"_qs, service,
+                                           QDBusConnection::ExportAllSlots) &&
+                 connection.registerService(u"org.freedesktop.ScreenSaver"_qs);
   }
-  ~PrivateBus() {
-    stop = true;
-    thread.join();
+  static void TearDownTestSuite() {
+    QDBusConnection::disconnectFromBus(u"fake-screensaver"_qs);
+    daemon.reset();
   }
-
-  QTemporaryDir folder;
-  QString address = u"unix:path="_qs + folder.filePath(u"bus"_qs);
-  std::optional<ChildProcess> daemon;
-  std::thread thread;
-  std::atomic<bool> stop{false};
-  std::atomic<bool> registered{false};
-  FakeScreenSaver* service = nullptr;
-};
-
-class DBusKeepAwakeTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { bus = std::make_unique<PrivateBus>(); }
-  static void TearDownTestSuite() { bus.reset(); }
 
   void SetUp() override {
-    ASSERT_TRUE(bus->registered) << "no private dbus-daemon at " << address.toStdString()
-                                 << ": run ./dev setup";
-    service->takeCalls();
+    ASSERT_TRUE(registered) << "no private dbus-daemon at " << address.toStdString() << ": run ./dev setup";
+    service->calls.clear();
     service->silent = false;
   }
 
-  static inline std::unique_ptr<PrivateBus> bus;
-  const QString address = bus->address;
-  FakeScreenSaver* const service = bus->service;
+  // Runs `call` on a thread of its own while the main loop serves the fake.
+  template <class Call>
+  static auto served(Call call) {
+    auto result = std::async(std::launch::async, call);
+    runEventLoopUntil([&] { return result.wait_for(0s) == std::future_status::ready; });
+    return result.get();
+  }
+
+  static inline std::unique_ptr<QTemporaryDir> folder;
+  static inline QString address;
+  static inline std::optional<ChildProcess> daemon;
+  static inline FakeScreenSaver* service = nullptr;
+  static inline bool registered = false;
 };
 
 enum class Bus { Given, GivenButMissing, AddressVariable, RuntimeFolder, Nowhere };
@@ -158,7 +121,7 @@ TEST_P(Inhibit, GivesItsStatusAndReleasesOnlyWhatItObtained) {
   const InhibitCase& c = GetParam();
   QTemporaryDir empty;
   ScopedVariable sessionBus("DBUS_SESSION_BUS_ADDRESS", c.bus == Bus::AddressVariable ? address : QString());
-  ScopedVariable runtime("XDG_RUNTIME_DIR", c.bus == Bus::RuntimeFolder ? bus->folder.path() : empty.path());
+  ScopedVariable runtime("XDG_RUNTIME_DIR", c.bus == Bus::RuntimeFolder ? folder->path() : empty.path());
   const QString given = c.bus == Bus::Given             ? address
                         : c.bus == Bus::GivenButMissing ? u"unix:path="_qs + empty.filePath(u"bus"_qs)
                                                         : QString();
@@ -169,18 +132,20 @@ TEST_P(Inhibit, GivesItsStatusAndReleasesOnlyWhatItObtained) {
   DBusKeepAwake keepAwake(given, 200ms);
   std::uint32_t cookie = 99;
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(keepAwake.inhibit(u"Unknown reason"_qs, cookie), c.status);
+  EXPECT_EQ(served([&] { return keepAwake.inhibit(u"Unknown reason"_qs, cookie); }), c.status);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
   ASSERT_TRUE(c.service != Service::Absent || serviceBus.registerService(u"org.freedesktop.ScreenSaver"_qs));
   EXPECT_EQ(cookie == 0, c.status != DBusKeepAwake::kSuccess);
-  keepAwake.uninhibit(cookie);
-  keepAwake.uninhibit(cookie);
-  keepAwake.uninhibit(cookie + 1);  // never obtained
+  served([&] {
+    keepAwake.uninhibit(cookie);
+    keepAwake.uninhibit(cookie);
+    keepAwake.uninhibit(cookie + 1);  // never obtained
+  });
   QStringList calls;
   if (c.status == DBusKeepAwake::kSuccess || c.status == DBusKeepAwake::kTimedOut)
     calls << u"Inhibit OVDownloader: Unknown reason"_qs;
   if (c.status == DBusKeepAwake::kSuccess) calls << u"UnInhibit %1"_qs.arg(cookie);
-  EXPECT_EQ(service->takeCalls(), calls);
+  EXPECT_EQ(service->calls, calls);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -198,13 +163,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DBusKeepAwakeTest, TheAssertionFunctionsHoldOneInhibitionOnTheSessionBus) {
   ScopedVariable sessionBus("DBUS_SESSION_BUS_ADDRESS", address);
   setNoSleepBackendForTesting(std::nullopt);
-  acquireNoSleepAssertion();
-  acquireNoSleepAssertion();
+  served([] {
+    acquireNoSleepAssertion();
+    acquireNoSleepAssertion();
+  });
   EXPECT_EQ(noSleepReturn, DBusKeepAwake::kSuccess);
-  releaseNoSleepAssertion();
-  releaseNoSleepAssertion();
-  EXPECT_EQ(service->takeCalls(), (QStringList{u"Inhibit OVDownloader: Unknown reason"_qs,
-                                               u"UnInhibit %1"_qs.arg(noSleepAssertionID)}));
+  served([] {
+    releaseNoSleepAssertion();
+    releaseNoSleepAssertion();
+  });
+  EXPECT_EQ(service->calls, (QStringList{u"Inhibit OVDownloader: Unknown reason"_qs,
+                                         u"UnInhibit %1"_qs.arg(noSleepAssertionID)}));
   EXPECT_FALSE(noSleepReturn.has_value());
 }
 

@@ -8,12 +8,9 @@
 
 #include "platform/Dispatch.h"
 #include "tests/support/EventLoop.h"
-#include "tests/support/Rows.h"
 
 namespace ov::test {
 namespace {
-
-using test::PrintTo;
 
 using namespace std::chrono_literals;
 

@@ -38,7 +38,9 @@ echo $$ > "$HOME/pid"
 sleep )sh") + c.sleep + "\nexit " + QByteArray::number(c.exitStatus) + '\n');
   QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
   const QByteArray savedPath = qgetenv("PATH");
-  qputenv("PATH", QFile::encodeName(sandbox.path(c.onPath ? u"bin"_qs : u"empty"_qs)) + ':' + savedPath);
+  // Without the stand-in, nothing else is on PATH either: the system's own xdg-open must not answer.
+  qputenv("PATH", c.onPath ? QFile::encodeName(sandbox.path(u"bin"_qs)) + ':' + savedPath
+                           : QFile::encodeName(sandbox.path(u"empty"_qs)));
   const bool accepted = defaultToolkit().openWithDefaultHandler(c.url);
   qputenv("PATH", savedPath);
 

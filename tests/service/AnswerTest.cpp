@@ -51,7 +51,6 @@ const std::vector<LinkCase> kLinks = {
      "see https://a.example/get?u=https://b.example/Setup.pkg"},
     {"LoneLineFeedStays", "https://cdn.example/Setup.pkg\n", "https://cdn.example/Setup.pkg\n"},
     {"CrLfInsideIsRemoved", "https://cdn.exa\r\nmple/Setup.pkg", "https://cdn.example/Setup.pkg"},
-    {"Empty", "", "", kServer},
 };
 
 INSTANTIATE_TEST_SUITE_P(Answers, LinkAnswer, ::testing::ValuesIn(kLinks), rowName);
@@ -70,23 +69,30 @@ TEST_F(ServiceTest, AReasonSurvivesALaterLinkAndANetworkFailureChangesNone) {
   EXPECT_EQ(mgr_->newDownloaderURL, newDownloader);
 }
 
-// nullptr: the service cannot be reached.
-class HeartbeatAnswer : public ServiceTest,
-                        public ::testing::WithParamInterface<std::pair<const char*, std::int64_t>> {};
+struct HeartbeatCase {
+  const char* name;
+  const char* answer;  // nullptr: the service cannot be reached
+  std::int64_t interval;
+};
+
+class HeartbeatAnswer : public ServiceTest, public ::testing::WithParamInterface<HeartbeatCase> {};
 
 TEST_P(HeartbeatAnswer, IsTheAnsweredIntervalOr30) {
-  const auto [text, interval] = GetParam();
+  const auto [name, text, interval] = GetParam();
   if (text == nullptr) setServiceHostForTesting(QStringLiteral("127.0.0.1:1"));
   setScenario([&](refservice::Scenario& s) { s.heartbeatText = text ? text : ""; });
   EXPECT_EQ(offMain([&] { return mgr_->queryHeartbeatTime(); }), interval);
   EXPECT_EQ(systemHas(u"[OVDownloader]queryHeartbeatTime failed! defaultHeartBeats : 30"_s), text == nullptr);
 }
 
+// How a number reads: DecimalParse below.
 INSTANTIATE_TEST_SUITE_P(Answers, HeartbeatAnswer,
-                         ::testing::Values(std::pair{"45", 45}, std::pair{"45\r\n", 45},
-                                           std::pair{"\r\n45\r\n", 45}, std::pair{"45\n", 30},
-                                           std::pair{"0", 0}, std::pair{"-10", -10}, std::pair{"soon", 30},
-                                           std::pair{"", 30}, std::pair{nullptr, 30}));
+                         ::testing::Values(HeartbeatCase{"CrLfDropped", "45\r\n", 45},
+                                           HeartbeatCase{"EveryCrLfDropped", "\r\n45\r\n", 45},
+                                           HeartbeatCase{"LoneLineFeedKept", "45\n", 30},
+                                           HeartbeatCase{"NoNumber", "soon", 30},
+                                           HeartbeatCase{"NoAnswer", nullptr, 30}),
+                         rowName);
 
 // The size probe: a HEAD request whose Content-Length and ETag are taken
 // whatever the status; without an answer nothing changes.

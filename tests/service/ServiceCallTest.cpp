@@ -20,6 +20,9 @@ class ServiceCall : public ServiceTest {
   void SetUp() override {
     ServiceTest::SetUp();
     addInstaller(kSetup, 1000);
+    // Reserved characters travel escaped, and text beyond ASCII as UTF-8.
+    mgr_->product = QStringLiteral("Brindle & Co/100%=yes+no");
+    mgr_->version = QStringLiteral("Grüße 北京");
     mgr_->szTokenID = kToken;
     mgr_->locale = QStringLiteral("US");
     mgr_->szUUID = QStringLiteral("S-1-ABC");
@@ -61,8 +64,10 @@ TEST_P(ServiceCallWire, SendsExactlyItsFieldsFormEncodedAndLogsTheAnswer) {
   EXPECT_NE(sent.front().body.find(c.bodyHas), std::string::npos) << sent.front().body;
 }
 
-const refservice::Fields kProduct = {
-    {"PRODUCTNAME", "BrindleCutter"}, {"PRODUCTVERSION", "21.0"}, {"VERSIONTYPE", "Retail"}, {"SR", "SR-1"}};
+const refservice::Fields kProduct = {{"PRODUCTNAME", "Brindle & Co/100%=yes+no"},
+                                     {"PRODUCTVERSION", "Grüße 北京"},
+                                     {"VERSIONTYPE", "Retail"},
+                                     {"SR", "SR-1"}};
 
 refservice::Fields with(refservice::Fields fields, const refservice::Fields& more) {
   fields.insert(fields.end(), more.begin(), more.end());
@@ -72,10 +77,6 @@ refservice::Fields with(refservice::Fields fields, const refservice::Fields& mor
 const refservice::Fields kAgent = {
     {"VID", "1.0.0.1312"}, {"LANGUAGE", "ENU"}, {"platform", "x64"}, {"ostype", "Mac"}};
 
-const refservice::Fields kOddProduct = {{"PRODUCTNAME", "Brindle & Co/100%=yes+no"},
-                                        {"PRODUCTVERSION", "Grüße 北京"},
-                                        {"VERSIONTYPE", "Retail"},
-                                        {"SR", "SR-1"}};
 const std::string kTokenText = kToken.toStdString();
 const refservice::Fields kStartReport =
     with(with({{"TokenID", kTokenText}}, kProduct),
@@ -91,14 +92,7 @@ const auto kSendStatus = [](OVDownloadMgr& m) {
 };
 
 const std::vector<CallCase> kCalls = {
-    // Reserved characters travel escaped, and text beyond ASCII as UTF-8.
-    {"LinkQuery",
-     [](OVDownloadMgr& m) {
-       m.product = QStringLiteral("Brindle & Co/100%=yes+no");
-       m.version = QStringLiteral("Grüße 北京");
-       m.queryDownLoadURL();
-     },
-     "get-link.jsp", with(kOddProduct, kAgent),
+    {"LinkQuery", &OVDownloadMgr::queryDownLoadURL, "get-link.jsp", with(kProduct, kAgent),
      "queryDownLoadURL succeed! retrivedDownloadURL : https://127.0.0.1:",
      "PRODUCTNAME=Brindle%20%26%20Co%2F100%25%3Dyes%2Bno"},
     {"Heartbeat", &OVDownloadMgr::queryHeartbeatTime, "heartbeat.jsp", kProduct,

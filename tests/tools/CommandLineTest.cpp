@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/Rows.h"
 #include "tools/refservice/ScenarioParser.h"
 
 namespace refservice {
 namespace {
-
-using ov::test::PrintTo;
 
 using Arguments = std::vector<std::string>;
 
@@ -35,6 +32,11 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{Arguments{"--head-size-delta", "9223372036854775807"}, "head-size-delta: not"},
         std::pair{Arguments{"--heartbeat", "a\\qb"}, "heartbeat: unknown escape \\q"},
         std::pair{Arguments{"--link-text", "ends\\"}, "link-text: a lone \\ ends the value"}));
+
+TEST(CommandLine, AsksForHelpByEitherName) {
+  EXPECT_TRUE(parseCommandLine({"--help"}).help);
+  EXPECT_TRUE(parseCommandLine({"-h"}).help);
+}
 
 }  // namespace
 }  // namespace refservice

@@ -32,7 +32,7 @@ TEST(Executable, AnnouncesItselfAnswersReloadsAndStopsOnSigterm) {
   const int port = std::stoi(match[1]);
   const std::string caFile = match[2];
   const auto post = [&](const std::string& endpoint) {
-    return rawExchange(port, caFile, postRequest(endpoint)).body;
+    return rawExchange(port, caFile, request("POST /prog/util/downloader/" + endpoint)).body;
   };
   EXPECT_EQ(QString::fromStdString(caFile), file("state/ca.pem"));
   EXPECT_EQ(text(file("state/port")), std::to_string(port) + "\n");

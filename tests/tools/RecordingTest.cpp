@@ -13,9 +13,11 @@ TEST_F(ServiceTest, WritesEachFinishedAnswerAsAJsonLine) {
   ServiceOptions options;
   options.recordFile = path("requests.jsonl").toStdString();
   startService(options);
-  raw(postRequest("update-status.jsp", "TokenID=4F&detail_status=&R=a+b%26c&L=%C3%A9t%C3%A9&R=%FF%00"));
-  raw("GET /installers/Setup.pkg HTTP/1.1\r\nConnection: close\r\nRange: bytes=5-14\r\nX-Q: \"a\"\\\r\n\r\n");
-  raw("BREW /pot HTTP/1.1\r\n\r\n");
+  raw(
+      request("POST /prog/util/downloader/update-status.jsp | "
+              "TokenID=4F&detail_status=&R=a+b%26c&L=%C3%A9t%C3%A9&R=%FF%00"));
+  raw(request("GET /installers/Setup.pkg | Range: bytes=5-14 | X-Q: \"a\"\\"));
+  raw(request("BREW /pot"));
   ASSERT_TRUE(service().waitForRequests(
       [](const std::vector<RequestRecord>& r) { return r.size() == 3 && r[2].outcome != Outcome::Pending; },
       std::chrono::seconds(10)));

@@ -24,12 +24,24 @@ using ov::test::patternBytes;
 using ov::test::readWholeFile;
 using ov::test::writeWholeFile;
 
-// A POST to the download service as request bytes, on a connection that closes after it.
-inline std::string postRequest(const std::string& endpoint, const std::string& body = "SR=1",
-                               const std::string& type = "application/x-www-form-urlencoded") {
-  return "POST /prog/util/downloader/" + endpoint +
-         " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: " + type +
-         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+// "METHOD PATH | Name: value | ..." as request bytes, on a connection that
+// closes after it. A POST carries the part that is no header ("SR=1" when
+// there is none) as its body, a form unless a Content-Type is given.
+inline std::string request(const std::string& text) {
+  std::string bytes =
+      text.substr(0, text.find(" | ")) + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+  std::string body = "SR=1";
+  for (auto bar = text.find(" | "); bar != std::string::npos; bar = text.find(" | ", bar + 3)) {
+    const auto part = text.substr(bar + 3, text.find(" | ", bar + 3) - bar - 3);
+    if (part.find(": ") == std::string::npos)
+      body = part;
+    else
+      bytes += part + "\r\n";
+  }
+  if (text.rfind("POST", 0) != 0) return bytes + "\r\n";
+  if (bytes.find("Content-Type: ") == std::string::npos)
+    bytes += "Content-Type: application/x-www-form-urlencoded\r\n";
+  return bytes + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 // An answer exactly as it came off the wire.
@@ -105,10 +117,6 @@ class ServiceTest : public ::testing::Test {
   }
 
   ReferenceService& service() { return *service_; }
-  int getStatus(const std::string& range = "bytes=0-9") const {
-    return raw("GET /installers/Setup.pkg HTTP/1.1\r\nConnection: close\r\nRange: " + range + "\r\n\r\n")
-        .status;
-  }
   QString path(const char* relative) const { return dir_.filePath(QString::fromUtf8(relative)); }
 
   // A request on a connection of its own, as it came off the wire.

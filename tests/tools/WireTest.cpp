@@ -17,7 +17,8 @@ constexpr std::int64_t kAny = -1;
 
 // One row: the requests are sent one after another, each on a connection of
 // its own, with the scenario (as a scenario file) in place; the last one's
-// answer is checked as it came off the wire. In requests and expectations,
+// answer is checked as it came off the wire. Requests holding a line break are
+// bytes sent as they are, in one go. In requests and expectations,
 // {r}0-9 is a GET of {s} ("/installers/Setup.pkg") with "Range: bytes=0-9",
 // {p} is "/prog/util/downloader/", {etag} the file's strong tag, {weak} its
 // weak form, {other} the tag of another version ({etag} with "-changed"
@@ -25,12 +26,12 @@ constexpr std::int64_t kAny = -1;
 struct WireCase {
   std::string name;
   std::string scenario;
-  std::string requests;  // one a line: "METHOD PATH | Name: value | ..."
+  std::string requests;  // one a line: "METHOD PATH | Name: value | ..." (see request())
   int status;
   std::string header;  // "Name: value" as the answer has it; "Name: -": no such header
   // Body bytes received. The Content-Length says the same, unless it is the header checked.
   std::int64_t length = kAny;
-  std::string fault = {};  // part of the record's fault note; empty: no note
+  std::string fault = {};  // part of the record's fault note or refusal; empty: none
   std::string body = {};   // the exact body, when not empty
   int atLeastMs = 0;       // the last answer took at least this long
 };
@@ -57,17 +58,6 @@ class Wire : public ServiceTest, public ::testing::WithParamInterface<WireCase> 
     return text;
   }
 
-  // "METHOD PATH | Name: value", filled, as request bytes; a POST carries a small form.
-  static std::string request(const std::string& text) {
-    auto bar = text.find(" | ");
-    auto bytes = text.substr(0, bar) + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
-    for (; bar != std::string::npos; bar = text.find(" | ", bar + 3))
-      bytes += text.substr(bar + 3, text.find(" | ", bar + 3) - bar - 3) + "\r\n";
-    const bool post = text.rfind("POST", 0) == 0;
-    return bytes + (post ? "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 4\r\n\r\nSR=1"
-                         : "\r\n");
-  }
-
   std::string etag_;
 };
 
@@ -81,12 +71,16 @@ TEST_P(Wire, AnswersAsTheScenarioSays) {
   service().setScenario(parseScenarioText(row.scenario));
   service().resetCounters();
 
-  WireAnswer answer;
+  std::vector<std::string> requests;
   std::string last;
+  for (std::istringstream lines(row.requests); std::getline(lines, last);)
+    requests.push_back(request(filled(last)));
+  if (row.requests.find("\r\n") != std::string::npos) requests = {row.requests};
+  WireAnswer answer;
   auto start = std::chrono::steady_clock::now();
-  for (std::istringstream lines(row.requests); std::getline(lines, last);) {
+  for (const auto& bytes : requests) {
     start = std::chrono::steady_clock::now();
-    answer = raw(request(last = filled(last)), std::chrono::seconds(2));
+    answer = raw(last = bytes, std::chrono::seconds(2));
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;
   const auto name = row.header.substr(0, row.header.find(':'));
@@ -104,13 +98,24 @@ TEST_P(Wire, AnswersAsTheScenarioSays) {
     const auto range = answer.header("Content-Range").value_or("bytes 0-");
     EXPECT_EQ(installer_.compare(std::stoull(range.substr(6)), answer.body.size(), answer.body), 0);
   }
-  const auto fault = service().requests().back().fault;
-  EXPECT_EQ(fault.empty(), row.fault.empty()) << fault;
-  EXPECT_NE(fault.find(row.fault), std::string::npos) << fault;
+  const auto record = service().requests().back();
+  EXPECT_EQ(record.fault.empty() && record.error.empty(), row.fault.empty()) << record.fault << record.error;
+  EXPECT_NE((record.fault + record.error).find(row.fault), std::string::npos) << record.fault << record.error;
   EXPECT_GE(elapsed, std::chrono::milliseconds(row.atLeastMs));
+  // A refusal is logged, is the only answer on its connection, and the service carries on.
+  if (!record.error.empty()) {
+    const auto lines = logLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines.back().starts_with(std::to_string(row.status) + " ") &&
+                lines.back().ends_with(record.error))
+        << lines.back();
+    EXPECT_EQ(answer.body.find("HTTP/1.1"), std::string::npos) << answer.body;
+    EXPECT_EQ(raw(request("GET /installers/Setup.pkg | Range: bytes=0-9")).status, 206);
+  }
 }
 
 const std::string kText = "Content-Type: text/plain; charset=utf-8";
+const std::string kNoRange = "Range header is not a byte range set";
 
 const WireCase kRows[] = {
     // Serving
@@ -126,6 +131,20 @@ const WireCase kRows[] = {
     {"BeyondFourGiB", "", "GET /installers/Vast.pkg | Range: bytes=5368709000-", 206,
      "Content-Range: bytes 5368709000-5368709119/5368709120", 120},
     {"EscapingName", "", "GET /installers/..%2Fsecret.txt", 404, "Content-Range: -"},
+    {"MethodNotAllowed", "", "PUT {s} | Content-Length: 0", 405, "Allow: GET, HEAD"},
+
+    // Refusals, with their reasons
+    {"Malformed", "", "\x01\x02garbage\r\n\r\nGET / HTTP/1.1\r\n\r\n", 400, "Connection: close", kAny,
+     "malformed request"},
+    {"Trace", "", "TRACE /", 400, kText, kAny, "method TRACE is not served"},
+    {"LongTarget", "", "GET /" + std::string(9000, 'a'), 400, kText, kAny, "request target too long"},
+    {"RangeBackwards", "", "{r}9-3", 400, kText, kAny, kNoRange},
+    {"RangeBeyondNumbers", "", "{r}99999999999999999999999-", 400, kText, kAny, kNoRange},
+    {"RangeSetWithABackwardsOne", "", "{r}0-1,2-3,9-5", 400, kText, kAny, kNoRange},
+    {"FormBadEscape", "", "POST {p}get-link.jsp | SR=%G1", 400, kText, kAny, "bad percent escape"},
+    {"FormWithoutEquals", "", "POST {p}get-link.jsp | SR", 400, kText, kAny, "not name=value"},
+    {"FormOfAnotherType", "", "POST {p}get-link.jsp | Content-Type: application/json | {\"SR\":1}", 400,
+     kText, kAny, "Content-Type"},
 
     // The POST endpoints
     {"Link", "link-installer = Other File.pkg", "POST {p}get-link.jsp", 200, kText, kAny, "",
