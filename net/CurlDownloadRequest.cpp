@@ -126,7 +126,7 @@ void CurlDownloadRequest::attach() {
   }
   if (!prepareAttempt()) return;
   route_.apply(easy_);
-  curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, redirectsLeft_);
+  curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, route_.redirectsLeft());
   attachedAt_ = lastActivity_ = progressAt_ = Clock::now();
   if (!Multi::instance().attach(easy_, shared_from_this())) {
     fail({HttpError::Kind::Other, "libcurl refused the request"});
@@ -304,13 +304,7 @@ void CurlDownloadRequest::awaitLogin() {
 // attempt starts at the target, once the resolver has answered for it. It
 // uses up no retry; the redirects of all attempts count against one limit.
 void CurlDownloadRequest::hop(std::string target) {
-  long followed = 0;
-  curl_easy_getinfo(easy_, CURLINFO_REDIRECT_COUNT, &followed);
-  redirectsLeft_ -= followed + 1;
-  if (redirectsLeft_ < 0) {
-    fail({HttpError::Kind::Other, "more than " + std::to_string(kMaxRedirects) + " redirects"});
-    return;
-  }
+  if (auto tooMany = route_.spendRedirects(easy_)) return fail(std::move(*tooMany));
   url_ = std::move(target);
   curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
   route_.moveTo(url_);

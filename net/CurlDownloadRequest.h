@@ -120,7 +120,6 @@ class CurlDownloadRequest final : public DownloadRequest,
   std::optional<std::chrono::milliseconds> retryAfter_;
   bool proxyRefused_ = false;            // the attempt's final answer was the proxy's 407
   std::optional<std::string> redirect_;  // where a stopped redirect leads
-  long redirectsLeft_ = kMaxRedirects;
   int retries_ = 0;
   std::uint64_t wait_ = 0;  // tells a stale retry wake-up from the current one
   Clock::time_point attachedAt_;

@@ -74,7 +74,7 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
       return;
     }
     route_.apply(easy_);
-    curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, redirectsLeft_);
+    curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, route_.redirectsLeft());
     parser_.reset();
     received_.clear();
     tooLarge_ = false;
@@ -169,13 +169,7 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   // followed it: the request goes on there as libcurl would have gone on,
   // after the resolver has been asked about the new place.
   void hop() {
-    long followed = 0;
-    curl_easy_getinfo(easy_, CURLINFO_REDIRECT_COUNT, &followed);
-    redirectsLeft_ -= followed + 1;
-    if (redirectsLeft_ < 0) {
-      fail({HttpError::Kind::Other, "more than " + std::to_string(kMaxRedirects) + " redirects"});
-      return;
-    }
+    if (auto tooMany = route_.spendRedirects(easy_)) return fail(std::move(*tooMany));
     // libcurl's rule for the redirects it follows itself: 301, 302 and 303
     // make a POST a GET without its body, and 303 anything but a HEAD.
     const bool toGet = (method_ == HttpMethod::Post && redirectStatus_ >= 301 && redirectStatus_ <= 303) ||
@@ -248,7 +242,6 @@ class SharedClientRequest final : public Transfer, public std::enable_shared_fro
   bool delivered_ = false;
   std::optional<std::string> redirect_;  // where a stopped redirect leads
   int redirectStatus_ = 0;
-  long redirectsLeft_ = kMaxRedirects;
 };
 
 void CurlHttpClient::request(const QString& url, HttpMethod method, const FormFields& parameters,

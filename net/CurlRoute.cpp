@@ -102,4 +102,12 @@ void RequestRoute::moveTo(const std::string& url) {
   lookup_ = ProxyResolver::shared().lookup(url);
 }
 
+std::optional<HttpError> RequestRoute::spendRedirects(CURL* easy) {
+  long followed = 0;
+  curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &followed);
+  redirectsLeft_ -= followed + 1;
+  if (redirectsLeft_ >= 0) return std::nullopt;
+  return HttpError{HttpError::Kind::Other, "more than " + std::to_string(kMaxRedirects) + " redirects"};
+}
+
 }  // namespace ov::curl

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "net/CurlEasy.h"
 #include "net/HttpClient.h"
 #include "net/ProxyLogins.h"
 #include "net/ProxyResolver.h"
@@ -54,6 +55,13 @@ class RequestRoute {
   // Asks the resolver about `url`, the request's new place.
   void moveTo(const std::string& url);
 
+  // The redirects the next attempt may follow (CURLOPT_MAXREDIRS): all the
+  // attempts of a request share one limit, the hops between them included.
+  long redirectsLeft() const { return redirectsLeft_; }
+  // Counts the redirects the attempt that ended at a hop followed, and the hop:
+  // an error once they pass the limit.
+  std::optional<HttpError> spendRedirects(CURL* easy);
+
  private:
   std::shared_ptr<ProxyLookup> lookup_;
   std::string proxy_;  // of the applied choice; empty when it names none
@@ -63,6 +71,7 @@ class RequestRoute {
   // even when the proxy's logins have been given up meanwhile (it is then
   // refused and fails, rather than asking again).
   std::optional<ProxyLogins::Current> next_;
+  long redirectsLeft_ = kMaxRedirects;
 };
 
 }  // namespace ov::curl
