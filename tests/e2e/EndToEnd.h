@@ -8,6 +8,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -52,6 +53,16 @@ class EndToEnd : public SandboxedTest {
     return program->supportFolder() + QStringLiteral("/OrvalenSetup_TempFiles");
   }
   void expectNoTemporaryFolder() const { EXPECT_FALSE(QDir(temporaryFolder()).exists()); }
+
+  // Whether the service has sent some of the installer's bytes: the transfer is under way.
+  bool waitForInstallerBytes() const {
+    return service->waitForRequests(
+        [](const auto& records) {
+          return std::any_of(records.begin(), records.end(),
+                             [](const auto& r) { return r.method == "GET" && r.bytesSent > 0; });
+        },
+        60s);
+  }
 
   QString installer;
   QByteArray sourceDigest;

@@ -133,13 +133,7 @@ TEST_F(EndToEnd, HeartbeatReportsFollowTheServicesInterval) {
 TEST_F(EndToEnd, TerminationDuringTheTransferReportsTheCancelAndCleansUp) {
   serve(52 * 1024 * 1024, [](auto& s) { s.installer.rateLimit = 300'000; });
   program->start();
-  ASSERT_TRUE(service->waitForRequests(
-      [](const auto& records) {
-        return std::any_of(records.begin(), records.end(),
-                           [](const auto& r) { return r.method == "GET" && r.bytesSent > 0; });
-      },
-      60s))
-      << program->output().toStdString();
+  ASSERT_TRUE(waitForInstallerBytes()) << program->output().toStdString();
   ASSERT_TRUE(waitFor([&] { return QDir(temporaryFolder()).exists(); }, 60s));  // parts are on disk
   program->terminate();
   ASSERT_TRUE(program->waitForExit(30s)) << program->output().toStdString();

@@ -67,13 +67,7 @@ TEST_F(EndToEnd, AnInterruptedUnattendedRunReportsTheCancelAndLeavesNothing) {
   program->start({QStringLiteral("--unattended"), QStringLiteral("--progress=lines")}, false);
   // Well under way: a cancel while the transfer is still being set up races
   // its "Downloading" report (the engine's, the window's alike).
-  ASSERT_TRUE(service->waitForRequests(
-      [](const auto& records) {
-        return std::any_of(records.begin(), records.end(),
-                           [](const auto& r) { return r.method == "GET" && r.bytesSent > 0; });
-      },
-      60s))
-      << program->output().toStdString();
+  ASSERT_TRUE(waitForInstallerBytes()) << program->output().toStdString();
   program->interrupt();
   ASSERT_TRUE(program->waitForExit(30s)) << program->output().toStdString();
 
