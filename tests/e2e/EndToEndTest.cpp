@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <thread>
 
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/Rows.h"
@@ -152,7 +151,14 @@ TEST_F(EndToEnd, ATerminationSignalEndsTheProgramWhileItWaitsForASlowService) {
   program->start();
   // The installer lands before the completion's reports, which then trickle.
   ASSERT_TRUE(waitFor([&] { return QFile::exists(landed()); }, kRunLimit)) << program->output().toStdString();
-  std::this_thread::sleep_for(200ms);
+  // The program now waits on a report that trickles.
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const auto records = service->requests();
+        return std::ranges::any_of(records,
+                                   [](const auto& r) { return r.outcome == refservice::Outcome::Pending; });
+      },
+      kRunLimit));
   const auto signalled = std::chrono::steady_clock::now();
   program->terminate();
   ASSERT_TRUE(program->waitForExit(10s));
