@@ -81,21 +81,25 @@ TransferWindow::Steps TransferWindow::next(std::uint64_t run, bool paused) {
       steps.starts.push_back(taskOf(*chunk, piece));
     }
   }
+  bool heldByLaggard = false;
   for (auto chunk = from; chunk != chunks_.end() && slots_ < kRequests; ++chunk) {
     if (chunk->state != ChunkState::Waiting) continue;
     // Beyond this, parts would pile up on disk behind a laggard.
-    if (chunk->task.partIndex > appended_ + kPartsAhead) break;
+    if (chunk->task.partIndex > appended_ + kPartsAhead) {
+      heldByLaggard = true;
+      break;
+    }
     chunk->state = ChunkState::InFlight;
     chunk->pieces = {Piece{chunk->task.chuckStart, chunk->task.chunkEnd, PieceState::Starting, {}, nullptr}};
     ++slots_;
     steps.starts.push_back(chunk->task);
   }
-  while (slots_ < kRequests && addSplit(steps)) {
+  while (slots_ < kRequests && addSplit(steps, heldByLaggard)) {
   }
   return steps;
 }
 
-bool TransferWindow::addSplit(Steps& steps) {
+bool TransferWindow::addSplit(Steps& steps, bool heldByLaggard) {
   Chunk* chunk = nullptr;
   Piece* front = nullptr;
   std::int64_t done = 0;
@@ -110,6 +114,10 @@ bool TransferWindow::addSplit(Steps& steps) {
         chunk = &*c, front = &piece, done = bytes, left = rest;
       }
     }
+    // Only a split of the laggard frees the window. A split of a chunk that
+    // has just started would end its request halfway instead, and with it a
+    // connection that may well be one of the fast ones.
+    if (heldByLaggard) break;
   }
   if (front == nullptr || left < kSmallestSplit) return false;
   // The request keeps the first half of what it lacks; the second half goes

@@ -20,7 +20,9 @@ namespace ov {
 // the parts waiting on disk for an earlier one stay bounded. When no waiting
 // chunk may start and a slot is free, the request with the most bytes still to
 // come is split: it is narrowed to the first half of what it lacks and a
-// second request fetches the other half. A remainder under kSmallestSplit is
+// second request fetches the other half. While a laggard holds the window
+// (the first chunk the installer lacks keeps a waiting one from starting),
+// only the laggard's requests are split. A remainder under kSmallestSplit is
 // never split. A chunk in flight is thus fetched in one or more pieces, each
 // the byte range of one request (a DownloadTask whose chuckStart and chunkEnd
 // are the piece's); it has arrived once every piece is on disk. A piece whose
@@ -120,7 +122,7 @@ class TransferWindow {
   static std::int64_t written(const Piece& piece);
   // Gives up the reserved back piece that starts at `first`, and its slot.
   void dropBack(Chunk& chunk, std::int64_t first);
-  bool addSplit(Steps& steps);
+  bool addSplit(Steps& steps, bool heldByLaggard);
 
   mutable std::mutex mutex_;
   std::uint64_t run_ = 0;

@@ -102,6 +102,7 @@ struct WindowCase {
 // split, so a request narrowed while held always still lacks bytes.
 constexpr std::int64_t kHeldAt = 100'000;
 constexpr std::int64_t kSmallestSplit = 512 * 1024;
+constexpr std::int64_t kPartsAhead = 20;
 
 // The transfer as a window of ten requests: the next chunk starts as soon as
 // one ends, the end never waits for one slow answer, a failure ends it once.
@@ -125,6 +126,13 @@ class Window : public ServiceTest, public ::testing::WithParamInterface<WindowCa
     std::map<std::int64_t, std::set<std::int64_t>> starts;  // of each chunk's pieces
     for (const auto& r : gets) starts[chunkOf(r)].insert(firstByte(r));
     std::map<std::int64_t, std::int64_t> sent;  // of each chunk, each piece up to the next one's start
+    // While the first chunk still missing keeps a later one from starting,
+    // that laggard alone is split.
+    std::int64_t laggard = chunks();
+    for (const auto& r : gets)
+      if (r.outcome == refservice::Outcome::Pending) laggard = std::min(laggard, chunkOf(r));
+    const bool windowHeld =
+        laggard + kPartsAhead + 1 < chunks() && !starts.contains(laggard + kPartsAhead + 1);
     int waiting = 0;
     bool splittable = false;
     for (const auto& r : gets) {
@@ -135,6 +143,7 @@ class Window : public ServiceTest, public ::testing::WithParamInterface<WindowCa
       if (r.outcome != refservice::Outcome::Pending) continue;
       if (!r.held) return false;
       ++waiting;
+      if (windowHeld && chunkOf(r) != laggard) continue;
       splittable = splittable || end - firstByte(r) - r.bytesSent >= kSmallestSplit;
     }
     for (const auto& [chunk, bytes] : sent) {
@@ -175,6 +184,7 @@ class Window : public ServiceTest, public ::testing::WithParamInterface<WindowCa
   }
   void releaseWhenStalled() {
     waitUntilStalled();
+    beforeTheEnd_ = chunkRequests();
     EXPECT_GT(splitLines(), 0);
     // A laggard holds the window: no part more than 20 beyond the first one missing.
     const auto gets = chunkRequests();
@@ -244,6 +254,15 @@ class Window : public ServiceTest, public ::testing::WithParamInterface<WindowCa
       }
     }
     EXPECT_TRUE(split);
+  }
+  // While chunk 0 held the window, it alone was split: a split of another
+  // chunk would end a request halfway and free nothing.
+  void onlyTheLaggardWasSplit() {
+    std::set<std::int64_t> split;
+    for (const auto& r : beforeTheEnd_)
+      if (firstByte(r) % kChunk != 0) split.insert(chunkOf(r));
+    EXPECT_EQ(split, std::set<std::int64_t>{0});
+    piecesTileTheChunk();
   }
   // After the resume, no request asks for bytes at or past a second request's
   // start from before the pause: each first half stops where its back begins.
@@ -342,6 +361,9 @@ const std::vector<WindowCase> kWindow = {
      End::Delivered, &Window::piecesTileTheChunk},
     {"ALaggardHoldsTheWindowAtTwentyPartsAndIsSplit", 21 * kChunk + 1000, heldAt(kHeldAt, {0}),
      &Window::releaseWhenStalled, End::Delivered, &Window::piecesTileTheChunk},
+    // Chunk 20, held too, has the most bytes still to come but holds nothing up.
+    {"OnlyTheLaggardIsSplitWhileItHoldsTheWindow", 21 * kChunk + 1000, heldAt(kHeldAt, {0, 20 * kChunk}),
+     &Window::releaseWhenStalled, End::Delivered, &Window::onlyTheLaggardWasSplit},
     {"PauseDuringASplit", kChunk + 50'000, heldAt(kHeldAt), &Window::pauseAndResumeWhenStalled,
      End::Delivered, &Window::resumedRequestsStopAtTheirSplits},
     {"CancelDuringASplit", kChunk + 50'000, heldAt(kHeldAt), &Window::cancelWhenStalled, End::Cancelled,
