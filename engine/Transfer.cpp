@@ -446,8 +446,10 @@ void OVDownloadMgr::chunkRequestEnded(const DownloadTask& piece, std::uint64_t r
       lstTasks.erase(found);
     }
   }
-  window_.arrived(run, piece.partIndex);
+  // The assembly hears of the part first: once the window counts every
+  // chunk as arrived, another request's end may finish the installer at once.
   assembly_.markArrived(piece.partIndex);
+  window_.arrived(run, piece.partIndex);
   // The slot goes to the next chunk before the part is appended: the
   // transfer never waits for the disk.
   processTasks();
